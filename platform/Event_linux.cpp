@@ -1,0 +1,124 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/Event.h"
+
+namespace platform {
+
+namespace {
+
+// poll() with EINTR handled against the deadline; returns poll's result (0 = timed out).
+int PollUntil(pollfd* fds, nfds_t count, const Deadline& deadline) {
+    for (;;) {
+        const int64_t remaining = deadline.RemainingMs();
+        const int timeout = remaining < 0 ? -1 : static_cast<int>(std::min<int64_t>(remaining, 1 << 30));
+        const int rc = ::poll(fds, count, timeout);
+        if (rc >= 0 || errno != EINTR) {
+            return rc;
+        }
+    }
+}
+
+}  // namespace
+
+Deadline::Deadline(int64_t timeoutMs)
+    : infinite_(timeoutMs < 0),
+      end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs)) {}
+
+int64_t Deadline::RemainingMs() const {
+    if (infinite_) {
+        return kInfinite;
+    }
+    const auto left = end_ - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+        return 0;
+    }
+    // Round up so that a wait never ends a fraction of a millisecond early.
+    return std::chrono::ceil<std::chrono::milliseconds>(left).count();
+}
+
+Event::Event(bool autoReset) : autoReset_(autoReset) {
+    fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+Event::~Event() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void Event::Set() {
+    std::lock_guard lock(mutex_);
+    if (!signalled_) {
+        signalled_ = true;
+        if (fd_ >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+        }
+    }
+}
+
+void Event::Reset() {
+    std::lock_guard lock(mutex_);
+    if (signalled_) {
+        signalled_ = false;
+        if (fd_ >= 0) {
+            uint64_t drained;
+            [[maybe_unused]] ssize_t n = ::read(fd_, &drained, sizeof drained);
+        }
+    }
+}
+
+bool Event::IsSet() const {
+    std::lock_guard lock(mutex_);
+    return signalled_;
+}
+
+bool Event::TryAcquire() {
+    std::lock_guard lock(mutex_);
+    if (!signalled_) {
+        return false;
+    }
+    if (autoReset_) {
+        signalled_ = false;
+        if (fd_ >= 0) {
+            uint64_t drained;
+            [[maybe_unused]] ssize_t n = ::read(fd_, &drained, sizeof drained);
+        }
+    }
+    return true;
+}
+
+bool Event::Wait(int64_t timeoutMs) { return WaitForAny({this}, timeoutMs) == 0; }
+
+int WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) {
+    const Deadline deadline(timeoutMs);
+    pollfd fds[8];
+    const size_t count = std::min<size_t>(events.size(), 8);
+    for (;;) {
+        size_t i = 0;
+        for (Event* e : events) {
+            if (i == count) {
+                break;
+            }
+            if (e->TryAcquire()) {
+                return static_cast<int>(i);
+            }
+            fds[i] = {e->NativeHandle(), POLLIN, 0};
+            ++i;
+        }
+        if (deadline.Expired()) {
+            return -1;
+        }
+        if (PollUntil(fds, count, deadline) < 0) {
+            return -1;  // only EFAULT/ENOMEM remain; treat as a time-out rather than spin
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "platform/Event.h"
+
+namespace platform {
+
+// Why a port did not open, sorted the way a technician can act on it.
+enum class PortError {
+    None,
+    NoSuchPort,        // no device at that name, or port 0 / an unmapped number
+    Busy,              // another program (or another port object) holds it
+    PermissionDenied,  // the user may not open the device (not in the dialout group)
+    NotASerialPort,    // the name exists but is not a terminal device
+    Other,
+};
+
+// One open serial device. Move-only; closing releases the exclusive hold.
+class PortHandle {
+public:
+    PortHandle() = default;
+    PortHandle(const PortHandle&) = delete;
+    PortHandle& operator=(const PortHandle&) = delete;
+    PortHandle(PortHandle&& other) noexcept;
+    PortHandle& operator=(PortHandle&& other) noexcept;
+    ~PortHandle();
+
+    // Opens COMn for exclusive use, non-blocking. On failure the handle stays closed and error
+    // (and sysError, the errno of the failing call) say why.
+    static PortHandle Open(int portNumber, PortError& error, int& sysError);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close();
+
+    // Raw mode plus the line settings of a mode string ("baud=9600 parity=n data=8 stop=1"),
+    // with RTS held on. False when the string does not parse or the OS refuses a setting;
+    // the port then keeps the settings it had.
+    bool Configure(const std::string& modeString);
+
+    // Throws away both queues: bytes received but not read, bytes written but not sent.
+    void Purge();
+
+    // Reads what is there, up to size bytes, without blocking. Returns the count read, 0 when
+    // nothing is waiting, -1 when the device is gone (hung up, unplugged); after -1 the handle
+    // is marked gone and is no longer watched by WaitForAny.
+    ssize_t Read(uint8_t* buffer, size_t size);
+
+    // Writes all bytes, waiting for room at most timeoutMs in all; stops early when cancel is
+    // signalled. Returns the number of bytes written.
+    size_t Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel);
+
+    // Waits for the first of: the events in order, then the port having input or hanging up.
+    // Returns the event's index, events.size() for the port, or -1 on time-out. A gone or
+    // closed port is not watched.
+    int WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) const;
+
+    bool Gone() const { return gone_; }
+    int NativeHandle() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    bool gone_ = false;
+};
+
+// A plain-words message for a failed open, naming the port and, where it helps, the device path.
+std::string DescribePortError(PortError error, int portNumber, int sysError);
+
+}  // namespace platform

@@ -1,0 +1,333 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/LineMode.h"
+#include "platform/PortHandle.h"
+#include "platform/PortNames.h"
+
+namespace platform {
+
+namespace {
+
+struct SpeedEntry {
+    int baud;
+    speed_t speed;
+};
+
+constexpr SpeedEntry kSpeeds[] = {
+    {50, B50},         {75, B75},           {110, B110},         {134, B134},
+    {150, B150},       {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+PortError ClassifyOpenErrno(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+        case ENOTDIR:
+        case ELOOP:
+            return PortError::NoSuchPort;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return PortError::PermissionDenied;
+        case EBUSY:
+        case EWOULDBLOCK:
+        case EIO:
+            return PortError::Busy;
+        default:
+            return PortError::Other;
+    }
+}
+
+bool HungUp(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&p, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+}  // namespace
+
+PortHandle::PortHandle(PortHandle&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), gone_(std::exchange(other.gone_, false)) {}
+
+PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        gone_ = std::exchange(other.gone_, false);
+    }
+    return *this;
+}
+
+PortHandle::~PortHandle() { Close(); }
+
+PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
+    PortHandle handle;
+    error = PortError::None;
+    sysError = 0;
+    const auto path = PortDevicePath(portNumber);
+    if (!path) {
+        error = PortError::NoSuchPort;
+        sysError = ENOENT;
+        return handle;
+    }
+    int fd;
+    do {
+        fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        sysError = errno;
+        error = ClassifyOpenErrno(sysError);
+        return handle;
+    }
+    handle.fd_ = fd;
+    if (!::isatty(fd)) {
+        sysError = ENOTTY;
+        error = PortError::NotASerialPort;
+        handle.Close();
+        return handle;
+    }
+    // TIOCEXCL keeps ordinary users' opens out, but not root's; the advisory lock refuses any
+    // second opener that plays by the same rules, whoever it is.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        sysError = errno;
+        error = sysError == EWOULDBLOCK ? PortError::Busy : PortError::Other;
+        ::close(std::exchange(handle.fd_, -1));  // not ours: leave its TIOCEXCL alone
+        return handle;
+    }
+    ::ioctl(fd, TIOCEXCL);
+
+    // A serial port is always a raw byte pipe for this program, whatever line settings follow:
+    // without this a terminal translates CR and LF, echoes, and holds bytes back until a newline.
+    termios tio;
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~CRTSCTS;
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    return handle;
+}
+
+void PortHandle::Close() {
+    if (fd_ >= 0) {
+        // The exclusive flag outlives our descriptor while anyone else (a simulator's own slave
+        // end) keeps the terminal open; clear it so the next open by a normal user is not refused.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    gone_ = false;
+}
+
+bool PortHandle::Configure(const std::string& modeString) {
+    if (fd_ < 0) {
+        return false;
+    }
+    const auto mode = ParseLineMode(modeString);
+    if (!mode) {
+        return false;
+    }
+    termios tio;
+    if (::tcgetattr(fd_, &tio) != 0) {
+        return false;
+    }
+    if (mode->baud) {
+        const auto it = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
+                                     [&](const SpeedEntry& e) { return e.baud == *mode->baud; });
+        if (it == std::end(kSpeeds)) {
+            return false;
+        }
+        ::cfsetispeed(&tio, it->speed);
+        ::cfsetospeed(&tio, it->speed);
+    }
+    if (mode->dataBits) {
+        tio.c_cflag &= ~CSIZE;
+        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+        tio.c_cflag |= kSizes[*mode->dataBits - 5];
+    }
+    if (mode->parity) {
+        tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        switch (*mode->parity) {
+            case LineMode::Parity::None: break;
+            case LineMode::Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
+            case LineMode::Parity::Even: tio.c_cflag |= PARENB; break;
+            case LineMode::Parity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+            case LineMode::Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+        }
+    }
+    if (mode->stopBits) {
+        // There is no 1.5 in termios; a UART set to two stop bits with five data bits sends
+        // one and a half, which is the only word size where 1.5 is legal anyway.
+        if (*mode->stopBits == LineMode::StopBits::One) {
+            tio.c_cflag &= ~CSTOPB;
+        } else {
+            tio.c_cflag |= CSTOPB;
+        }
+    }
+    // RTS held on. A pseudo-terminal has no modem lines and answers ENOTTY: that is not a
+    // configuration failure, or no pseudo-terminal could ever be configured.
+    int rts = TIOCM_RTS;
+    if (::ioctl(fd_, TIOCMBIS, &rts) != 0 && errno != ENOTTY && errno != EINVAL) {
+        return false;
+    }
+    return ::tcsetattr(fd_, TCSANOW, &tio) == 0;
+}
+
+void PortHandle::Purge() {
+    if (fd_ >= 0) {
+        ::tcflush(fd_, TCIOFLUSH);
+    }
+}
+
+ssize_t PortHandle::Read(uint8_t* buffer, size_t size) {
+    if (fd_ < 0 || gone_) {
+        return -1;
+    }
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, size);
+        if (n > 0) {
+            return n;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // read() 0 on a raw terminal means hang-up unless someone changed VMIN under us; EIO is
+        // an unplugged adapter or a closed pseudo-terminal master. Either way the device stays
+        // gone, and a loop that kept asking would spin at full speed.
+        if ((n < 0 && errno != EAGAIN) || HungUp(fd_)) {
+            gone_ = true;
+            return -1;
+        }
+        return 0;
+    }
+}
+
+size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel) {
+    if (fd_ < 0 || gone_) {
+        return 0;
+    }
+    const Deadline deadline(timeoutMs);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+                gone_ = true;
+            }
+            break;
+        }
+        // Output queue full: wait for room, but never past the deadline or a cancel.
+        pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancel ? cancel->NativeHandle() : -1, POLLIN, 0}};
+        const int64_t left = deadline.RemainingMs();
+        if (left == 0 || (cancel && cancel->IsSet())) {
+            break;
+        }
+        const int rc = ::poll(fds, 2, left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+        if (rc < 0 && errno != EINTR) {
+            break;
+        }
+        if (rc > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            gone_ = true;
+            break;
+        }
+    }
+    return done;
+}
+
+int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) const {
+    const Deadline deadline(timeoutMs);
+    constexpr size_t kMax = 8;
+    pollfd fds[kMax + 1];
+    const size_t count = std::min(events.size(), kMax);
+    const bool watchPort = fd_ >= 0 && !gone_;
+    for (;;) {
+        size_t i = 0;
+        for (Event* e : events) {
+            if (i == count) {
+                break;
+            }
+            fds[i] = {e->NativeHandle(), POLLIN, 0};
+            ++i;
+        }
+        fds[count] = {watchPort ? fd_ : -1, POLLIN, 0};
+        const int64_t left = deadline.RemainingMs();
+        int rc = ::poll(fds, count + 1, left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+        if (rc < 0 && errno != EINTR) {
+            return -1;
+        }
+        i = 0;
+        for (Event* e : events) {
+            if (i == count) {
+                break;
+            }
+            // A handle that polls ready may belong to an event reset meanwhile: the state decides.
+            if ((fds[i].revents & POLLIN) && e->TryAcquire()) {
+                return static_cast<int>(i);
+            }
+            ++i;
+        }
+        if (watchPort && fds[count].revents != 0) {
+            return static_cast<int>(count);
+        }
+        if (rc == 0 || deadline.Expired()) {
+            return -1;
+        }
+    }
+}
+
+std::string DescribePortError(PortError error, int portNumber, int sysError) {
+    const std::string name = "COM" + std::to_string(portNumber);
+    const auto path = PortDevicePath(portNumber);
+    const std::string where = path ? " (" + *path + ")" : "";
+    switch (error) {
+        case PortError::None:
+            return name + " is open.";
+        case PortError::NoSuchPort:
+            if (!path) {
+                return name + " is not a port on this computer.";
+            }
+            return name + where + " does not exist. Check that the adapter is plugged in.";
+        case PortError::Busy:
+            return name + where + " is in use by another program. Close it there and try again.";
+        case PortError::PermissionDenied:
+            return "You do not have permission to use " + name + where +
+                   ". Ask for your user to be added to the \"dialout\" group, then log in again.";
+        case PortError::NotASerialPort:
+            return name + where + " is not a serial port.";
+        case PortError::Other:
+            break;
+    }
+    return name + where + " could not be opened: " + std::strerror(sysError) + ".";
+}
+
+}  // namespace platform

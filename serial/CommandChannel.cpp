@@ -1,0 +1,156 @@
+#include "serial/CommandChannel.h"
+
+#include <cstring>
+#include <thread>
+
+CCommandChannel::CCommandChannel() { OwnerDevice = this; }
+
+CCommandChannel::~CCommandChannel() { Close(); }
+
+bool CCommandChannel::InFlight(const char* literal) const {
+    return std::strcmp(CommandInFlight.c_str(), literal) == 0;
+}
+
+std::string_view CCommandChannel::TextLine() const {
+    return std::string_view(ReceiveLine.c_str());
+}
+
+void CCommandChannel::AppendToLine(uint8_t byte) {
+    if (ReceiveLine.size() < kMaxReplyLine) {
+        ReceiveLine.push_back(static_cast<char>(byte));
+    } else {
+        lineOverlong_ = true;
+    }
+}
+
+bool CCommandChannel::EndLine() {
+    if (lineOverlong_) {
+        lineOverlong_ = false;
+        ReceiveLine.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CCommandChannel::AssembleByte(uint8_t byte) {
+    if (byte == '\r') {
+        return EndLine();
+    }
+    AppendToLine(byte);
+    return false;
+}
+
+bool CCommandChannel::AssembleCounted(uint8_t byte, std::string_view templateText) {
+    const auto size = static_cast<int32_t>(templateText.size());
+    int32_t count = ReplyValue;
+    // The caller zeroes the count before it sends; anything else here is the tail of a reply
+    // that came too late or a count the device pushed past the end. Start a fresh frame rather
+    // than index outside the line.
+    if (count <= 0 || count >= size || ReceiveLine.size() != templateText.size()) {
+        count = 0;
+        ReceiveLine.assign(templateText);
+    }
+    ReceiveLine[static_cast<size_t>(count)] = static_cast<char>(byte);
+    ReplyValue = ++count;
+    return count == size;
+}
+
+void CCommandChannel::ReceiveChar(uint8_t byte) {
+    std::lock_guard receive(ReceiveLock);
+    std::lock_guard reply(ReplyLock);
+    if (AssembleByte(byte)) {
+        ProcessReply();
+        ReceiveLine.clear();
+    }
+}
+
+void CCommandChannel::ProcessReply() {
+    std::lock_guard reply(ReplyLock);
+    if (!ReplyPendingEvent.IsSet()) {
+        return;  // nobody is waiting: unsolicited, or late for a command that timed out
+    }
+    if (InterpretReply() == Reply::Complete) {
+        CompleteReply();
+    }
+}
+
+void CCommandChannel::CompleteReply() {
+    std::lock_guard reply(ReplyLock);
+    CommandInFlight.clear();
+    ReplyPendingEvent.Reset();
+    ReplyReadyEvent.Set();
+}
+
+std::string CCommandChannel::FrameCommand(std::string_view command) const {
+    return std::string(command);
+}
+
+bool CCommandChannel::AwaitReply(int64_t timeoutMs) {
+    ReplyReadyEvent.Wait(timeoutMs);
+    // Decide under ReplyLock: a reply completing right at the time-out either made it (ready is
+    // set) or will find the pending event reset and be dropped. Never half of each.
+    std::lock_guard reply(ReplyLock);
+    const bool ready = ReplyReadyEvent.IsSet();
+    ReplyReadyEvent.Reset();
+    ReplyPendingEvent.Reset();
+    return ready;
+}
+
+bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool waitReply,
+                                  int32_t length) {
+    std::string command;
+    if (length < 0) {
+        command = data != nullptr ? data : "";
+    } else if (data != nullptr) {
+        command.assign(data, static_cast<size_t>(length));
+    } else {
+        return false;
+    }
+    {
+        std::lock_guard reply(ReplyLock);
+        CommandInFlight = command;
+    }
+    {
+        std::lock_guard receive(ReceiveLock);
+        ReceiveLine.clear();
+    }
+    const std::string wire = FrameCommand(command);
+    if (waitReply) {
+        ReplyPendingEvent.Set();
+    }
+    // A write that did not go out (port closed, device unplugged) fails the command now rather
+    // than after the reply time-out: no reply can come.
+    if (!Write(wire.data(), static_cast<int32_t>(wire.size()))) {
+        if (waitReply) {
+            AwaitReply(0);
+        }
+        return false;
+    }
+    return waitReply ? AwaitReply(ReplyTimeout) : true;
+}
+
+bool CCommandChannel::OpenPort() {
+    std::lock_guard command(CommandLock);
+    bool opened = false;
+    for (int attempt = 0; attempt < OpenAttempts() && !opened; ++attempt) {
+        if (attempt > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kOpenRetryDelayMs));
+        }
+        opened = Open(Settings.PortNumber, Settings.BaudRate, Settings.Parity, Settings.DataBits,
+                      Settings.StopBits);
+    }
+    if (!opened) {
+        return false;
+    }
+    if (!StartMonitor()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CCommandChannel::ClosePort() {
+    std::lock_guard command(CommandLock);
+    Close();
+    return true;
+}

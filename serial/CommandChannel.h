@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "serial/SerialDevice.h"
+#include "serial/SerialPort.h"
+
+// The one implementation of the command-channel pattern: a serial port that is also a command
+// channel. Drivers derive from it and supply their reply parsers; they override the framing,
+// line assembly, time-out or open retries only where their device differs.
+//
+// A class that adds state its ReceiveChar or ProcessReply touches must call Close() in its own
+// destructor, so that the monitoring thread is gone before that state is.
+class CCommandChannel : public CSerialPort, public CSerialDevice {
+public:
+    // The longest reply line kept. A device that streams bytes without a line end cannot grow
+    // memory past this; such a line is thrown away when its end finally comes.
+    static constexpr size_t kMaxReplyLine = 4096;
+
+    CCommandChannel();
+    ~CCommandChannel() override;
+
+    void ProcessReply() override;
+    bool SendCommand(const char* data, bool waitEcho, bool waitReply,
+                     int32_t length = -1) override;
+    bool OpenPort() override;
+    bool ClosePort() override;
+    void ReceiveChar(uint8_t byte) override;
+
+    // Serialises whole operations (a command and its follow-ups); taken by callers of
+    // SendCommand, never by the monitoring thread.
+    std::recursive_mutex CommandLock;
+    // How long SendCommand waits for a reply. Each driver sets its device's figure; tests
+    // shorten it rather than sit out real time-outs.
+    int64_t ReplyTimeout = 2000;
+
+protected:
+    enum class Reply {
+        Incomplete,  // more lines to come, or the line was not for us: keep waiting
+        Complete,    // the reply to the command in flight is in
+    };
+
+    // Parses ReceiveLine for the command in flight; called under ReplyLock, only while a reply
+    // is pending.
+    virtual Reply InterpretReply() = 0;
+
+    // Adds one byte to ReceiveLine; true when it completes a reply. By default a carriage return
+    // ends the line and every other byte, line feed included, is kept.
+    virtual bool AssembleByte(uint8_t byte);
+
+    // The bytes that go on the wire for a command; the shutter controllers add nothing.
+    virtual std::string FrameCommand(std::string_view command) const;
+
+    // Opens tried before OpenPort gives up, with OpenRetryDelayMs between them.
+    virtual int OpenAttempts() const { return 2; }
+    static constexpr int64_t kOpenRetryDelayMs = 100;
+
+    // CommandInFlight compared as the NUL-terminated string it is on the wire.
+    bool InFlight(const char* literal) const;
+    // ReceiveLine up to its first NUL byte, as text parsers read it.
+    std::string_view TextLine() const;
+
+    // Appends to ReceiveLine within kMaxReplyLine; past that the line is marked overlong.
+    void AppendToLine(uint8_t byte);
+    // Ends the current line: false when it ran over and must be dropped.
+    bool EndLine();
+    // Assembles a fixed-length binary reply: at count 0 ReceiveLine becomes the template, each
+    // byte is stored at position count (ReplyValue) and counted; true at the template's length.
+    bool AssembleCounted(uint8_t byte, std::string_view templateText);
+
+    // The reply is in: empty CommandInFlight, reset the pending event, wake the caller.
+    void CompleteReply();
+
+    // Waits for ReplyReadyEvent at most timeoutMs and leaves both events reset; true when the
+    // reply completed, even if it did so just as the time ran out.
+    bool AwaitReply(int64_t timeoutMs);
+
+private:
+    bool lineOverlong_ = false;
+};

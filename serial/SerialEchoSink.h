@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+#include "serial/SerialEcho.h"
+
+// The owner a port reports its traffic to. The port calls it from its monitoring thread, so an
+// implementation must only queue the record for its own thread (the console posts it as an event)
+// and return at once; it must never call back into the port.
+class ISerialEchoSink {
+public:
+    virtual ~ISerialEchoSink() = default;
+    virtual void PostSerialEcho(std::unique_ptr<SerialEcho> echo) = 0;
+};

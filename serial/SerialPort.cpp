@@ -1,0 +1,209 @@
+#include "serial/SerialPort.h"
+
+#include <cstring>
+#include <memory>
+#include <system_error>
+
+#include "serial/SerialDevice.h"
+
+namespace {
+
+// Every write may take this long in all: a base plus so much a byte, as the port's time-outs have
+// always been set (1000 ms each). Enough for any baud rate the program offers.
+constexpr int64_t kWriteTimeoutBaseMs = 1000;
+constexpr int64_t kWriteTimeoutPerByteMs = 1000;
+
+// How much one wake-up of the monitoring thread reads before it looks at its events again; a
+// device that never stops talking cannot keep a write or a shutdown waiting.
+constexpr size_t kReadChunk = 256;
+
+}  // namespace
+
+CSerialPort::CSerialPort() { MonitorStoppedEvent.Set(); }
+
+CSerialPort::~CSerialPort() { Close(); }
+
+bool CSerialPort::TestCommSettings(CommSettings /*settings*/) { return false; }
+
+bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int32_t dataBits,
+                       int32_t stopBits) {
+    // A thread left running from an earlier open must not see the handle change under it.
+    StopMonitor();
+
+    std::lock_guard lock(PortLock);
+    PortNumber = portNumber;
+    WriteBufferSize = kWriteBufferSize;
+    WriteLength = 0;
+    lastOpenPort_ = portNumber;
+    PortHandle.Close();
+
+    if (ShutdownEvent.NativeHandle() < 0 || WriteRequestEvent.NativeHandle() < 0 ||
+        WriteDoneEvent.NativeHandle() < 0 || MonitorStoppedEvent.NativeHandle() < 0) {
+        lastOpenError_ = platform::PortError::Other;
+        lastOpenErrno_ = EMFILE;
+        return false;
+    }
+
+    PortHandle = platform::PortHandle::Open(portNumber, lastOpenError_, lastOpenErrno_);
+    if (!PortHandle.IsOpen()) {
+        return false;
+    }
+    // A refused setting ends the configuration silently: the port is open, keeps what it had,
+    // and the device's answers (or their absence) will tell.
+    PortHandle.Configure(BuildModeString(baudRate, parity, dataBits, stopBits));
+    PortHandle.Purge();
+    return true;
+}
+
+std::string CSerialPort::DescribeLastOpenError() const {
+    return platform::DescribePortError(lastOpenError_, lastOpenPort_, lastOpenErrno_);
+}
+
+bool CSerialPort::StartMonitor() {
+    if (!PortHandle.IsOpen()) {
+        return false;
+    }
+    StopMonitor();
+    echoPortNumber_ = Settings.PortNumber;
+    {
+        // Monitoring starts from an empty line. Purged here, before the thread exists, so that
+        // a byte that arrives once StartMonitor has returned is always delivered.
+        std::lock_guard lock(PortLock);
+        PortHandle.Purge();
+    }
+    ShutdownEvent.Reset();
+    WriteRequestEvent.Reset();
+    MonitorStoppedEvent.Reset();
+    try {
+        MonitorThread = std::thread(&CSerialPort::MonitorThreadProc, this);
+    } catch (const std::system_error&) {
+        MonitorStoppedEvent.Set();
+        return false;
+    }
+    return true;
+}
+
+void CSerialPort::StopMonitor() {
+    if (!MonitorThread.joinable()) {
+        return;
+    }
+    if (MonitorThread.get_id() == std::this_thread::get_id()) {
+        // Closing from inside a receive callback cannot wait for itself; the loop ends on its
+        // own once it sees the shutdown, and the thread is let go.
+        ShutdownEvent.Set();
+        MonitorThread.detach();
+        return;
+    }
+    ShutdownEvent.Set();
+    MonitorThread.join();
+    ShutdownEvent.Reset();
+}
+
+unsigned CSerialPort::MonitorThreadProc(CSerialPort* port) {
+    port->ThreadAlive = 1;
+    for (;;) {
+        // Shutdown first, then a write before input: a write purges what is unread anyway, and
+        // stale bytes read after the caller emptied its reply line would only pollute it.
+        const int which = port->PortHandle.WaitForAny(
+            {&port->ShutdownEvent, &port->WriteRequestEvent}, platform::kInfinite);
+        if (which == 0 || which < 0) {
+            break;
+        }
+        if (which == 1) {
+            port->WriteRoutine();
+        } else {
+            port->ReadRoutine();
+        }
+    }
+    port->ThreadAlive = 0;
+    port->MonitorStoppedEvent.Set();
+    return 0;
+}
+
+void CSerialPort::ReadRoutine() {
+    uint8_t buffer[kReadChunk];
+    ssize_t count;
+    {
+        std::lock_guard lock(PortLock);
+        count = PortHandle.Read(buffer, sizeof buffer);
+    }
+    // Neither PortLock nor anything else of the port is held while the driver and the owner see
+    // the bytes: the driver takes its own locks.
+    for (ssize_t i = 0; i < count; ++i) {
+        if (OwnerDevice != nullptr) {
+            OwnerDevice->ReceiveChar(buffer[i]);
+        }
+        if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
+            auto echo = std::make_unique<SerialEcho>();
+            echo->PortNumber = echoPortNumber_;
+            echo->Text.assign(1, static_cast<char>(buffer[i]));
+            echo->Length = 1;
+            echo->Received = 1;
+            sink->PostSerialEcho(std::move(echo));
+        }
+    }
+}
+
+void CSerialPort::WriteRoutine() {
+    WriteRequestEvent.Reset();
+    int32_t length;
+    size_t written;
+    {
+        std::lock_guard lock(PortLock);
+        // Every command starts from a clean line: whatever the device said that nobody read is
+        // thrown away, so a late reply to an earlier command cannot pass for this one's.
+        PortHandle.Purge();
+        length = WriteLength;
+        written = PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
+                                   kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length,
+                                   &ShutdownEvent);
+        WriteSucceeded = written == static_cast<size_t>(length);
+    }
+    if (written == static_cast<size_t>(length)) {
+        if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
+            auto echo = std::make_unique<SerialEcho>();
+            echo->PortNumber = PortNumber;
+            echo->Text.assign(reinterpret_cast<const char*>(WriteBuffer.data()),
+                              static_cast<size_t>(length));
+            echo->Length = length;
+            echo->Received = 0;
+            sink->PostSerialEcho(std::move(echo));
+        }
+    }
+    WriteDoneEvent.Set();
+}
+
+bool CSerialPort::Write(const void* data, int32_t length) {
+    if (!PortHandle.IsOpen() || length < 0 || length > WriteBufferSize ||
+        (data == nullptr && length > 0)) {
+        return false;
+    }
+    WriteDoneEvent.Reset();
+    {
+        std::lock_guard lock(PortLock);
+        WriteBuffer.fill(0);
+        if (length > 0) {
+            std::memcpy(WriteBuffer.data(), data, static_cast<size_t>(length));
+        }
+        WriteLength = length;
+        WriteSucceeded = false;
+    }
+    WriteRequestEvent.Set();
+    // No time limit of its own: the write routine's own bound ends it, and a monitoring thread
+    // that stops (or never ran) ends it too.
+    if (platform::WaitForAny({&WriteDoneEvent, &MonitorStoppedEvent}, platform::kInfinite) != 0) {
+        WriteRequestEvent.Reset();
+        return false;
+    }
+    std::lock_guard lock(PortLock);
+    return WriteSucceeded;
+}
+
+void CSerialPort::Close() {
+    StopMonitor();
+    std::lock_guard lock(PortLock);
+    PortHandle.Close();
+    WriteRequestEvent.Reset();
+    WriteDoneEvent.Reset();
+    WriteLength = 0;
+}

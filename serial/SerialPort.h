@@ -1,0 +1,89 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/ManualResetEvent.h"
+#include "platform/PortHandle.h"
+#include "serial/CommSettings.h"
+#include "serial/SerialEchoSink.h"
+
+class CSerialDevice;
+
+// One serial port with the one thread that does all its reading and writing. Received bytes go,
+// one at a time and as soon as read, to OwnerDevice->ReceiveChar on that thread; Write hands
+// bytes to the thread and returns once they are written; every completed write and every
+// received byte is echoed to OwnerWindow when one is set.
+class CSerialPort {
+public:
+    static constexpr int32_t kWriteBufferSize = 512;
+
+    CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+    virtual ~CSerialPort();
+
+    // The base has no device to try: false, without any I/O. Drivers override it.
+    virtual bool TestCommSettings(CommSettings settings);
+
+    // Opens and configures COMn (parity before data bits, unlike CommSettings). A second Open
+    // closes the first handle. Fails only when the device cannot be opened; a line setting the
+    // system refuses leaves the port open with the settings it had. Does not start the thread.
+    bool Open(int32_t portNumber, int32_t baudRate, int32_t parity, int32_t dataBits,
+              int32_t stopBits);
+
+    // The monitoring thread's body; returns 0 when told to end.
+    static unsigned MonitorThreadProc(CSerialPort* port);
+
+    // Starts MonitorThreadProc on MonitorThread; false when the port is not open or the thread
+    // cannot be started.
+    bool StartMonitor();
+
+    // Hands length bytes (NUL bytes included) to the monitoring thread and returns once they
+    // are written. True when all were written. Returns false at once when the port is closed,
+    // has no running monitoring thread, or length is outside 0..512.
+    bool Write(const void* data, int32_t length);
+
+    // Ends the monitoring thread and releases the port. Safe on a port that is not open.
+    void Close();
+
+    bool IsOpen() const { return PortHandle.IsOpen(); }
+
+    // Why the last Open failed, and the same in plain words for the technician.
+    platform::PortError LastOpenError() const { return lastOpenError_; }
+    std::string DescribeLastOpenError() const;
+
+    CSerialDevice* OwnerDevice = nullptr;
+    std::thread MonitorThread;
+    std::recursive_mutex PortLock;
+    std::atomic<int32_t> ThreadAlive{0};
+    platform::ManualResetEvent ShutdownEvent;
+    platform::PortHandle PortHandle;
+    platform::ManualResetEvent WriteRequestEvent;
+    platform::ManualResetEvent WriteDoneEvent;
+    // Set while no monitoring thread runs, so that a writer never waits for one that is gone.
+    platform::ManualResetEvent MonitorStoppedEvent;
+    int32_t PortNumber = -1;
+    std::array<uint8_t, kWriteBufferSize> WriteBuffer{};
+    int32_t WriteBufferSize = kWriteBufferSize;
+    int32_t WriteLength = 0;
+    bool WriteSucceeded = false;
+    std::string ReceiveLine;
+    std::string CommandInFlight;
+    CommSettings Settings;
+    std::atomic<ISerialEchoSink*> OwnerWindow{nullptr};
+
+private:
+    void StopMonitor();
+    void ReadRoutine();
+    void WriteRoutine();
+
+    int32_t echoPortNumber_ = 0;
+    platform::PortError lastOpenError_ = platform::PortError::None;
+    int lastOpenErrno_ = 0;
+    int32_t lastOpenPort_ = 0;
+};

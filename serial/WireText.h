@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Helpers for reading device text. Wire text is 8-bit; every function here is total: no input
+// from a device makes one read outside its argument or overflow.
+namespace wire {
+
+// Decimal as atoi reads it (blanks, a sign, digits up to the first non-digit; nothing gives 0),
+// but saturating at the 32-bit limits instead of overflowing.
+int32_t ParseDecimal(std::string_view text);
+
+// Subtracts one without overflowing at the lower limit.
+int32_t Decrement(int32_t value);
+
+// The text without leading and trailing white space.
+std::string_view Trim(std::string_view text);
+
+// Each byte as the character of the same code (Latin-1), as window text shows wire text.
+std::wstring Widen(std::string_view text);
+
+}  // namespace wire

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/AutoResetEvent.h"
+#include "platform/ManualResetEvent.h"
+
+namespace sim {
+
+// A device on the master side of a pseudo-terminal, published as COMn in a port directory, so
+// that the program's real port code talks to it end to end. A subclass models the device: it
+// sees every byte the program writes (OnReceive, on the device's own thread) and answers with
+// Reply. The base adds what a bench throws at a program: answers paced at the baud rate the
+// program set, delayed or dropped answers, and hang-ups (an adapter pulled out).
+class CSimulatedDevice {
+public:
+    enum class Pacing {
+        Off,         // answers go out at once
+        PortBaud,    // one byte per character time at the line settings the program applied
+    };
+
+    CSimulatedDevice(int portNumber, std::string portDirectory);
+    CSimulatedDevice(const CSimulatedDevice&) = delete;
+    CSimulatedDevice& operator=(const CSimulatedDevice&) = delete;
+    virtual ~CSimulatedDevice();
+
+    // Creates the pseudo-terminal, publishes COMn and starts the device thread. A subclass
+    // calls it at the end of its constructor, or the owner right after construction.
+    bool Start();
+    // Stops the device thread, unpublishes COMn and closes the pseudo-terminal.
+    void Stop();
+
+    // Pulls the adapter out now: the program's port sees a hang-up and COMn disappears.
+    void HangUp();
+    // Plugs a fresh adapter in under the same COMn.
+    bool PlugIn();
+    bool Connected() const;
+
+    void SetPacing(Pacing pacing);
+    // Every answer goes out this much later.
+    void SetReplyDelay(std::chrono::milliseconds delay);
+    // The next count answers are swallowed.
+    void DropReplies(int count);
+    // Instead of the next answer, the adapter is pulled out.
+    void HangUpOnNextReply();
+    // Sends bytes nobody asked for, now (garbage, endless lines, late replies).
+    void Inject(std::string_view bytes);
+
+    int PortNumber() const { return portNumber_; }
+    std::string PortPath() const;   // the COMn entry
+    std::string SlavePath() const;  // the pseudo-terminal the entry points at
+
+    // Bytes received from the program, in total and the most recent ones (up to 64 KiB).
+    uint64_t ReceivedCount() const;
+    std::string ReceivedTail() const;
+    void ClearReceived();
+    // Waits until the device has received at least count bytes in total.
+    bool WaitForReceived(uint64_t count, std::chrono::milliseconds timeout) const;
+    // Answers written so far (after faults, so dropped ones do not count).
+    uint64_t RepliesSent() const;
+
+protected:
+    // One byte from the program, on the device thread.
+    virtual void OnReceive(uint8_t byte) = 0;
+    // Queues an answer; the fault settings decide what becomes of it.
+    void Reply(std::string_view bytes);
+    // The baud rate the program set on the line (0 when unknown).
+    int LineBaud() const;
+
+private:
+    struct Pending {
+        std::chrono::steady_clock::time_point due;
+        std::string bytes;
+        bool hangUp = false;
+    };
+
+    bool OpenPseudoTerminal();
+    void ClosePseudoTerminal();
+    void Run();
+    void FlushDue(std::chrono::steady_clock::time_point now);
+    std::chrono::nanoseconds CharacterTime() const;
+    int NextTimeoutMs(std::chrono::steady_clock::time_point now) const;
+
+    const int portNumber_;
+    const std::string portDirectory_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable receivedCv_;
+    int masterFd_ = -1;
+    int slaveFd_ = -1;
+    std::string slavePath_;
+    std::thread thread_;
+    platform::ManualResetEvent stop_;
+    platform::AutoResetEvent wake_;
+    std::deque<Pending> output_;
+    std::chrono::steady_clock::time_point lineFreeAt_{};
+    Pacing pacing_ = Pacing::Off;
+    std::chrono::milliseconds delay_{0};
+    int dropCount_ = 0;
+    bool hangUpNext_ = false;
+    uint64_t receivedCount_ = 0;
+    uint64_t repliesSent_ = 0;
+    std::string receivedTail_;
+};
+
+}  // namespace sim

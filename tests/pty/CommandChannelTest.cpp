@@ -1,0 +1,179 @@
+// The command channel end to end: the v2.6 shutter controller driver against a simulated box
+// on a pseudo-terminal, including the faults a bench produces.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "devices/ShutterBoxDevice.h"
+#include "sim/ShutterControllerSim.h"
+#include "support/TestPortDirectory.h"
+
+namespace {
+
+using testing_support::EchoRecorder;
+using testing_support::kFirstTestPort;
+
+class CommandChannelTest : public testing_support::PortDirectoryTest {
+protected:
+    void SetUp() override {
+        PortDirectoryTest::SetUp();
+        box = std::make_unique<sim::CShutterControllerSim>(kFirstTestPort, PortDir());
+        ASSERT_TRUE(box->Start());
+        driver.Settings.PortNumber = kFirstTestPort;
+        driver.SettleDelayMs = 0;
+    }
+    void TearDown() override {
+        driver.ClosePort();
+        box.reset();
+        PortDirectoryTest::TearDown();
+    }
+
+    std::unique_ptr<sim::CShutterControllerSim> box;
+    // Declared before the driver: its thread may still post to it until the port closes.
+    EchoRecorder echoes;
+    CShutterBoxDevice driver;
+};
+
+TEST_F(CommandChannelTest, ShutterCommandsRoundTrip) {
+    ASSERT_TRUE(driver.OpenPort());
+    int32_t state = -5;
+    ASSERT_TRUE(driver.GetShutterState(state));
+    EXPECT_EQ(state, 0);
+    ASSERT_TRUE(driver.OpenShutter());
+    EXPECT_EQ(box->ShutterState(), 1);
+    ASSERT_TRUE(driver.GetShutterState(state));
+    EXPECT_EQ(state, 1);
+    // Closing writes the state byte 0 inside a five-byte command; all five must go out.
+    box->ClearReceived();
+    ASSERT_TRUE(driver.CloseShutter());
+    EXPECT_EQ(box->ShutterState(), 0);
+    EXPECT_EQ(box->ReceivedTail().substr(0, 5), std::string("#0S\x00\xFF", 5));
+
+    CShutterBoxDevice::StatusMap status;
+    box->SetStatus({{"sts", "ok"}, {"tmp", " 21 "}});
+    ASSERT_TRUE(driver.ReadStatus(status));
+    EXPECT_EQ(status.size(), 2u);
+    EXPECT_EQ(status.at(L"tmp"), L"21");
+}
+
+TEST_F(CommandChannelTest, ACheckByteThatDoesNotAddUpFailsTheRead) {
+    ASSERT_TRUE(driver.OpenPort());
+    box->SetShutterState(1);
+    box->SetCorruptCheckByte(true);
+    int32_t state = 7;
+    EXPECT_FALSE(driver.GetShutterState(state));
+    EXPECT_EQ(state, 7) << "a failed read leaves the caller's value alone";
+    EXPECT_FALSE(driver.OpenShutter()) << "the read-back fails, so the open is not confirmed";
+}
+
+TEST_F(CommandChannelTest, EchoesCarryEveryByteBothWays) {
+    driver.OwnerWindow = &echoes;
+    ASSERT_TRUE(driver.OpenPort());
+    int32_t state;
+    ASSERT_TRUE(driver.GetShutterState(state));
+    ASSERT_TRUE(echoes.WaitForReceived(2, 5000));
+    EXPECT_EQ(echoes.SentRecords(), 1u);
+    EXPECT_EQ(echoes.LastSent().Text, "#0R");
+    EXPECT_EQ(echoes.LastSent().Length, 3);
+}
+
+TEST_F(CommandChannelTest, AReplyAfterTheTimeOutChangesNothing) {
+    driver.OwnerWindow = &echoes;
+    ASSERT_TRUE(driver.OpenPort());
+    driver.ReplyTimeout = 100;
+    box->SetShutterState(1);
+    box->SetReplyDelay(std::chrono::milliseconds(400));
+    int32_t state = -5;
+    EXPECT_FALSE(driver.GetShutterState(state));
+    ASSERT_TRUE(echoes.WaitForReceived(2, 5000)) << "the late reply did arrive";
+    EXPECT_EQ(state, -5);
+    EXPECT_FALSE(driver.ReplyReadyEvent.IsSet());
+    EXPECT_FALSE(driver.ReplyPendingEvent.IsSet());
+    EXPECT_EQ(driver.ReplyValid, 0);
+
+    // The channel takes the next command at once and is not confused by the late bytes.
+    box->SetReplyDelay(std::chrono::milliseconds(0));
+    driver.ReplyTimeout = 2000;
+    ASSERT_TRUE(driver.GetShutterState(state));
+    EXPECT_EQ(state, 1);
+}
+
+TEST_F(CommandChannelTest, ADroppedReplyIsAFalseResultAndTheChannelCarriesOn) {
+    ASSERT_TRUE(driver.OpenPort());
+    driver.ReplyTimeout = 100;
+    box->DropReplies(1);
+    int32_t state;
+    EXPECT_FALSE(driver.GetShutterState(state));
+    EXPECT_TRUE(driver.GetShutterState(state));
+}
+
+TEST_F(CommandChannelTest, AHangUpMidCommandFailsItWithoutSpinningAndCloseReturns) {
+    ASSERT_TRUE(driver.OpenPort());
+    driver.ReplyTimeout = 500;
+    box->HangUpOnNextReply();
+    const double cpuBefore = testing_support::ThreadCpuMs(driver.MonitorThread);
+    int32_t state;
+    EXPECT_FALSE(driver.GetShutterState(state));
+    const double cpuUsed = testing_support::ThreadCpuMs(driver.MonitorThread) - cpuBefore;
+    // A thread that kept polling a hung-up terminal would burn the whole half second.
+    EXPECT_LT(cpuUsed, 250.0);
+
+    // Later commands fail at once: nothing can be written to a device that is gone.
+    EXPECT_FALSE(driver.GetShutterState(state));
+    EXPECT_FALSE(driver.OpenShutter());
+    EXPECT_TRUE(driver.ClosePort());
+    EXPECT_FALSE(driver.MonitorThread.joinable());
+
+    // The adapter goes back in: the next open works as new.
+    EXPECT_FALSE(driver.OpenPort());
+    ASSERT_TRUE(box->PlugIn());
+    ASSERT_TRUE(driver.OpenPort());
+    EXPECT_TRUE(driver.GetShutterState(state));
+}
+
+TEST_F(CommandChannelTest, AHangUpWhileIdleIsNoticedByTheNextCommand) {
+    ASSERT_TRUE(driver.OpenPort());
+    box->HangUp();
+    int32_t state;
+    EXPECT_FALSE(driver.GetShutterState(state));
+    EXPECT_TRUE(driver.ClosePort());
+}
+
+TEST_F(CommandChannelTest, AnEndlessLineDoesNotGrowTheReplyBuffer) {
+    driver.OwnerWindow = &echoes;
+    ASSERT_TRUE(driver.OpenPort());
+    const std::string chunk(64 * 1024, 'Z');
+    for (int i = 0; i < 16; ++i) {
+        box->Inject(chunk);
+    }
+    ASSERT_TRUE(echoes.WaitForReceived(16 * chunk.size(), 30000));
+    {
+        std::lock_guard lock(driver.ReceiveLock);
+        EXPECT_LE(driver.ReceiveLine.size(), CCommandChannel::kMaxReplyLine);
+    }
+    int32_t state;
+    EXPECT_TRUE(driver.GetShutterState(state)) << "the channel still works after the flood";
+}
+
+TEST_F(CommandChannelTest, OpenPortRetriesOnceThenGivesUpLeavingNoThread) {
+    driver.Settings.PortNumber = kFirstTestPort + 5;  // nothing published there
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(driver.OpenPort());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100))
+        << "one retry after a pause";
+    EXPECT_FALSE(driver.MonitorThread.joinable());
+    EXPECT_EQ(driver.ThreadAlive, 0);
+    int32_t state;
+    EXPECT_FALSE(driver.GetShutterState(state));
+}
+
+TEST_F(CommandChannelTest, ProbeOpensReadsAndClosesAgain) {
+    EXPECT_TRUE(driver.Probe());
+    EXPECT_FALSE(driver.IsOpen());
+    CSerialPort plain;
+    EXPECT_FALSE(plain.TestCommSettings(CommSettings{}));
+    box->HangUp();
+    EXPECT_FALSE(driver.Probe());
+}
+
+}  // namespace
