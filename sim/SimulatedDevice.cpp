@@ -132,6 +132,7 @@ void CSimulatedDevice::ClosePseudoTerminal() {
     masterFd_ = -1;
     slaveFd_ = -1;
     output_.clear();
+    sentCv_.notify_all();
 }
 
 bool CSimulatedDevice::Start() {
@@ -224,6 +225,11 @@ void CSimulatedDevice::ClearReceived() {
     receivedTail_.clear();
 }
 
+bool CSimulatedDevice::WaitUntilSent(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return sentCv_.wait_for(lock, timeout, [&] { return output_.empty(); });
+}
+
 uint64_t CSimulatedDevice::RepliesSent() const {
     std::lock_guard lock(mutex_);
     return repliesSent_;
@@ -284,6 +290,14 @@ int CSimulatedDevice::NextTimeoutMs(std::chrono::steady_clock::time_point now) c
 
 void CSimulatedDevice::FlushDue(std::chrono::steady_clock::time_point now) {
     std::lock_guard lock(mutex_);
+    struct NotifyWhenDrained {
+        const CSimulatedDevice& device;
+        ~NotifyWhenDrained() {
+            if (device.output_.empty()) {
+                device.sentCv_.notify_all();
+            }
+        }
+    } notify{*this};
     while (!output_.empty() && masterFd_ >= 0) {
         Pending& next = output_.front();
         const bool paced = pacing_ == Pacing::PortBaud;

@@ -63,6 +63,8 @@ public:
     void ClearReceived();
     // Waits until the device has received at least count bytes in total.
     bool WaitForReceived(uint64_t count, std::chrono::milliseconds timeout) const;
+    // Waits until every queued answer and injected byte has been written to the terminal.
+    bool WaitUntilSent(std::chrono::milliseconds timeout) const;
     // Answers written so far (after faults, so dropped ones do not count).
     uint64_t RepliesSent() const;
 
@@ -93,6 +95,7 @@ private:
 
     mutable std::mutex mutex_;
     mutable std::condition_variable receivedCv_;
+    mutable std::condition_variable sentCv_;
     int masterFd_ = -1;
     int slaveFd_ = -1;
     std::string slavePath_;

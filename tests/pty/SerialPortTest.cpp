@@ -199,6 +199,7 @@ TEST_F(SerialPortTest, AfterCloseNoByteReachesTheDeviceAndTheNextOpenWorks) {
     port.Close();  // twice is harmless
 
     device->Inject("stale bytes from while we were away");
+    ASSERT_TRUE(device->WaitUntilSent(std::chrono::seconds(5)));
     ASSERT_TRUE(OpenDefault(port));
     ASSERT_TRUE(port.StartMonitor());
     ASSERT_TRUE(port.Write("!0V", 3));
