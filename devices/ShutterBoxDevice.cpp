@@ -10,9 +10,13 @@ constexpr const char* kBanner = "*- Zel Dozivazoro Ltd. -*";
 
 }  // namespace
 
-CShutterBoxDevice::~CShutterBoxDevice() { Close(); }
+CShutterBoxDevice::~CShutterBoxDevice() {
+    Close();
+}
 
-bool CShutterBoxDevice::TestCommSettings(CommSettings /*settings*/) { return Probe(); }
+bool CShutterBoxDevice::TestCommSettings(CommSettings /*settings*/) {
+    return Probe();
+}
 
 bool CShutterBoxDevice::Probe() {
     if (!OpenPort()) {
@@ -48,9 +52,13 @@ bool CShutterBoxDevice::SetShutter(int32_t state) {
     return false;
 }
 
-bool CShutterBoxDevice::OpenShutter() { return SetShutter(1); }
+bool CShutterBoxDevice::OpenShutter() {
+    return SetShutter(1);
+}
 
-bool CShutterBoxDevice::CloseShutter() { return SetShutter(0); }
+bool CShutterBoxDevice::CloseShutter() {
+    return SetShutter(0);
+}
 
 bool CShutterBoxDevice::GetShutterState(int32_t& state) {
     std::lock_guard command(CommandLock);
@@ -111,7 +119,8 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
         ReplyValue = wire::Decrement(wire::ParseDecimal(line));
     } else {
         const size_t eq = line.find('=');
-        const std::string_view key = eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+        const std::string_view key =
+            eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
         const std::string_view value = eq == std::string_view::npos ? line : line.substr(eq + 1);
         std::wstring wideKey = wire::Widen(wire::Trim(key));
         // A box that claims a huge count and keeps inventing keys must not grow the table

@@ -16,7 +16,8 @@ namespace {
 int PollUntil(pollfd* fds, nfds_t count, const Deadline& deadline) {
     for (;;) {
         const int64_t remaining = deadline.RemainingMs();
-        const int timeout = remaining < 0 ? -1 : static_cast<int>(std::min<int64_t>(remaining, 1 << 30));
+        const int timeout =
+            remaining < 0 ? -1 : static_cast<int>(std::min<int64_t>(remaining, 1 << 30));
         const int rc = ::poll(fds, count, timeout);
         if (rc >= 0 || errno != EINTR) {
             return rc;
@@ -28,7 +29,8 @@ int PollUntil(pollfd* fds, nfds_t count, const Deadline& deadline) {
 
 Deadline::Deadline(int64_t timeoutMs)
     : infinite_(timeoutMs < 0),
-      end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs)) {}
+      end_(std::chrono::steady_clock::now() +
+           std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs)) {}
 
 int64_t Deadline::RemainingMs() const {
     if (infinite_) {
@@ -94,7 +96,9 @@ bool Event::TryAcquire() {
     return true;
 }
 
-bool Event::Wait(int64_t timeoutMs) { return WaitForAny({this}, timeoutMs) == 0; }
+bool Event::Wait(int64_t timeoutMs) {
+    return WaitForAny({this}, timeoutMs) == 0;
+}
 
 int WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) {
     const Deadline deadline(timeoutMs);

@@ -50,25 +50,42 @@ std::optional<LineMode> ParseLineMode(std::string_view mode) {
         const std::string value = Lower(term.substr(eq + 1));
 
         if (key == "baud") {
-            if (result.baud) return std::nullopt;
+            if (result.baud)
+                return std::nullopt;
             result.baud = ParsePositive(value);
-            if (!result.baud) return std::nullopt;
+            if (!result.baud)
+                return std::nullopt;
         } else if (key == "parity") {
-            if (result.parity || value.size() != 1) return std::nullopt;
+            if (result.parity || value.size() != 1)
+                return std::nullopt;
             switch (value[0]) {
-                case 'n': result.parity = LineMode::Parity::None; break;
-                case 'o': result.parity = LineMode::Parity::Odd; break;
-                case 'e': result.parity = LineMode::Parity::Even; break;
-                case 'm': result.parity = LineMode::Parity::Mark; break;
-                case 's': result.parity = LineMode::Parity::Space; break;
-                default: return std::nullopt;
+                case 'n':
+                    result.parity = LineMode::Parity::None;
+                    break;
+                case 'o':
+                    result.parity = LineMode::Parity::Odd;
+                    break;
+                case 'e':
+                    result.parity = LineMode::Parity::Even;
+                    break;
+                case 'm':
+                    result.parity = LineMode::Parity::Mark;
+                    break;
+                case 's':
+                    result.parity = LineMode::Parity::Space;
+                    break;
+                default:
+                    return std::nullopt;
             }
         } else if (key == "data") {
-            if (result.dataBits) return std::nullopt;
+            if (result.dataBits)
+                return std::nullopt;
             result.dataBits = ParsePositive(value);
-            if (!result.dataBits || *result.dataBits < 5 || *result.dataBits > 8) return std::nullopt;
+            if (!result.dataBits || *result.dataBits < 5 || *result.dataBits > 8)
+                return std::nullopt;
         } else if (key == "stop") {
-            if (result.stopBits) return std::nullopt;
+            if (result.stopBits)
+                return std::nullopt;
             if (value == "1") {
                 result.stopBits = LineMode::StopBits::One;
             } else if (value == "1.5") {

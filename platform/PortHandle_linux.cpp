@@ -24,12 +24,12 @@ struct SpeedEntry {
 };
 
 constexpr SpeedEntry kSpeeds[] = {
-    {50, B50},         {75, B75},           {110, B110},         {134, B134},
-    {150, B150},       {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -78,7 +78,9 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
     return *this;
 }
 
-PortHandle::~PortHandle() { Close(); }
+PortHandle::~PortHandle() {
+    Close();
+}
 
 PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
     PortHandle handle;
@@ -171,11 +173,20 @@ bool PortHandle::Configure(const std::string& modeString) {
     if (mode->parity) {
         tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
         switch (*mode->parity) {
-            case LineMode::Parity::None: break;
-            case LineMode::Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
-            case LineMode::Parity::Even: tio.c_cflag |= PARENB; break;
-            case LineMode::Parity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-            case LineMode::Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+            case LineMode::Parity::None:
+                break;
+            case LineMode::Parity::Odd:
+                tio.c_cflag |= PARENB | PARODD;
+                break;
+            case LineMode::Parity::Even:
+                tio.c_cflag |= PARENB;
+                break;
+            case LineMode::Parity::Mark:
+                tio.c_cflag |= PARENB | CMSPAR | PARODD;
+                break;
+            case LineMode::Parity::Space:
+                tio.c_cflag |= PARENB | CMSPAR;
+                break;
         }
     }
     if (mode->stopBits) {
@@ -252,7 +263,8 @@ size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Ev
         if (left == 0 || (cancel && cancel->IsSet())) {
             break;
         }
-        const int rc = ::poll(fds, 2, left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+        const int rc =
+            ::poll(fds, 2, left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
         if (rc < 0 && errno != EINTR) {
             break;
         }
@@ -281,7 +293,8 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
         }
         fds[count] = {watchPort ? fd_ : -1, POLLIN, 0};
         const int64_t left = deadline.RemainingMs();
-        int rc = ::poll(fds, count + 1, left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+        int rc = ::poll(fds, count + 1,
+                        left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
         if (rc < 0 && errno != EINTR) {
             return -1;
         }

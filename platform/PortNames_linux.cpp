@@ -11,7 +11,8 @@ std::string PortDirectory() {
     if (const char* dir = std::getenv("PRAVIK_PORT_DIR"); dir != nullptr && *dir != '\0') {
         return dir;
     }
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && *runtime != '\0') {
         return std::string(runtime) + "/pravik/ports";
     }
     return "/tmp/pravik-" + std::to_string(::getuid()) + "/ports";

@@ -7,7 +7,7 @@
 
 // A serial port's settings as the program edits and stores them. Copied by value everywhere.
 struct CommSettings {
-    int32_t PortNumber = 0;   // n of COMn; 0 = no port chosen, -1 = an entry that is not a port
+    int32_t PortNumber = 0;  // n of COMn; 0 = no port chosen, -1 = an entry that is not a port
     int32_t BaudRate = 9600;
     int32_t DataBits = 8;
     int32_t Parity = 0;       // index into kParityNames
@@ -21,7 +21,7 @@ struct CommSettings {
 inline constexpr std::array<std::wstring_view, 3> kParityNames = {L"None", L"Odd", L"Even"};
 inline constexpr std::array<std::wstring_view, 3> kStopBitNames = {L"1", L"1.5", L"2"};
 inline constexpr std::array<std::wstring_view, 3> kFlowControlNames = {L"None", L"Xon/Xoff",
-                                                                        L"RTS/CTS"};
+                                                                       L"RTS/CTS"};
 
 // Turns the six texts of a settings dialog back into settings. The port number is the decimal
 // value of the port text without its first three characters ("COM12" gives 12); baud rate and

@@ -3,9 +3,13 @@
 #include <cstring>
 #include <thread>
 
-CCommandChannel::CCommandChannel() { OwnerDevice = this; }
+CCommandChannel::CCommandChannel() {
+    OwnerDevice = this;
+}
 
-CCommandChannel::~CCommandChannel() { Close(); }
+CCommandChannel::~CCommandChannel() {
+    Close();
+}
 
 bool CCommandChannel::InFlight(const char* literal) const {
     return std::strcmp(CommandInFlight.c_str(), literal) == 0;

@@ -24,8 +24,7 @@ public:
     ~CCommandChannel() override;
 
     void ProcessReply() override;
-    bool SendCommand(const char* data, bool waitEcho, bool waitReply,
-                     int32_t length = -1) override;
+    bool SendCommand(const char* data, bool waitEcho, bool waitReply, int32_t length = -1) override;
     bool OpenPort() override;
     bool ClosePort() override;
     void ReceiveChar(uint8_t byte) override;

@@ -19,11 +19,17 @@ constexpr size_t kReadChunk = 256;
 
 }  // namespace
 
-CSerialPort::CSerialPort() { MonitorStoppedEvent.Set(); }
+CSerialPort::CSerialPort() {
+    MonitorStoppedEvent.Set();
+}
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::~CSerialPort() {
+    Close();
+}
 
-bool CSerialPort::TestCommSettings(CommSettings /*settings*/) { return false; }
+bool CSerialPort::TestCommSettings(CommSettings /*settings*/) {
+    return false;
+}
 
 bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int32_t dataBits,
                        int32_t stopBits) {
@@ -154,9 +160,9 @@ void CSerialPort::WriteRoutine() {
         // thrown away, so a late reply to an earlier command cannot pass for this one's.
         PortHandle.Purge();
         length = WriteLength;
-        written = PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
-                                   kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length,
-                                   &ShutdownEvent);
+        written =
+            PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
+                             kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length, &ShutdownEvent);
         WriteSucceeded = written == static_cast<size_t>(length);
     }
     if (written == static_cast<size_t>(length)) {

@@ -28,12 +28,14 @@ bool Matches(std::string_view pattern, std::string_view bytes) {
 
 CShutterControllerSim::CShutterControllerSim(int portNumber, std::string portDirectory)
     : CSimulatedDevice(portNumber, std::move(portDirectory)) {
-    identification_ = {{"ver", "2.6"}, {"dev", "miran"}, {"nof", "1"},
-                       {"fsz", "25mm"}, {"sht", "standard"}};
+    identification_ = {
+        {"ver", "2.6"}, {"dev", "miran"}, {"nof", "1"}, {"fsz", "25mm"}, {"sht", "standard"}};
     status_ = {{"sts", "ok"}, {"tmp", "21"}};
 }
 
-CShutterControllerSim::~CShutterControllerSim() { Stop(); }
+CShutterControllerSim::~CShutterControllerSim() {
+    Stop();
+}
 
 int32_t CShutterControllerSim::ShutterState() const {
     std::lock_guard lock(stateMutex_);

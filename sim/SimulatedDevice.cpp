@@ -45,11 +45,10 @@ int SpeedToBaud(speed_t speed) {
         int baud;
     };
     static constexpr Entry kTable[] = {
-        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
-        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
-        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
-        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
-        {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
+        {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
+        {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
     };
     for (const Entry& e : kTable) {
         if (e.speed == speed) {
@@ -64,7 +63,9 @@ int SpeedToBaud(speed_t speed) {
 CSimulatedDevice::CSimulatedDevice(int portNumber, std::string portDirectory)
     : portNumber_(portNumber), portDirectory_(std::move(portDirectory)) {}
 
-CSimulatedDevice::~CSimulatedDevice() { Stop(); }
+CSimulatedDevice::~CSimulatedDevice() {
+    Stop();
+}
 
 std::string CSimulatedDevice::PortPath() const {
     return portDirectory_ + "/COM" + std::to_string(portNumber_);
@@ -157,7 +158,9 @@ void CSimulatedDevice::Stop() {
     ClosePseudoTerminal();
 }
 
-void CSimulatedDevice::HangUp() { Stop(); }
+void CSimulatedDevice::HangUp() {
+    Stop();
+}
 
 bool CSimulatedDevice::PlugIn() {
     Stop();
@@ -262,13 +265,23 @@ std::chrono::nanoseconds CSimulatedDevice::CharacterTime() const {
     }
     int bits = 1 + 1;
     switch (tio.c_cflag & CSIZE) {
-        case CS5: bits += 5; break;
-        case CS6: bits += 6; break;
-        case CS7: bits += 7; break;
-        default: bits += 8; break;
+        case CS5:
+            bits += 5;
+            break;
+        case CS6:
+            bits += 6;
+            break;
+        case CS7:
+            bits += 7;
+            break;
+        default:
+            bits += 8;
+            break;
     }
-    if (tio.c_cflag & PARENB) bits += 1;
-    if (tio.c_cflag & CSTOPB) bits += 1;
+    if (tio.c_cflag & PARENB)
+        bits += 1;
+    if (tio.c_cflag & CSTOPB)
+        bits += 1;
     return std::chrono::nanoseconds(1'000'000'000LL * bits / baud);
 }
 
@@ -284,8 +297,7 @@ int CSimulatedDevice::NextTimeoutMs(std::chrono::steady_clock::time_point now) c
     if (due <= now) {
         return 0;
     }
-    return static_cast<int>(
-        std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
 }
 
 void CSimulatedDevice::FlushDue(std::chrono::steady_clock::time_point now) {

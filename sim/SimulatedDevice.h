@@ -22,8 +22,8 @@ namespace sim {
 class CSimulatedDevice {
 public:
     enum class Pacing {
-        Off,         // answers go out at once
-        PortBaud,    // one byte per character time at the line settings the program applied
+        Off,       // answers go out at once
+        PortBaud,  // one byte per character time at the line settings the program applied
     };
 
     CSimulatedDevice(int portNumber, std::string portDirectory);

@@ -15,9 +15,9 @@ TEST(ParseCommSettings, ReadsTheSixDialogTexts) {
 
 TEST(ParseCommSettings, TextsThatAreNotInTheListsOrNotNumbersGiveZero) {
     // The placeholder entry of a port list is no port.
-    EXPECT_EQ(ParseCommSettings(L"-- Select One --", L"9600", L"8", L"None", L"1", L"None")
-                  .PortNumber,
-              0);
+    EXPECT_EQ(
+        ParseCommSettings(L"-- Select One --", L"9600", L"8", L"None", L"1", L"None").PortNumber,
+        0);
     // Names compare exactly: "none" is not "None", and unknown names fall back to index 0.
     const CommSettings s = ParseCommSettings(L"COM3", L"fast", L"8 bits", L"none", L"3", L"");
     EXPECT_EQ(s.BaudRate, 0);
@@ -28,9 +28,9 @@ TEST(ParseCommSettings, TextsThatAreNotInTheListsOrNotNumbersGiveZero) {
     EXPECT_EQ(ParseCommSettings(L"COM", L"", L"", L"Even", L"2", L"RTS/CTS").PortNumber, 0);
     EXPECT_EQ(ParseCommSettings(L"CO", L"", L"", L"", L"", L"").PortNumber, 0);
     // Absurd numbers saturate instead of overflowing.
-    EXPECT_EQ(ParseCommSettings(L"COM99999999999999", L"-99999999999", L"8", L"", L"", L"")
-                  .PortNumber,
-              INT32_MAX);
+    EXPECT_EQ(
+        ParseCommSettings(L"COM99999999999999", L"-99999999999", L"8", L"", L"", L"").PortNumber,
+        INT32_MAX);
 }
 
 TEST(ModeString, IsBuiltFromTheSettingsAndParsesBackToThem) {

@@ -25,10 +25,10 @@ TEST(LineMode, KeysInAnyOrderAndCaseAndMissingKeysLeftAlone) {
 }
 
 TEST(LineMode, RefusesWhatAPortCannotBeSetTo) {
-    for (const char* bad : {"baud=0", "baud=-9600", "baud=96x0", "baud=", "baud=99999999999",
-                            "parity=x", "parity=no", "data=4", "data=9", "stop=0", "stop=3",
-                            "stop=1.0", "speed=9600", "baud 9600", "baud=9600 baud=9600",
-                            "=9600"}) {
+    for (const char* bad :
+         {"baud=0", "baud=-9600", "baud=96x0", "baud=", "baud=99999999999", "parity=x", "parity=no",
+          "data=4", "data=9", "stop=0", "stop=3", "stop=1.0", "speed=9600", "baud 9600",
+          "baud=9600 baud=9600", "=9600"}) {
         EXPECT_FALSE(ParseLineMode(bad).has_value()) << bad;
     }
 }
