@@ -116,7 +116,7 @@ bool CShutterControllerSim::Execute(const std::string& command) {
             const size_t count = fields.size() + (command == "!0D" ? 1 : 0);
             answer = std::to_string(count) + "\r";
             for (const auto& [key, value] : fields) {
-                answer += key + "=" + value + "\r";
+                answer.append(key).append("=").append(value).append("\r");
             }
         } else {
             return false;

@@ -14,7 +14,7 @@ namespace sim {
 
 namespace {
 
-constexpr size_t kReceivedTailLimit = 64 * 1024;
+constexpr size_t kReceivedTailLimit = size_t{64} * 1024;
 
 bool MakeRaw(int fd) {
     termios tio;
