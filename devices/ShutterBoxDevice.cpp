@@ -6,9 +6,25 @@
 
 namespace {
 
-constexpr const char* kBanner = "*- Zel Dozivazoro Ltd. -*";
+constexpr std::string_view kBanner = "*- Zel Dozivazoro Ltd. -*";
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 }  // namespace
+
+CShutterBoxDevice::CShutterBoxDevice() : CShutterBoxDevice(Generation{}) {}
+
+CShutterBoxDevice::CShutterBoxDevice(const Generation& generation) : generation_(generation) {
+    ReplyTimeout = 2000;
+}
 
 CShutterBoxDevice::~CShutterBoxDevice() {
     Close();
@@ -38,6 +54,7 @@ bool CShutterBoxDevice::SetShutter(int32_t state) {
             return false;
         }
     }
+    // The shutter blades need a moment before the box reports where they are.
     std::this_thread::sleep_for(std::chrono::milliseconds(SettleDelayMs));
     int32_t reached = -1;
     if (!GetShutterState(reached)) {
@@ -46,7 +63,7 @@ bool CShutterBoxDevice::SetShutter(int32_t state) {
     if (reached == state) {
         return true;
     }
-    // The box did not get there: fetch its status so that the exchange shows in the log.
+    // It did not get there: fetch the status so that it stands in the log for diagnosis.
     StatusMap scratch;
     ReadStatus(scratch);
     return false;
@@ -93,7 +110,36 @@ bool CShutterBoxDevice::AssembleByte(uint8_t byte) {
     if (InFlight("#0R")) {
         return AssembleCounted(byte, "XX");
     }
+    if (generation_.lightSensorProtocol) {
+        if (InFlight("!0TM?")) {
+            // The box repeats the query, "=", then the saved threshold as two raw bytes.
+            return AssembleCounted(byte, "!0TM?=XX");
+        }
+        if (InFlight("!0D")) {
+            return AssembleStatusByte(byte);
+        }
+    }
     return CCommandChannel::AssembleByte(byte);
+}
+
+bool CShutterBoxDevice::AssembleStatusByte(uint8_t byte) {
+    // v3.0 status lines end at line feed and carry two keys whose values are two raw bytes; those
+    // bytes may be CR or LF and are data until both have arrived.
+    // The key is what stands before the first "=", so a raw value can only follow "rbk=" or
+    // "lsa=" at the very start of the line.
+    const std::string_view line(ReceiveLine);
+    if (line.size() >= 4 && line.size() < 6 && line[3] == '=' &&
+        (line.substr(0, 3) == "rbk" || line.substr(0, 3) == "lsa")) {
+        AppendToLine(byte);
+        return false;
+    }
+    if (byte == '\n') {
+        return EndLine();
+    }
+    if (byte != '\r') {
+        AppendToLine(byte);
+    }
+    return false;
 }
 
 CCommandChannel::Reply CShutterBoxDevice::InterpretShutterState() {
@@ -102,7 +148,9 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretShutterState() {
     }
     const auto first = static_cast<uint8_t>(ReceiveLine[0]);
     const auto second = static_cast<uint8_t>(ReceiveLine[1]);
-    ReplyValue = -1;
+    if (generation_.unknownStateIsMinusOne) {
+        ReplyValue = -1;
+    }
     ReplyValid = ((first + second) & 0xFF) == 0xFF ? 1 : 0;
     if (first == 0 || first == 1) {
         ReplyValue = first;
@@ -110,32 +158,83 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretShutterState() {
     return Reply::Complete;
 }
 
-CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
+CCommandChannel::Reply CShutterBoxDevice::InterpretIdentificationLine() {
     const std::string_view line = TextLine();
+    if (ReplyValid == 0) {
+        InstrumentInfo = ::InstrumentInfo::Unread();
+        ReplyValid = 1;
+        ReplyValue = wire::ParseDecimal(line);
+        return Reply::Incomplete;
+    }
+    InstrumentInfo.ApplyIdentificationLine(line);
+    ReplyValue = wire::Decrement(ReplyValue);
+    return ReplyValue == 0 ? Reply::Complete : Reply::Incomplete;
+}
+
+CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
     if (ReplyValid == 0) {
         ReplyValid = 1;
         StatusTable.clear();
-        // The header is one of the lines this generation counts.
-        ReplyValue = wire::Decrement(wire::ParseDecimal(line));
-    } else {
-        const size_t eq = line.find('=');
-        const std::string_view key =
-            eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
-        const std::string_view value = eq == std::string_view::npos ? line : line.substr(eq + 1);
-        std::wstring wideKey = wire::Widen(wire::Trim(key));
-        // A box that claims a huge count and keeps inventing keys must not grow the table
-        // without end; the line is still counted.
-        if (StatusTable.size() < kMaxStatusEntries || StatusTable.count(wideKey) != 0) {
-            StatusTable[std::move(wideKey)] = wire::Widen(wire::Trim(value));
+        ReplyValue = wire::ParseDecimal(TextLine());
+        if (!generation_.statusHeaderCountsItself) {
+            return Reply::Incomplete;
         }
         ReplyValue = wire::Decrement(ReplyValue);
+        return ReplyValue == 0 ? Reply::Complete : Reply::Incomplete;
     }
+    // Raw values may hold NUL bytes: split the whole line, not its text up to a NUL.
+    std::string_view line = generation_.statusTrimmed ? TextLine() : std::string_view(ReceiveLine);
+    const size_t eq = line.find('=');
+    std::string_view key = eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+    std::string_view value = eq == std::string_view::npos ? line : line.substr(eq + 1);
+    if (generation_.statusTrimmed) {
+        key = wire::Trim(key);
+        value = wire::Trim(value);
+    }
+    std::wstring wideKey = wire::Widen(key);
+    if (StatusTable.size() < kMaxStatusEntries || StatusTable.count(wideKey) != 0) {
+        StatusTable[std::move(wideKey)] = wire::Widen(value);
+    }
+    ReplyValue = wire::Decrement(ReplyValue);
     return ReplyValue == 0 ? Reply::Complete : Reply::Incomplete;
+}
+
+CCommandChannel::Reply CShutterBoxDevice::InterpretThreshold() {
+    // "...=" followed by four hexadecimal digits; without "=" the value is left as it was.
+    const std::string_view line = TextLine();
+    const size_t eq = line.find('=', 1);
+    if (eq != std::string_view::npos) {
+        int32_t value = 0;
+        int digits = 0;
+        for (size_t i = eq + 1; i < line.size() && digits < 4; ++i, ++digits) {
+            const int d = HexDigit(line[i]);
+            if (d < 0) {
+                break;
+            }
+            value = value * 16 + d;
+        }
+        if (digits > 0) {
+            ReplyValue = value;
+        }
+    }
+    return Reply::Complete;
+}
+
+CCommandChannel::Reply CShutterBoxDevice::InterpretSavedThreshold() {
+    const size_t eq = ReceiveLine.find('=', 1);
+    if (eq != std::string::npos && eq + 2 < ReceiveLine.size()) {
+        ReplyValue = 256 * static_cast<uint8_t>(ReceiveLine[eq + 1]) +
+                     static_cast<uint8_t>(ReceiveLine[eq + 2]);
+    }
+    return Reply::Complete;
 }
 
 CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
     if (InFlight("#0R")) {
         return InterpretShutterState();
+    }
+    if (!generation_.textReplies) {
+        return Reply::Incomplete;
     }
     if (InFlight("!0V")) {
         if (ReplyValue == 0) {
@@ -143,8 +242,19 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
         }
         return Reply::Complete;
     }
+    if (InFlight("!0IR")) {
+        return InterpretIdentificationLine();
+    }
     if (InFlight("!0D")) {
         return InterpretStatusLine();
+    }
+    if (generation_.lightSensorProtocol) {
+        if (InFlight("!0TH?")) {
+            return InterpretThreshold();
+        }
+        if (InFlight("!0TM?")) {
+            return InterpretSavedThreshold();
+        }
     }
     return Reply::Incomplete;  // no parser for this command: the line is dropped
 }

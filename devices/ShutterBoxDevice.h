@@ -4,45 +4,75 @@
 #include <map>
 #include <string>
 
+#include "instruments/InstrumentInfo.h"
 #include "serial/CommandChannel.h"
 
-// The v2.6 shutter controller box, and the reference driver of the command channel: binary
-// "#0" commands carry a state and its check byte, "!0" text commands answer in CR-ended lines.
+// The v2.6 shutter controller box, and the reference driver of the command channel. Binary "#0"
+// commands carry a state and its check byte; "!0" text commands are answered in lines. The
+// other two generations derive from it; what differs between the three is a handful of reply
+// quirks, kept together in Generation rather than spread over copied parsers.
 class CShutterBoxDevice : public CCommandChannel {
 public:
     using StatusMap = std::map<std::wstring, std::wstring>;
 
     static constexpr uint32_t kSettleDelayMs = 100;
+    // A box that claims a huge status count and keeps inventing keys must not grow the table
+    // without end; further new keys are counted but not kept.
     static constexpr size_t kMaxStatusEntries = 256;
 
-    CShutterBoxDevice() = default;
+    CShutterBoxDevice();
     ~CShutterBoxDevice() override;
 
+    // Probes with the driver's own settings; the console never tests a shutter box this way.
     bool TestCommSettings(CommSettings settings) override;
     // Opens the port, reads the shutter state, closes the port.
     virtual bool Probe();
     // Sets the shutter and reads the state back; true when it reached the state asked for.
     virtual bool OpenShutter();
     virtual bool CloseShutter();
-    // "#0R": 0 closed, 1 open; false when no reply or the reply failed its check byte.
+    // "#0R": 0 closed, 1 open; false when no reply or the reply failed its check byte, and the
+    // caller's state is then left alone.
     virtual bool GetShutterState(int32_t& state);
-    // This generation has no light sensor: state 1, false.
+    // Only the v3.0 box has a light sensor: here state 1 and false.
     virtual bool GetLightSensorState(int32_t& state);
 
     // "!0D" into StatusTable, then a copy into table (unless it is StatusTable itself).
     bool ReadStatus(StatusMap& table);
 
-    StatusMap StatusTable;
+    ::InstrumentInfo InstrumentInfo;  // from the last "!0IR"; read and written under ReplyLock
+    StatusMap StatusTable;            // from the last "!0D"; under ReplyLock
     uint32_t SettleDelayMs = kSettleDelayMs;
 
 protected:
+    // The reply quirks of a generation.
+    struct Generation {
+        // Legacy boxes answer only the shutter commands; every other line is dropped.
+        bool textReplies = true;
+        // A state byte other than 0 or 1 reads as -1; the legacy parser leaves the byte count.
+        bool unknownStateIsMinusOne = true;
+        // The "!0D" header counts itself as one of the lines (v2.6) or not (v3.0).
+        bool statusHeaderCountsItself = true;
+        // Status keys and values trimmed of white space (v2.6) or kept exactly (v3.0, whose
+        // "rbk" and "lsa" values are raw bytes).
+        bool statusTrimmed = true;
+        // v3.0: "!0D" lines end at line feed with raw two-byte values; threshold queries.
+        bool lightSensorProtocol = false;
+    };
+
+    explicit CShutterBoxDevice(const Generation& generation);
+
     Reply InterpretReply() override;
     bool AssembleByte(uint8_t byte) override;
 
     bool SetShutter(int32_t state);
-    // "#0R": state byte and check byte summing to 255.
+
+    const Generation generation_;
+
+private:
     Reply InterpretShutterState();
-    // "!0D": a header line with a count, then key=value lines. This generation counts the header
-    // as one of the lines.
-    virtual Reply InterpretStatusLine();
+    Reply InterpretIdentificationLine();
+    Reply InterpretStatusLine();
+    Reply InterpretThreshold();
+    Reply InterpretSavedThreshold();
+    bool AssembleStatusByte(uint8_t byte);
 };

@@ -1,0 +1,43 @@
+#include "devices/ShutterController3.h"
+
+#include <cstdio>
+
+CShutterController3::CShutterController3()
+    : CShutterBoxDevice(Generation{
+          .statusHeaderCountsItself = false, .statusTrimmed = false, .lightSensorProtocol = true}) {
+}
+
+CShutterController3::~CShutterController3() {
+    Close();
+}
+
+bool CShutterController3::GetLightSensorState(int32_t& state) {
+    StatusMap status;
+    const bool ok = ReadStatus(status);
+    const auto it = status.find(L"bls");
+    state = it != status.end() && it->second == L"0" ? 0 : 1;
+    return ok;
+}
+
+bool CShutterController3::SetWriteProtect(bool protect) {
+    std::lock_guard command(CommandLock);
+    WriteProtected = protect ? 1 : 0;
+    const char bytes[5] = {'!', '0', 'W', 'P', static_cast<char>(protect ? 0 : 1)};
+    return SendCommand(bytes, false, false, 5);
+}
+
+bool CShutterController3::ReloadThreshold() {
+    return SendCommand("!0TR", false, false);
+}
+
+bool CShutterController3::SetThreshold(uint16_t value) {
+    std::lock_guard command(CommandLock);
+    char text[8];
+    std::snprintf(text, sizeof text, "#0T%04X", static_cast<unsigned>(value));
+    if (!SendCommand(text, false, false)) {
+        return false;
+    }
+    ReplyValue = 0;
+    const int32_t readBack = SendCommand("!0TH?", false, true) ? ReplyValue.load() : value;
+    return readBack == value;
+}

@@ -1,0 +1,153 @@
+#include "instruments/ShutterBox.h"
+
+#include "instruments/Vocabulary.h"
+
+CShutterBox::CShutterBox() : drivers_{nullptr, &LegacyDriver, &Driver26, &Driver30} {}
+
+CShutterBox::~CShutterBox() = default;
+
+CShutterBoxDevice* CShutterBox::SelectedDriver() {
+    const int32_t generation = Config.ShutterControllerGeneration;
+    if (Config.InstrumentKind == 0 || generation < 1 || generation > 3) {
+        return nullptr;
+    }
+    return drivers_[static_cast<size_t>(generation)];
+}
+
+bool CShutterBox::ProbeInstrument(CommSettings settings) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return false;
+    }
+    const CommSettings saved = driver->Settings;
+    driver->Settings = settings;
+    const bool ok = driver->Probe();
+    driver->Settings = saved;
+    return ok;
+}
+
+bool CShutterBox::ProbeTempController(CommSettings /*settings*/) {
+    return false;
+}
+
+void CShutterBox::SetInstrumentCommSettings(CommSettings settings) {
+    if (CShutterBoxDevice* driver = SelectedDriver()) {
+        driver->Settings = settings;
+    }
+}
+
+void CShutterBox::SetTempControllerCommSettings(CommSettings /*settings*/) {}
+
+bool CShutterBox::ResetFilter(bool /*wait*/, bool /*background*/, platform::Event* /*successEvent*/,
+                              platform::Event* /*failureEvent*/) {
+    return true;
+}
+
+bool CShutterBox::GetDeviceInfo(InstrumentInfo& info) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return false;
+    }
+    std::lock_guard command(driver->CommandLock);
+    driver->ReplyValid = 0;
+    const bool ok = driver->SendCommand("!0IR", true, true, -1);
+    if (ok) {
+        std::lock_guard reply(driver->ReplyLock);
+        // Only the v3.0 box has the feedback shutter; everything else that answers "!0IR" is a
+        // v2.6 box.
+        driver->InstrumentInfo.ShutterControllerGeneration =
+            driver->InstrumentInfo.ShutterType == vocabulary::kShutterTypeFeedback
+                ? vocabulary::kShutterController30
+                : vocabulary::kShutterController26;
+        info = driver->InstrumentInfo;
+    }
+    return ok;
+}
+
+bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return false;
+    }
+    std::lock_guard reply(driver->ReplyLock);
+    driver->InstrumentInfo = std::move(info);
+    return true;
+}
+
+bool CShutterBox::GetShutterState(int32_t& state) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    return driver != nullptr && driver->GetShutterState(state);
+}
+
+bool CShutterBox::SetShutterState(int32_t state) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return false;
+    }
+    switch (state) {
+        case 1:
+            return driver->OpenShutter();
+        case 0:
+            return driver->CloseShutter();
+        default:
+            return false;
+    }
+}
+
+bool CShutterBox::ChangeFilter(int32_t /*position*/) {
+    return true;
+}
+
+bool CShutterBox::GetFilter(int32_t& position) {
+    position = 1;
+    return true;
+}
+
+bool CShutterBox::ReadTemperature(double& /*temperature*/) {
+    return true;
+}
+
+double CShutterBox::GetLastTemperature() {
+    return kNoTemperature;
+}
+
+bool CShutterBox::GetTemperatureSetpoint(double& /*setpoint*/) {
+    return true;
+}
+
+bool CShutterBox::SetTemperatureSetpoint(double /*setpoint*/) {
+    return true;
+}
+
+bool CShutterBox::GetLightSensorState(int32_t& state) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    return driver != nullptr && driver->GetLightSensorState(state);
+}
+
+bool CShutterBox::Connect() {
+    if (Config.InstrumentKind != vocabulary::kFilterModeSingle) {
+        return false;
+    }
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return false;
+    }
+    driver->Settings = Config.InstrumentPort;
+    const bool ok = driver->OpenPort();
+    Connected = ok ? 1 : 0;
+    return ok;
+}
+
+bool CShutterBox::ConfigureTempController() {
+    return true;
+}
+
+bool CShutterBox::Disconnect() {
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return false;
+    }
+    const bool ok = driver->ClosePort();
+    Connected = ok ? 0 : 1;
+    return ok;
+}
