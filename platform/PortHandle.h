@@ -45,6 +45,11 @@ public:
 
     // Throws away both queues: bytes received but not read, bytes written but not sent.
     void Purge();
+    // Throws away only the bytes received but not read. A write on this system returns once
+    // the bytes are queued, not sent; discarding the output queue before the next command would
+    // cut the tail off the previous one (on a pseudo-terminal it even discards what the far end
+    // has not read yet).
+    void PurgeInput();
 
     // Reads what is there, up to size bytes, without blocking. Returns the count read, 0 when
     // nothing is waiting, -1 when the device is gone (hung up, unplugged); after -1 the handle

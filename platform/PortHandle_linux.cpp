@@ -213,6 +213,12 @@ void PortHandle::Purge() {
     }
 }
 
+void PortHandle::PurgeInput() {
+    if (fd_ >= 0) {
+        ::tcflush(fd_, TCIFLUSH);
+    }
+}
+
 ssize_t PortHandle::Read(uint8_t* buffer, size_t size) {
     if (fd_ < 0 || gone_) {
         return -1;

@@ -158,7 +158,7 @@ void CSerialPort::WriteRoutine() {
         std::lock_guard lock(PortLock);
         // Every command starts from a clean line: whatever the device said that nobody read is
         // thrown away, so a late reply to an earlier command cannot pass for this one's.
-        PortHandle.Purge();
+        PortHandle.PurgeInput();
         length = WriteLength;
         written =
             PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
