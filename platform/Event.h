@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
@@ -14,9 +15,14 @@ inline constexpr int64_t kInfinite = -1;
 // A waitable event that can also be handed to poll() through NativeHandle(), so the port's
 // monitoring thread can sleep on the port and on its events at once.
 //
-// The signalled state lives under a mutex; the pollable handle only wakes sleepers. A waiter
-// always re-checks the state under that mutex after waking, which both gives reset-after-wake
-// the right answer and orders the setter's writes before the waiter's reads.
+// The signalled state lives under a mutex. A single Wait sleeps on a condition variable; the
+// pollable handle is made only when someone asks for it (the first WaitForAny or NativeHandle)
+// and is kept in step with the state from then on. Events that are only ever waited for alone
+// (a reply, a finished write) so cost no system call to set or reset. A waiter always decides
+// under the mutex, which both gives reset-after-wake the right answer and orders the setter's
+// writes before the waiter's reads.
+//
+// An event must outlive every Set in progress on it, as any synchronisation object must.
 class Event {
 public:
     Event(const Event&) = delete;
@@ -31,8 +37,9 @@ public:
     // An auto-reset event is consumed by the waiter that sees it.
     bool Wait(int64_t timeoutMs);
 
-    // The descriptor that becomes readable while the event is signalled.
-    int NativeHandle() const { return fd_; }
+    // The descriptor that becomes readable while the event is signalled, made on first use;
+    // -1 when the system has none to give (out of descriptors).
+    int NativeHandle();
 
     // Called by a waiter that saw the handle ready; true when the event really is signalled
     // (and, for an auto-reset event, consumed by this caller).
@@ -42,7 +49,10 @@ protected:
     explicit Event(bool autoReset);
 
 private:
+    void DrainHandleLocked();
+
     mutable std::mutex mutex_;
+    std::condition_variable cv_;
     bool signalled_ = false;
     const bool autoReset_;
     int fd_ = -1;

@@ -44,9 +44,7 @@ int64_t Deadline::RemainingMs() const {
     return std::chrono::ceil<std::chrono::milliseconds>(left).count();
 }
 
-Event::Event(bool autoReset) : autoReset_(autoReset) {
-    fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+Event::Event(bool autoReset) : autoReset_(autoReset) {}
 
 Event::~Event() {
     if (fd_ >= 0) {
@@ -54,25 +52,42 @@ Event::~Event() {
     }
 }
 
-void Event::Set() {
+int Event::NativeHandle() {
     std::lock_guard lock(mutex_);
-    if (!signalled_) {
+    if (fd_ < 0) {
+        fd_ = ::eventfd(signalled_ ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+    return fd_;
+}
+
+void Event::DrainHandleLocked() {
+    if (fd_ >= 0) {
+        uint64_t drained;
+        [[maybe_unused]] ssize_t n = ::read(fd_, &drained, sizeof drained);
+    }
+}
+
+void Event::Set() {
+    {
+        std::lock_guard lock(mutex_);
+        if (signalled_) {
+            return;
+        }
         signalled_ = true;
         if (fd_ >= 0) {
             const uint64_t one = 1;
             [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
         }
     }
+    // Outside the lock, so that the woken waiter does not at once block on it.
+    cv_.notify_all();
 }
 
 void Event::Reset() {
     std::lock_guard lock(mutex_);
     if (signalled_) {
         signalled_ = false;
-        if (fd_ >= 0) {
-            uint64_t drained;
-            [[maybe_unused]] ssize_t n = ::read(fd_, &drained, sizeof drained);
-        }
+        DrainHandleLocked();
     }
 }
 
@@ -88,16 +103,24 @@ bool Event::TryAcquire() {
     }
     if (autoReset_) {
         signalled_ = false;
-        if (fd_ >= 0) {
-            uint64_t drained;
-            [[maybe_unused]] ssize_t n = ::read(fd_, &drained, sizeof drained);
-        }
+        DrainHandleLocked();
     }
     return true;
 }
 
 bool Event::Wait(int64_t timeoutMs) {
-    return WaitForAny({this}, timeoutMs) == 0;
+    std::unique_lock lock(mutex_);
+    const auto ready = [&] { return signalled_; };
+    if (timeoutMs < 0) {
+        cv_.wait(lock, ready);
+    } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+        return false;
+    }
+    if (autoReset_) {
+        signalled_ = false;
+        DrainHandleLocked();
+    }
+    return true;
 }
 
 int WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) {
@@ -110,10 +133,10 @@ int WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) {
             if (i == count) {
                 break;
             }
+            fds[i] = {e->NativeHandle(), POLLIN, 0};
             if (e->TryAcquire()) {
                 return static_cast<int>(i);
             }
-            fds[i] = {e->NativeHandle(), POLLIN, 0};
             ++i;
         }
         if (deadline.Expired()) {

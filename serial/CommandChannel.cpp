@@ -61,6 +61,9 @@ bool CCommandChannel::AssembleCounted(uint8_t byte, std::string_view templateTex
 
 void CCommandChannel::ReceiveChar(uint8_t byte) {
     std::lock_guard receive(ReceiveLock);
+    if (!armed_) {
+        return;  // read before the command in flight was written: it cannot be its answer
+    }
     std::lock_guard reply(ReplyLock);
     if (AssembleByte(byte)) {
         ProcessReply();
@@ -89,10 +92,32 @@ std::string CCommandChannel::FrameCommand(std::string_view command) const {
     return std::string(command);
 }
 
+void CCommandChannel::PrepareCommand(std::string command) {
+    {
+        std::lock_guard reply(ReplyLock);
+        CommandInFlight = std::move(command);
+    }
+    std::lock_guard receive(ReceiveLock);
+    ReceiveLine.clear();
+    lineOverlong_ = false;
+    armed_ = false;
+}
+
+void CCommandChannel::WriteStarting() {
+    std::lock_guard receive(ReceiveLock);
+    ReceiveLine.clear();
+    lineOverlong_ = false;
+    armed_ = true;
+}
+
 bool CCommandChannel::AwaitReply(int64_t timeoutMs) {
-    ReplyReadyEvent.Wait(timeoutMs);
-    // Decide under ReplyLock: a reply completing right at the time-out either made it (ready is
-    // set) or will find the pending event reset and be dropped. Never half of each.
+    if (ReplyReadyEvent.Wait(timeoutMs)) {
+        // ProcessReply reset the pending event before it signalled.
+        ReplyReadyEvent.Reset();
+        return true;
+    }
+    // Timed out. Decide under ReplyLock: a reply completing right at the time-out either made it
+    // (ready is set) or will find the pending event reset and be dropped. Never half of each.
     std::lock_guard reply(ReplyLock);
     const bool ready = ReplyReadyEvent.IsSet();
     ReplyReadyEvent.Reset();
@@ -110,15 +135,8 @@ bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool wait
     } else {
         return false;
     }
-    {
-        std::lock_guard reply(ReplyLock);
-        CommandInFlight = command;
-    }
-    {
-        std::lock_guard receive(ReceiveLock);
-        ReceiveLine.clear();
-    }
     const std::string wire = FrameCommand(command);
+    PrepareCommand(std::move(command));
     if (waitReply) {
         ReplyPendingEvent.Set();
     }

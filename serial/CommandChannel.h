@@ -77,6 +77,15 @@ protected:
     // reply completed, even if it did so just as the time ran out.
     bool AwaitReply(int64_t timeoutMs);
 
+    // Makes command the one in flight and starts an empty reply line. Until the command is
+    // written, received bytes are not assembled: they were sent before it and would otherwise
+    // be counted into its reply.
+    void PrepareCommand(std::string command);
+
+    void WriteStarting() override;
+
 private:
     bool lineOverlong_ = false;
+    // False between PrepareCommand and the write of that command; under ReceiveLock.
+    bool armed_ = true;
 };

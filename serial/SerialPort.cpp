@@ -43,8 +43,9 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
     lastOpenPort_ = portNumber;
     PortHandle.Close();
 
-    if (ShutdownEvent.NativeHandle() < 0 || WriteRequestEvent.NativeHandle() < 0 ||
-        WriteDoneEvent.NativeHandle() < 0 || MonitorStoppedEvent.NativeHandle() < 0) {
+    // The monitoring thread sleeps in poll() on these two; without their handles it could not
+    // be woken.
+    if (ShutdownEvent.NativeHandle() < 0 || WriteRequestEvent.NativeHandle() < 0) {
         lastOpenError_ = platform::PortError::Other;
         lastOpenErrno_ = EMFILE;
         return false;
@@ -123,6 +124,8 @@ unsigned CSerialPort::MonitorThreadProc(CSerialPort* port) {
     }
     port->ThreadAlive = 0;
     port->MonitorStoppedEvent.Set();
+    // A writer waiting right now is let go; WriteSucceeded is false for it.
+    port->WriteDoneEvent.Set();
     return 0;
 }
 
@@ -159,6 +162,10 @@ void CSerialPort::WriteRoutine() {
         // Every command starts from a clean line: whatever the device said that nobody read is
         // thrown away, so a late reply to an earlier command cannot pass for this one's.
         PortHandle.PurgeInput();
+    }
+    WriteStarting();  // takes the driver's locks: never inside PortLock
+    {
+        std::lock_guard lock(PortLock);
         length = WriteLength;
         written =
             PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
@@ -195,12 +202,13 @@ bool CSerialPort::Write(const void* data, int32_t length) {
         WriteSucceeded = false;
     }
     WriteRequestEvent.Set();
-    // No time limit of its own: the write routine's own bound ends it, and a monitoring thread
-    // that stops (or never ran) ends it too.
-    if (platform::WaitForAny({&WriteDoneEvent, &MonitorStoppedEvent}, platform::kInfinite) != 0) {
+    if (MonitorStoppedEvent.IsSet()) {
         WriteRequestEvent.Reset();
         return false;
     }
+    // No time limit of its own: the write routine's own bound ends it, and a monitoring thread
+    // that stops meanwhile sets WriteDoneEvent on its way out.
+    WriteDoneEvent.Wait(platform::kInfinite);
     std::lock_guard lock(PortLock);
     return WriteSucceeded;
 }

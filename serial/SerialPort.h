@@ -77,6 +77,11 @@ public:
     CommSettings Settings;
     std::atomic<ISerialEchoSink*> OwnerWindow{nullptr};
 
+protected:
+    // Called on the monitoring thread for every write, after the unread input was thrown away
+    // and before the bytes go out: from here on, what arrives is an answer to this write.
+    virtual void WriteStarting() {}
+
 private:
     void StopMonitor();
     void ReadRoutine();

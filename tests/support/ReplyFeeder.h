@@ -29,6 +29,16 @@ public:
         }
     }
     bool Completed() const { return this->ReplyReadyEvent.IsSet(); }
+    // The two halves of SendCommand around the write, as the caller and the monitoring thread
+    // run them.
+    void Prepare(const std::string& command) {
+        this->ReplyValue = 0;
+        this->ReplyValid = 0;
+        this->PrepareCommand(command);
+        this->ReplyReadyEvent.Reset();
+        this->ReplyPendingEvent.Set();
+    }
+    void Written() { this->WriteStarting(); }
 };
 
 }  // namespace testing_support

@@ -33,6 +33,24 @@ TEST_F(ChannelAssembly, LinesNobodyWaitsForChangeNothing) {
     EXPECT_EQ(device.ReceiveLine.size(), 2u);
 }
 
+TEST_F(ChannelAssembly, BytesReadBeforeTheCommandIsWrittenAreNotCountedIntoItsReply) {
+    device.Prepare("#0R");
+    device.Feed("\x01");  // the tail of an earlier answer, read just before the write
+    device.Written();
+    device.Feed(std::string("\x00\xFF", 2));
+    ASSERT_TRUE(device.Completed());
+    EXPECT_EQ(device.ReplyValid, 1);
+    EXPECT_EQ(device.ReplyValue, 0);
+
+    device.Prepare("!0D");
+    device.Feed("1\r");  // a whole stale line would otherwise pass for the header
+    EXPECT_FALSE(device.Completed());
+    device.Written();
+    device.Feed("2\rk=v\r");
+    ASSERT_TRUE(device.Completed());
+    EXPECT_EQ(device.StatusTable.size(), 1u);
+}
+
 TEST_F(ChannelAssembly, ALineForACommandWithoutParserIsDroppedAndTheCommandStaysPending) {
     device.Expect("!0XYZ");
     device.Feed("whatever\r");
