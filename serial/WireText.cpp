@@ -62,3 +62,27 @@ std::wstring Widen(std::string_view text) {
 }
 
 }  // namespace wire
+
+namespace wire {
+
+bool ScanPrefixedInt(std::string_view text, std::string_view prefix, int32_t& value) {
+    if (!StartsWith(text, prefix)) {
+        return false;
+    }
+    std::string_view rest = text.substr(prefix.size());
+    size_t i = 0;
+    while (i < rest.size() && IsBlank(rest[i])) {
+        ++i;
+    }
+    size_t digits = i;
+    if (digits < rest.size() && (rest[digits] == '+' || rest[digits] == '-')) {
+        ++digits;
+    }
+    if (digits >= rest.size() || rest[digits] < '0' || rest[digits] > '9') {
+        return false;
+    }
+    value = ParseDecimal(rest.substr(i));
+    return true;
+}
+
+}  // namespace wire

@@ -22,3 +22,17 @@ std::string_view Trim(std::string_view text);
 std::wstring Widen(std::string_view text);
 
 }  // namespace wire
+
+namespace wire {
+
+// Reads text as sscanf does with "<prefix>%d": the prefix must stand exactly at the start, then
+// blanks, an optional sign and at least one digit. Saturates at the 32-bit limits. False, and
+// value untouched, when it does not match.
+bool ScanPrefixedInt(std::string_view text, std::string_view prefix, int32_t& value);
+
+// True when text begins with prefix.
+inline bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace wire

@@ -187,10 +187,13 @@ void CSimulatedDevice::HangUpOnNextReply() {
     hangUpNext_ = true;
 }
 
-void CSimulatedDevice::Reply(std::string_view bytes) {
+void CSimulatedDevice::Reply(std::string_view bytes, std::chrono::milliseconds extraDelay) {
     {
         std::lock_guard lock(mutex_);
-        const auto due = std::chrono::steady_clock::now() + delay_;
+        auto due = std::chrono::steady_clock::now() + delay_ + extraDelay;
+        if (!output_.empty()) {
+            due = std::max(due, output_.back().due);  // a device answers in order
+        }
         if (hangUpNext_) {
             hangUpNext_ = false;
             output_.push_back({due, {}, true});

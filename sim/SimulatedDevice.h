@@ -71,8 +71,11 @@ public:
 protected:
     // One byte from the program, on the device thread.
     virtual void OnReceive(uint8_t byte) = 0;
-    // Queues an answer; the fault settings decide what becomes of it.
-    void Reply(std::string_view bytes);
+    // Queues an answer; the fault settings decide what becomes of it. extraDelay is the time the
+    // device itself takes (a motor move), on top of any injected delay; answers still go out in
+    // the order they were queued.
+    void Reply(std::string_view bytes,
+               std::chrono::milliseconds extraDelay = std::chrono::milliseconds(0));
     // The baud rate the program set on the line (0 when unknown).
     int LineBaud() const;
 

@@ -1,0 +1,354 @@
+#include "devices/SmartMotor.h"
+
+#include <cstdio>
+
+#include "instruments/Vocabulary.h"
+#include "serial/WireText.h"
+
+namespace {
+
+constexpr std::string_view kBanner = "** Zel Dozivazoro Ltd. **";
+constexpr std::string_view kHomeReport = "HOME:1";
+
+}  // namespace
+
+CSmartMotor::CSmartMotor() = default;
+
+CSmartMotor::~CSmartMotor() {
+    Close();
+}
+
+bool CSmartMotor::AssembleByte(uint8_t byte) {
+    if (byte == '\n') {
+        return false;  // the motor ends its lines with CR LF; the LF carries nothing
+    }
+    return CCommandChannel::AssembleByte(byte);
+}
+
+bool CSmartMotor::WriteCommand(const std::string& command, const std::string& wire, bool waitEcho,
+                               bool waitReply) {
+    PrepareCommand(command);
+    {
+        std::lock_guard reply(ReplyLock);
+        if (waitEcho) {
+            EchoPendingEvent.Set();
+        }
+        if (waitReply) {
+            ReplyPendingEvent.Set();
+        }
+    }
+    return Write(wire.data(), static_cast<int32_t>(wire.size()));
+}
+
+int64_t CSmartMotor::ReplyTimeoutFor(const std::string& command) const {
+    const char* text = command.c_str();  // compared as the text it is on the wire
+    if (std::string_view(text) == "GOSUB5")
+        return Timeout.Home;
+    if (std::string_view(text) == "GOSUB4")
+        return Timeout.Filter;
+    if (std::string_view(text) == "Z")
+        return Timeout.Reset;
+    if (std::string_view(text) == "GOSUB100")
+        return Timeout.Identify;
+    return Timeout.Reply;
+}
+
+bool CSmartMotor::EchoHandshake() {
+    std::lock_guard command(CommandLock);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!WriteCommand("ECHO", "ECHO\r", true, false)) {
+            break;
+        }
+        if (EchoReceivedEvent.Wait(Timeout.Echo)) {
+            EchoPendingEvent.Reset();
+            EchoReceivedEvent.Reset();
+            return true;
+        }
+    }
+    EchoPendingEvent.Reset();
+    EchoReceivedEvent.Reset();
+    return false;
+}
+
+bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, int32_t length) {
+    std::string command;
+    if (length < 0) {
+        command = data != nullptr ? data : "";
+    } else if (data != nullptr) {
+        command.assign(data, static_cast<size_t>(length));
+    } else {
+        return false;
+    }
+    const std::string wire = length < 0 ? command + '\r' : command;
+
+    if (!WriteCommand(command, wire, waitEcho, waitReply)) {
+        AwaitReply(0);
+        EchoPendingEvent.Reset();
+        return false;
+    }
+    if (waitEcho) {
+        if (!EchoReceivedEvent.Wait(Timeout.Echo)) {
+            // The motor may have lost its echo mode (a restart, a power blip): switch it on
+            // again and give the command one more go.
+            if (EchoHandshake()) {
+                if (!WriteCommand(command, wire, true, waitReply) ||
+                    !EchoReceivedEvent.Wait(Timeout.Echo)) {
+                    AwaitReply(0);
+                    EchoPendingEvent.Reset();
+                    EchoReceivedEvent.Reset();
+                    return false;
+                }
+            }
+        }
+        EchoPendingEvent.Reset();
+        EchoReceivedEvent.Reset();
+    }
+    if (!waitReply) {
+        return true;
+    }
+    if (!AwaitReply(ReplyTimeoutFor(command))) {
+        return false;
+    }
+    if (!FaultEvent.IsSet()) {
+        return true;
+    }
+    FetchFaultReport();
+    return false;
+}
+
+void CSmartMotor::FetchFaultReport() {
+    FaultEvent.Reset();
+    ReplyValid = 0;  // the report starts a fresh fault text
+    if (WriteCommand("GOSUB9", "GOSUB9\r", true, true)) {
+        AwaitReply(Timeout.Reset);
+    } else {
+        AwaitReply(0);
+    }
+    EchoPendingEvent.Reset();
+    EchoReceivedEvent.Reset();
+}
+
+void CSmartMotor::ProcessReply() {
+    std::lock_guard reply(ReplyLock);
+    const std::string_view line = TextLine();
+    if (EchoPendingEvent.IsSet()) {
+        // The first line after a command is its echo; anything else there means the echo was
+        // lost, and the command is then written again or fails.
+        if (line == std::string_view(CommandInFlight.c_str())) {
+            EchoReceivedEvent.Set();
+        }
+        EchoPendingEvent.Reset();
+        return;
+    }
+    if (!ReplyPendingEvent.IsSet()) {
+        return;
+    }
+    if (wire::StartsWith(line, "FATAL")) {
+        FaultEvent.Set();
+        CompleteReply();
+        return;
+    }
+    if (InterpretReply() == Reply::Complete) {
+        CompleteReply();
+    }
+}
+
+CCommandChannel::Reply CSmartMotor::InterpretReply() {
+    const std::string_view line = TextLine();
+    int32_t number = 0;
+    if (InFlight("GOSUB0")) {
+        if (wire::ScanPrefixedInt(line, "LIGHT:", number))
+            ReplyValue = number;
+        return Reply::Complete;
+    }
+    if (InFlight("GOSUB5")) {
+        if (line == kHomeReport) {
+            ReplyValid = 1;
+            return Reply::Complete;
+        }
+        return Reply::Incomplete;
+    }
+    if (InFlight("RP") || InFlight("RPA")) {
+        const bool read = wire::ScanPrefixedInt(line, "", number);
+        if (read)
+            ReplyValue = number;
+        ReplyValid = read ? 1 : 0;
+        return Reply::Complete;
+    }
+    if (InFlight("GOSUB4")) {
+        if (wire::ScanPrefixedInt(line, "FILT:", number))
+            ReplyValue = number;
+        return Reply::Complete;
+    }
+    if (InFlight("GOSUB6") || InFlight("GOSUB1")) {
+        if (wire::ScanPrefixedInt(line, "SHTR:", number))
+            ReplyValue = number;
+        return Reply::Complete;
+    }
+    if (InFlight("Z")) {
+        if (ReplyValue == 0) {
+            ReplyValid = line == kBanner ? 1 : 0;
+        }
+        if (ReplyValue < INT32_MAX) {
+            ReplyValue = ReplyValue + 1;
+        }
+        return line == kHomeReport ? Reply::Complete : Reply::Incomplete;
+    }
+    if (InFlight("GOSUB100")) {
+        if (InfoHeaderSeen == 0) {
+            InstrumentInfo = ::InstrumentInfo::Unread();
+            if (wire::ScanPrefixedInt(line, "", number)) {
+                ReplyValue = number;
+                InfoHeaderSeen = 1;
+            }
+            return Reply::Incomplete;
+        }
+        InstrumentInfo.ApplyIdentificationLine(line);
+        ReplyValue = wire::Decrement(ReplyValue);
+        return ReplyValue == 0 ? Reply::Complete : Reply::Incomplete;
+    }
+    if (InFlight("GOSUB9")) {
+        if (ReplyValid == 0) {
+            FaultText.clear();
+            ReplyValid = 1;
+        }
+        // A report that never ends must not grow without bound; its end still completes it.
+        if (FaultText.size() + line.size() + 2 <= kMaxFaultText) {
+            FaultText.append(line).append("\r\n");
+        }
+        return wire::StartsWith(line, "yyy=") ? Reply::Complete : Reply::Incomplete;
+    }
+    return Reply::Incomplete;
+}
+
+bool CSmartMotor::OpenPort() {
+    std::lock_guard command(CommandLock);
+    if (!Open(Settings.PortNumber, Settings.BaudRate, Settings.Parity, Settings.DataBits,
+              Settings.StopBits)) {
+        return false;
+    }
+    if (!StartMonitor()) {
+        Close();
+        return false;
+    }
+    return EchoHandshake();
+}
+
+bool CSmartMotor::Ask(bool alwaysClose, bool ownSettings, CommSettings settings) {
+    const CommSettings saved = Settings;
+    if (!ownSettings) {
+        Settings = settings;
+    }
+    const bool opened = OpenPort();
+    bool answered = false;
+    if (opened) {
+        std::lock_guard command(CommandLock);
+        answered = SendCommand("RP", true, true) || SendCommand("RPA", true, true);
+    }
+    if (opened || alwaysClose) {
+        ClosePort();
+    }
+    Settings = saved;
+    return answered;
+}
+
+bool CSmartMotor::TestCommSettings(CommSettings settings) {
+    return Ask(false, false, settings);
+}
+
+bool CSmartMotor::Probe() {
+    return Ask(true, true, Settings);
+}
+
+bool CSmartMotor::GetFilter(int32_t& position) {
+    std::lock_guard command(CommandLock);
+    if (!SendCommand("g=-1", true, false) || !SendCommand("GOSUB4", true, true)) {
+        return false;
+    }
+    position = ReplyValue;
+    return true;
+}
+
+bool CSmartMotor::ShutterExchange(int32_t request, int32_t& reported) {
+    std::unique_lock command(CommandLock, std::defer_lock);
+    if (ShutterTakesCommandLock()) {
+        command.lock();
+    }
+    char variable[16];
+    std::snprintf(variable, sizeof variable, "d=%d", request);
+    if (!SendCommand(variable, true, false) || !SendCommand(ShutterSubroutine(), true, true)) {
+        return false;
+    }
+    reported = ReplyValue;
+    return true;
+}
+
+bool CSmartMotor::OpenShutter() {
+    int32_t reported = -1;
+    return ShutterExchange(1, reported) && reported == 1;
+}
+
+bool CSmartMotor::CloseShutter() {
+    int32_t reported = -1;
+    return ShutterExchange(0, reported) && reported == 0;
+}
+
+bool CSmartMotor::GetShutterState(int32_t& state) {
+    return ShutterExchange(-1, state);
+}
+
+bool CSmartMotor::GetDeviceInfo(::InstrumentInfo& info) {
+    std::lock_guard command(CommandLock);
+    {
+        std::lock_guard reply(ReplyLock);
+        InfoHeaderSeen = 0;
+    }
+    ReplyValue = 0;
+    if (!SendCommand("GOSUB100", true, true)) {
+        return false;
+    }
+    std::lock_guard reply(ReplyLock);
+    info = InstrumentInfo;
+    if (info.InstrumentModel == 0) {
+        info.InstrumentModel = vocabulary::kInstrumentModelTalvor;
+    }
+    Timeout = InstrumentInfo.NumberOfFilters == 8 ? kEightFilterTimeouts : kDefaultTimeouts;
+    return true;
+}
+
+bool CSmartMotor::ChangeFilter(int32_t position) {
+    std::lock_guard command(CommandLock);
+    char variable[24];
+    std::snprintf(variable, sizeof variable, "g=%d", position);
+    return SendCommand(variable, true, false) && SendCommand("GOSUB4", true, true) &&
+           ReplyValue > 0;
+}
+
+bool CSmartMotor::GetLightSensor(int32_t& state) {
+    std::lock_guard command(CommandLock);
+    if (!SendCommand("GOSUB0", true, true)) {
+        return false;
+    }
+    state = ReplyValue;
+    return true;
+}
+
+bool CSmartMotor::Reset(bool* restarted) {
+    std::lock_guard command(CommandLock);
+    ReplyValue = 0;
+    const bool ok = SendCommand("Z", true, true);
+    if (restarted != nullptr) {
+        *restarted = ok;
+    }
+    if (!ok) {
+        return false;
+    }
+    if (!EchoHandshake()) {
+        return false;
+    }
+    if (ReplyValid != 1) {
+        return true;  // no banner: nothing more to ask
+    }
+    ::InstrumentInfo scratch;
+    return GetDeviceInfo(scratch);
+}

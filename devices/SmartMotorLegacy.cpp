@@ -1,0 +1,5 @@
+#include "devices/SmartMotorLegacy.h"
+
+CSmartMotorLegacy::~CSmartMotorLegacy() {
+    Close();
+}
