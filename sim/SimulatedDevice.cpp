@@ -295,7 +295,7 @@ int CSimulatedDevice::NextTimeoutMs(std::chrono::steady_clock::time_point now) c
     }
     auto due = output_.front().due;
     if (pacing_ == Pacing::PortBaud) {
-        due = std::max(due, lineFreeAt_);
+        due = std::max(due, lineFreeAt_) + CharacterTime();
     }
     if (due <= now) {
         return 0;
@@ -316,7 +316,9 @@ void CSimulatedDevice::FlushDue(std::chrono::steady_clock::time_point now) {
     while (!output_.empty() && masterFd_ >= 0) {
         Pending& next = output_.front();
         const bool paced = pacing_ == Pacing::PortBaud;
-        if (next.due > now || (paced && lineFreeAt_ > now)) {
+        // A paced byte arrives whole one character time after the line is free to send it.
+        const auto arrives = paced ? std::max(next.due, lineFreeAt_) + CharacterTime() : next.due;
+        if (arrives > now) {
             return;
         }
         if (next.hangUp) {
@@ -337,7 +339,7 @@ void CSimulatedDevice::FlushDue(std::chrono::steady_clock::time_point now) {
         }
         next.bytes.erase(0, static_cast<size_t>(n));
         if (paced) {
-            lineFreeAt_ = now + CharacterTime();
+            lineFreeAt_ = arrives;
         }
         if (next.bytes.empty()) {
             output_.pop_front();

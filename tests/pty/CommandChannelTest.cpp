@@ -155,6 +155,22 @@ TEST_F(CommandChannelTest, AnEndlessLineDoesNotGrowTheReplyBuffer) {
     EXPECT_TRUE(driver.GetShutterState(state)) << "the channel still works after the flood";
 }
 
+TEST_F(CommandChannelTest, ABoxPacedAt300BaudIsStillUnderstood) {
+    box->SetPacing(sim::CSimulatedDevice::Pacing::PortBaud);
+    driver.Settings.BaudRate = 300;
+    ASSERT_TRUE(driver.OpenPort());
+    box->SetShutterState(1);
+    const auto start = std::chrono::steady_clock::now();
+    int32_t state = -1;
+    ASSERT_TRUE(driver.GetShutterState(state));
+    EXPECT_EQ(state, 1);
+    // Two characters of ten bits at 300 baud cannot arrive in less than 66 ms: the line speed
+    // the driver set is the one the box answers at.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+    CShutterBoxDevice::StatusMap status;
+    EXPECT_TRUE(driver.ReadStatus(status));
+}
+
 TEST_F(CommandChannelTest, OpenPortRetriesOnceThenGivesUpLeavingNoThread) {
     driver.Settings.PortNumber = kFirstTestPort + 5;  // nothing published there
     const auto start = std::chrono::steady_clock::now();
