@@ -2,21 +2,12 @@
 
 #include <thread>
 
+#include "serial/ReplyScan.h"
 #include "serial/WireText.h"
 
 namespace {
 
 constexpr std::string_view kBanner = "*- Zel Dozivazoro Ltd. -*";
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -207,7 +198,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretThreshold() {
         int32_t value = 0;
         int digits = 0;
         for (size_t i = eq + 1; i < line.size() && digits < 4; ++i, ++digits) {
-            const int d = HexDigit(line[i]);
+            const int d = wire::HexValue(line[i]);
             if (d < 0) {
                 break;
             }

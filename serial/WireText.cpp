@@ -1,5 +1,7 @@
 #include "serial/WireText.h"
 
+#include "serial/ReplyScan.h"
+
 #include <limits>
 
 namespace wire {
@@ -69,19 +71,11 @@ bool ScanPrefixedInt(std::string_view text, std::string_view prefix, int32_t& va
     if (!StartsWith(text, prefix)) {
         return false;
     }
-    std::string_view rest = text.substr(prefix.size());
-    size_t i = 0;
-    while (i < rest.size() && IsBlank(rest[i])) {
-        ++i;
-    }
-    size_t digits = i;
-    if (digits < rest.size() && (rest[digits] == '+' || rest[digits] == '-')) {
-        ++digits;
-    }
-    if (digits >= rest.size() || rest[digits] < '0' || rest[digits] > '9') {
+    const std::optional<int32_t> number = ScanInt(text.substr(prefix.size()));
+    if (!number) {
         return false;
     }
-    value = ParseDecimal(rest.substr(i));
+    value = *number;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,10 @@
 #include <vector>
 
 #include "platform/PortNames.h"
+#include "sim/Athena16Sim.h"
+#include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
+#include "sim/SmartMotorSim.h"
 
 namespace {
 
@@ -26,11 +30,18 @@ void Usage(const char* program) {
                  "  shutter-legacy   legacy shutter controller (pre-2009)\n"
                  "  shutter26        shutter controller v2.6\n"
                  "  shutter30        shutter controller v3.0, with light sensor\n"
+                 "  motor            SmartMotor with a current motion program\n"
+                 "  motor-legacy     SmartMotor with a legacy motion program\n"
+                 "  omega            Omega CNi32 temperature controller\n"
+                 "  athena           Athena 16 temperature controller\n"
+                 "\n"
+                 "a multi-filter bench: motor=COM3 omega=COM4\n"
                  "\n"
                  "--port-dir DIR     where COMn entries go (default: %s)\n"
                  "--pace             answer at the baud rate the program sets on the line\n"
                  "--light COUNTS     light level of v3.0 boxes, in threshold counts (default "
-                 "0x3000)\n",
+                 "0x3000)\n"
+                 "--filters N        filter slots of simulated motors, 6 or 8 (default 6)\n",
                  program, platform::PortDirectory().c_str());
 }
 
@@ -48,10 +59,13 @@ int main(int argc, char** argv) {
     std::string portDir = platform::PortDirectory();
     bool pace = false;
     long light = 0x3000;
+    long filters = 6;
     struct Request {
-        sim::CShutterControllerSim::Generation generation;
+        std::string kind;
         int port;
     };
+    static constexpr std::string_view kKinds[] = {
+        "shutter-legacy", "shutter26", "shutter30", "motor", "motor-legacy", "omega", "athena"};
     std::vector<Request> requests;
 
     for (int i = 1; i < argc; ++i) {
@@ -69,26 +83,24 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: --light takes a number from 1 to 65535\n", argv[0]);
                 return 2;
             }
+        } else if (arg == "--filters" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], 6, 8, filters) || filters == 7) {
+                std::fprintf(stderr, "%s: --filters takes 6 or 8\n", argv[0]);
+                return 2;
+            }
         } else if (const size_t eq = arg.find("=COM"); eq != std::string_view::npos) {
             const std::string_view kind = arg.substr(0, eq);
             long port = 0;
             if (!ParseNumber(arg.substr(eq + 4), 1, 255, port)) {
-                std::fprintf(stderr, "%s: %s: the port must be COM1 to COM255\n", argv[0],
-                             argv[i]);
+                std::fprintf(stderr, "%s: %s: the port must be COM1 to COM255\n", argv[0], argv[i]);
                 return 2;
             }
-            using Generation = sim::CShutterControllerSim::Generation;
-            if (kind == "shutter-legacy") {
-                requests.push_back({Generation::Legacy, static_cast<int>(port)});
-            } else if (kind == "shutter26") {
-                requests.push_back({Generation::V26, static_cast<int>(port)});
-            } else if (kind == "shutter30") {
-                requests.push_back({Generation::V30, static_cast<int>(port)});
-            } else {
+            if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
                 std::fprintf(stderr, "%s: unknown device \"%.*s\"\n", argv[0],
                              static_cast<int>(kind.size()), kind.data());
                 return 2;
             }
+            requests.push_back({std::string(kind), static_cast<int>(port)});
         } else {
             Usage(argv[0]);
             return 2;
@@ -107,10 +119,35 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    std::vector<std::unique_ptr<sim::CShutterControllerSim>> devices;
+    std::vector<std::unique_ptr<sim::CSimulatedDevice>> devices;
     for (const Request& r : requests) {
-        auto device = std::make_unique<sim::CShutterControllerSim>(r.port, portDir, r.generation);
-        device->SetLightLevel(static_cast<uint16_t>(light));
+        using Shutter = sim::CShutterControllerSim;
+        using Motor = sim::CSmartMotorSim;
+        std::unique_ptr<sim::CSimulatedDevice> device;
+        std::string description;
+        if (r.kind.starts_with("shutter")) {
+            const auto generation = r.kind == "shutter-legacy" ? Shutter::Generation::Legacy
+                                    : r.kind == "shutter26"    ? Shutter::Generation::V26
+                                                               : Shutter::Generation::V30;
+            auto shutter = std::make_unique<Shutter>(r.port, portDir, generation);
+            shutter->SetLightLevel(static_cast<uint16_t>(light));
+            device = std::move(shutter);
+            description = generation == Shutter::Generation::Legacy ? "shutter controller, legacy"
+                          : generation == Shutter::Generation::V26  ? "shutter controller v2.6"
+                                                                    : "shutter controller v3.0";
+        } else if (r.kind.starts_with("motor")) {
+            const auto program =
+                r.kind == "motor-legacy" ? Motor::Program::Legacy : Motor::Program::Current;
+            device = std::make_unique<Motor>(r.port, portDir, program, static_cast<int>(filters));
+            description = "SmartMotor, " + std::string(r.kind == "motor" ? "current" : "legacy") +
+                          " program, " + std::to_string(filters) + " filters";
+        } else if (r.kind == "omega") {
+            device = std::make_unique<sim::COmegaControllerSim>(r.port, portDir);
+            description = "Omega CNi32";
+        } else {
+            device = std::make_unique<sim::CAthena16Sim>(r.port, portDir);
+            description = "Athena 16";
+        }
         if (pace) {
             device->SetPacing(sim::CSimulatedDevice::Pacing::PortBaud);
         }
@@ -119,10 +156,7 @@ int main(int argc, char** argv) {
                          portDir.c_str(), std::strerror(errno));
             return 1;
         }
-        std::printf("COM%d  shutter controller %s  %s -> %s\n", r.port,
-                    r.generation == sim::CShutterControllerSim::Generation::Legacy ? "legacy"
-                    : r.generation == sim::CShutterControllerSim::Generation::V26 ? "v2.6"
-                                                                                  : "v3.0",
+        std::printf("COM%-3d %-40s %s -> %s\n", r.port, description.c_str(),
                     device->PortPath().c_str(), device->SlavePath().c_str());
         devices.push_back(std::move(device));
     }
