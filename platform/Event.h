@@ -22,7 +22,8 @@ inline constexpr int64_t kInfinite = -1;
 // under the mutex, which both gives reset-after-wake the right answer and orders the setter's
 // writes before the waiter's reads.
 //
-// An event must outlive every Set in progress on it, as any synchronisation object must.
+// A waiter that has seen the event may destroy it right away: Set touches nothing of it after
+// releasing its mutex.
 class Event {
 public:
     Event(const Event&) = delete;

@@ -68,18 +68,17 @@ void Event::DrainHandleLocked() {
 }
 
 void Event::Set() {
-    {
-        std::lock_guard lock(mutex_);
-        if (signalled_) {
-            return;
-        }
-        signalled_ = true;
-        if (fd_ >= 0) {
-            const uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
-        }
+    std::lock_guard lock(mutex_);
+    if (signalled_) {
+        return;
     }
-    // Outside the lock, so that the woken waiter does not at once block on it.
+    signalled_ = true;
+    if (fd_ >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+    }
+    // Under the lock: a waiter that sees the event may destroy it at once (a caller's event on
+    // its stack), and must not find this Set still touching it.
     cv_.notify_all();
 }
 

@@ -139,6 +139,24 @@ TEST_F(FilterWheelTest, LegacyMotorWithAthenaController) {
     EXPECT_TRUE(wheel.Disconnect());
 }
 
+TEST_F(FilterWheelTest, TheOtherPairingsWorkAsWell) {
+    for (const auto& [program, controller] :
+         {std::pair{CSmartMotorSim::Program::Current, vocabulary::kTempControllerAthena},
+          std::pair{CSmartMotorSim::Program::Legacy, vocabulary::kTempControllerOmega}}) {
+        SCOPED_TRACE(controller);
+        StartBench(program, controller);
+        ExerciseEveryOperation(wheel, *motor);
+        double temperature = -1000;
+        EXPECT_TRUE(wheel.ReadTemperature(temperature));
+        EXPECT_NE(temperature, -1000);
+        EXPECT_TRUE(wheel.SetTemperatureSetpoint(25.0));
+        EXPECT_TRUE(wheel.Disconnect());
+        motor.reset();
+        omega.reset();
+        athena.reset();
+    }
+}
+
 TEST_F(FilterWheelTest, AWheelWithoutTemperatureControllerUsesTheMotorAlone) {
     StartBench(CSmartMotorSim::Program::Current, 0);
     ASSERT_TRUE(wheel.Connect());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 #include "platform/AutoResetEvent.h"
@@ -54,6 +55,18 @@ TEST(Events, ASetFromAnotherThreadWakesAnUnboundedWait) {
     ASSERT_TRUE(done.Wait(platform::kInfinite));
     EXPECT_EQ(payload, 42);
     worker.join();
+}
+
+TEST(Events, AWaiterMayDestroyTheEventAsSoonAsItHasSeenIt) {
+    // The caller's events of a background job live on the caller's stack; the job's Set must be
+    // finished with the event once the caller has seen it. ThreadSanitizer checks this one.
+    for (int i = 0; i < 200; ++i) {
+        auto event = std::make_unique<platform::ManualResetEvent>();
+        std::thread setter([e = event.get()] { e->Set(); });
+        ASSERT_TRUE(event->Wait(platform::kInfinite));
+        event.reset();
+        setter.join();
+    }
 }
 
 }  // namespace
