@@ -1,6 +1,6 @@
 // Arbitrary bytes from a shutter controller, under every command the driver can have in flight.
-// The input is a series of segments: a byte choosing the command (and whether a reply is
-// pending), a length byte, then that many bytes fed to ReceiveChar one at a time.
+// The selector of each segment chooses the command, whether a reply is pending and the byte
+// count the caller left behind.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include "devices/ShutterBoxDevice.h"
 #include "devices/ShutterBoxDeviceLegacy.h"
 #include "devices/ShutterController3.h"
+#include "fuzz/Segments.h"
 
 #if PRAVIK_FUZZ_GENERATION == 1
 using Driver = CShutterBoxDeviceLegacy;
@@ -26,10 +27,7 @@ constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 class FuzzedDriver : public Driver {
 public:
     void Run(const uint8_t* data, size_t size) {
-        size_t pos = 0;
-        while (pos < size) {
-            const uint8_t selector = data[pos++];
-            const size_t length = pos < size ? data[pos++] : 0;
+        ForEachSegment(data, size, [this](uint8_t selector, const uint8_t* bytes, size_t length) {
             this->CommandInFlight = kCommands[selector % kCommandCount];
             this->ReceiveLine.clear();
             this->ReplyValue = static_cast<int32_t>(selector >> 6) - 1;  // -1..2: stale counts too
@@ -40,14 +38,14 @@ public:
             } else {
                 this->ReplyPendingEvent.Set();
             }
-            for (size_t i = 0; i < length && pos < size; ++i) {
-                this->ReceiveChar(data[pos++]);
+            for (size_t i = 0; i < length; ++i) {
+                this->ReceiveChar(bytes[i]);
                 if (this->ReceiveLine.size() > CCommandChannel::kMaxReplyLine + 8 ||
                     this->StatusTable.size() > CShutterBoxDevice::kMaxStatusEntries) {
                     std::abort();  // a device must not be able to grow the driver's memory
                 }
             }
-        }
+        });
     }
 };
 

@@ -1,11 +1,12 @@
 // Arbitrary bytes from a SmartMotor under every command the driver can have in flight, with the
-// echo expected or already seen. Segments: a selector byte (command, echo pending, reply
-// pending), a length byte, then that many bytes fed to ReceiveChar.
+// echo expected or already seen. The selector of each segment chooses the command, whether the
+// echo and a reply are pending, and whether the reply state starts fresh.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "devices/SmartMotor.h"
+#include "fuzz/Segments.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 class FuzzedMotor : public CSmartMotor {
 public:
     void Run(const uint8_t* data, size_t size) {
-        size_t pos = 0;
-        while (pos < size) {
-            const uint8_t selector = data[pos++];
-            const size_t length = pos < size ? data[pos++] : 0;
+        ForEachSegment(data, size, [this](uint8_t selector, const uint8_t* bytes, size_t length) {
             CommandInFlight = kCommands[(selector & 0x0F) % kCommandCount];
             ReceiveLine.clear();
             ReplyReadyEvent.Reset();
@@ -40,13 +38,13 @@ public:
                 ReplyValid = 0;
                 InfoHeaderSeen = 0;
             }
-            for (size_t i = 0; i < length && pos < size; ++i) {
-                ReceiveChar(data[pos++]);
+            for (size_t i = 0; i < length; ++i) {
+                ReceiveChar(bytes[i]);
                 if (ReceiveLine.size() > kMaxReplyLine || FaultText.size() > kMaxFaultText) {
                     std::abort();  // a motor must not be able to grow the driver's memory
                 }
             }
-        }
+        });
     }
 };
 

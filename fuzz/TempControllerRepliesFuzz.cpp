@@ -1,13 +1,13 @@
 // Arbitrary bytes from a temperature controller, under every command the driver can have in
-// flight. The input is a series of segments: a byte choosing the command (and whether a reply is
-// pending, and for the Omega whether a register read is), a length byte, then that many bytes fed
-// to ReceiveChar one at a time.
+// flight. The selector of each segment chooses the command, whether a reply is pending and, for
+// the Omega, whether a register read is.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "devices/Athena16TempController.h"
 #include "devices/OmegaTempController.h"
+#include "fuzz/Segments.h"
 
 namespace {
 
@@ -25,10 +25,7 @@ constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 class FuzzedDriver : public Driver {
 public:
     void Run(const uint8_t* data, size_t size) {
-        size_t pos = 0;
-        while (pos < size) {
-            const uint8_t selector = data[pos++];
-            const size_t length = pos < size ? data[pos++] : 0;
+        ForEachSegment(data, size, [this](uint8_t selector, const uint8_t* bytes, size_t length) {
             this->CommandInFlight = kCommands[(selector & 0x1F) % kCommandCount];
             this->ReplyValue = 0;
             this->ReplyReadyEvent.Reset();
@@ -45,14 +42,14 @@ public:
             if (!(selector & 0x80)) {
                 this->ReceiveLine.clear();
             }
-            for (size_t i = 0; i < length && pos < size; ++i) {
-                this->ReceiveChar(data[pos++]);
+            for (size_t i = 0; i < length; ++i) {
+                this->ReceiveChar(bytes[i]);
                 if (this->ReceiveLine.size() > CCommandChannel::kMaxReplyLine + 8 ||
                     this->IdentityText.size() > CCommandChannel::kMaxReplyLine) {
                     std::abort();  // a device must not be able to grow the driver's memory
                 }
             }
-        }
+        });
     }
 };
 

@@ -1,0 +1,45 @@
+#include "console/MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace console {
+
+namespace {
+
+MessageBoxHandler& Handler() {
+    static MessageBoxHandler handler;
+    return handler;
+}
+
+QMessageBox::Icon ToQt(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
+    if (Handler()) {
+        return Handler()(request);
+    }
+    QMessageBox box(ToQt(request.icon),
+                    request.caption.isEmpty() ? QApplication::applicationName() : request.caption,
+                    request.text, request.buttons, request.parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+    Handler() = std::move(handler);
+}
+
+}  // namespace console

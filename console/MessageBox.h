@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Every message box of the program goes through here, so that a test can read the text and
+// answer it instead of a person.
+namespace console {
+
+enum class MessageIcon { None, Information, Warning, Error };
+
+struct MessageRequest {
+    QWidget* parent = nullptr;
+    QString text;
+    QString caption;
+    MessageIcon icon = MessageIcon::None;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+};
+
+using MessageBoxHandler = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
+
+// Shows the box modally and returns the button pressed. Safe to call from the user-interface
+// thread only; workers carry their messages there first.
+QMessageBox::StandardButton ShowMessage(const MessageRequest& request);
+
+// Replaces how boxes are shown (tests); an empty handler restores the real boxes.
+void SetMessageBoxHandler(MessageBoxHandler handler);
+
+}  // namespace console
