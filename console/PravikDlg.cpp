@@ -1,7 +1,846 @@
 #include "console/PravikDlg.h"
 
-CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Pravik");
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "console/AboutDlg.h"
+#include "console/AdvComDlg.h"
+#include "console/InstrumentPictures.h"
+#include "console/MessageBox.h"
+#include "console/NumberEdit.h"
+#include "console/SerialPortList.h"
+#include "console/SpinButtonCtrl.h"
+#include "console/TerminalLogCtrl.h"
+#include "devices/OmegaTempController.h"
+#include "devices/ShutterBoxDevice.h"
+#include "devices/SmartMotor.h"
+#include "instruments/Vocabulary.h"
+
+namespace {
+
+constexpr int kLogPlain = 0;
+constexpr int kLogError = 3;
+constexpr int kLogSuccess = 4;
+constexpr int kHighestPort = 256;
+const QString kSelectOne = "-- Select One --";
+
+// Port traffic crossing from a monitoring thread to the window's thread.
+class SerialEchoEvent : public QEvent {
+public:
+    static QEvent::Type Kind() {
+        static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return kind;
+    }
+    explicit SerialEchoEvent(std::unique_ptr<SerialEcho> echo)
+        : QEvent(Kind()), Echo(std::move(echo)) {}
+    std::unique_ptr<SerialEcho> Echo;
+};
+
+// The wait cursor for the length of a handler that talks to a device.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+void Message(QWidget* parent, const QString& text) {
+    console::ShowMessage({parent, text, "Pravik", console::MessageIcon::None, QMessageBox::Ok});
 }
 
-CPravikDlg::~CPravikDlg() = default;
+QLabel* Heading(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPixelSize(18);
+    label->setFont(font);
+    return label;
+}
+
+// "COM%d" read back from a list entry; -1 when the entry is no port.
+int PortOfEntry(const QString& text) {
+    static const QRegularExpression pattern("^COM(\\d+)");
+    const auto match = pattern.match(text);
+    if (!match.hasMatch()) {
+        return -1;
+    }
+    bool ok = false;
+    const int port = match.captured(1).toInt(&ok);
+    return ok ? port : -1;
+}
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+}  // namespace
+
+CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("Pravik");
+    setWindowIcon(ProgramIcon());
+    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+
+    auto* menu = new QMenuBar(this);
+    QMenu* file = menu->addMenu("&File");
+    QAction* exit = file->addAction("&Exit");
+    exit->setObjectName("exitAction");
+    connect(exit, &QAction::triggered, this, [this] { done(0); });
+    QMenu* utilities = menu->addMenu("&Utilities");
+    QMenu* help = utilities->addMenu("&Help");
+    QAction* about = help->addAction("About");
+    about->setObjectName("aboutAction");
+    connect(about, &QAction::triggered, this, &CPravikDlg::OnAbout);
+
+    // A window taller than the screen scrolls rather than running off it.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("scrollArea");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(BuildContents());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setMenuBar(menu);
+    layout->addWidget(scroll);
+
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setInterval(1000);
+    connect(refreshTimer_, &QTimer::timeout, this, &CPravikDlg::OnGetTemp);
+
+    config_ = wheel_.Config;
+    // Every driver of both instruments reports its traffic here.
+    for (CSerialPort* port : std::initializer_list<CSerialPort*>{
+             &wheel_.Motor, &wheel_.LegacyMotor, &wheel_.Omega, &wheel_.Athena, &box_.LegacyDriver,
+             &box_.Driver26, &box_.Driver30}) {
+        port->OwnerWindow = this;
+    }
+    filtersSpin_->SetRange(1, 8);
+    NormaliseNumberOfFilters();
+    temperatureSpin_->SetRange(0, 400);
+    temperatureSpin_->SetPos(270);
+    terminal_->WriteLegend();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const int available = screen->availableGeometry().height() - 50;
+        resize(sizeHint().width() + 40, std::min(sizeHint().height() + 60, available));
+    }
+    UpdateControls();
+}
+
+CPravikDlg::~CPravikDlg() {
+    for (CSerialPort* port : std::initializer_list<CSerialPort*>{
+             &wheel_.Motor, &wheel_.LegacyMotor, &wheel_.Omega, &wheel_.Athena, &box_.LegacyDriver,
+             &box_.Driver26, &box_.Driver30}) {
+        port->OwnerWindow = nullptr;
+    }
+    // A reset watcher may be on its way into this window with a log line: keep taking those
+    // calls (blocking in the event loop, not spinning) until every watcher has seen that the
+    // window is closing and gone. Each one wakes this loop as it leaves.
+    closing_.Set();
+    while (runningWatchers_.load() > 0) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    for (std::thread& watcher : watchers_) {
+        watcher.join();
+    }
+}
+
+QWidget* CPravikDlg::BuildContents() {
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+
+    // 1. Instrument type.
+    column->addWidget(Named(Heading("1. Choose an Instrument Type", page), "heading1"));
+    auto* types = new QGridLayout;
+    multiPicture_ = Named(new QLabel(page), "multiFilterPicture");
+    multiPicture_->setPixmap(MultiFilterPicture(96));
+    singlePicture_ = Named(new QLabel(page), "singleFilterPicture");
+    singlePicture_->setPixmap(SingleFilterPicture(96));
+    for (QLabel* picture : {multiPicture_, singlePicture_}) {
+        picture->setCursor(Qt::PointingHandCursor);
+        picture->installEventFilter(this);
+    }
+    multiRadio_ = Named(new QRadioButton("Multi-Filter", page), "multiFilterRadio");
+    singleRadio_ = Named(new QRadioButton("Single-Filter", page), "singleFilterRadio");
+    types->addWidget(multiPicture_, 0, 0, Qt::AlignCenter);
+    types->addWidget(singlePicture_, 0, 1, Qt::AlignCenter);
+    types->addWidget(multiRadio_, 1, 0, Qt::AlignCenter);
+    types->addWidget(singleRadio_, 1, 1, Qt::AlignCenter);
+    column->addLayout(types);
+    connect(multiRadio_, &QRadioButton::clicked, this, &CPravikDlg::ChooseMultiFilter);
+    connect(singleRadio_, &QRadioButton::clicked, this, &CPravikDlg::ChooseSingleFilter);
+
+    // 2. Ports and settings.
+    column->addWidget(Named(Heading("2. Configure the Instrument", page), "heading2"));
+    auto* settingsRow = new QHBoxLayout;
+    auto portGroup = [&](const QString& title, QComboBox*& list, QPushButton*& advanced,
+                         QPushButton*& test, const char* prefix) {
+        auto* group = new QGroupBox(title, page);
+        auto* grid = new QGridLayout(group);
+        list = new QComboBox(group);
+        list->setObjectName(QString(prefix) + "PortList");
+        list->setMinimumWidth(140);
+        advanced = new QPushButton("Advanced ...", group);
+        advanced->setObjectName(QString(prefix) + "AdvancedButton");
+        test = new QPushButton("Test Connection", group);
+        test->setObjectName(QString(prefix) + "TestButton");
+        grid->addWidget(list, 0, 0, 1, 2);
+        grid->addWidget(advanced, 1, 0);
+        grid->addWidget(test, 1, 1);
+        list->addItem(kSelectOne);
+        return group;
+    };
+    settingsRow->addWidget(portGroup("Instrument COM Settings", instrumentPorts_,
+                                     instrumentAdvanced_, instrumentTest_, "instrument"));
+    settingsRow->addWidget(portGroup("Temperature Controller COM Settings", controllerPorts_,
+                                     controllerAdvanced_, controllerTest_, "controller"));
+    auto* misc = new QGroupBox("Misc. Settings", page);
+    auto* miscGrid = new QGridLayout(misc);
+    legacy_ = Named(new QCheckBox("Enable Legacy Support", misc), "legacyCheck");
+    filtersLabel_ = Named(new QLabel("Number of Filters:", misc), "numberOfFiltersLabel");
+    filters_ = Named(new QLineEdit("6", misc), "numberOfFiltersEdit");
+    filters_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("\\d{0,9}"), filters_));
+    filters_->setMaximumWidth(50);
+    filtersSpin_ = Named(new CSpinButtonCtrl(misc), "numberOfFiltersSpin");
+    miscGrid->addWidget(legacy_, 0, 0, 1, 3);
+    miscGrid->addWidget(filtersLabel_, 1, 0);
+    miscGrid->addWidget(filters_, 1, 1);
+    miscGrid->addWidget(filtersSpin_, 1, 2);
+    settingsRow->addWidget(misc);
+    column->addLayout(settingsRow);
+    connect(instrumentPorts_, &QComboBox::activated, this,
+            [this] { OnPortChosen(instrumentPorts_, config_.InstrumentPort); });
+    connect(controllerPorts_, &QComboBox::activated, this,
+            [this] { OnPortChosen(controllerPorts_, config_.TempControllerPort); });
+    connect(instrumentAdvanced_, &QPushButton::clicked, this, &CPravikDlg::OnInstrumentAdvanced);
+    connect(controllerAdvanced_, &QPushButton::clicked, this, &CPravikDlg::OnControllerAdvanced);
+    connect(instrumentTest_, &QPushButton::clicked, this, &CPravikDlg::OnInstrumentTest);
+    connect(controllerTest_, &QPushButton::clicked, this, &CPravikDlg::OnControllerTest);
+    connect(filters_, &QLineEdit::editingFinished, this, &CPravikDlg::NormaliseNumberOfFilters);
+    connect(filtersSpin_, &CSpinButtonCtrl::Stepped, this, [this] {
+        filters_->setText(QString::number(filtersSpin_->GetPos()));
+        NormaliseNumberOfFilters();
+    });
+
+    // 3. Connection.
+    column->addWidget(Named(Heading("3. Connect to the Instrument", page), "heading3"));
+    auto* connectRow = new QHBoxLayout;
+    connect_ = Named(new QPushButton("Connect", page), "connectButton");
+    disconnect_ = Named(new QPushButton("Disconnect", page), "disconnectButton");
+    statusGroup_ = Named(new QGroupBox("Connection Status", page), "statusGroup");
+    auto* statusLayout = new QVBoxLayout(statusGroup_);
+    status_ = Named(new QLabel("<Status>", statusGroup_), "statusText");
+    status_->setAlignment(Qt::AlignCenter);
+    QFont statusFont = status_->font();
+    statusFont.setPixelSize(16);
+    statusFont.setBold(true);
+    status_->setFont(statusFont);
+    statusLayout->addWidget(status_);
+    connectRow->addWidget(connect_);
+    connectRow->addWidget(disconnect_);
+    connectRow->addWidget(statusGroup_, 1);
+    column->addLayout(connectRow);
+    connect(connect_, &QPushButton::clicked, this, &CPravikDlg::OnConnect);
+    connect(disconnect_, &QPushButton::clicked, this, &CPravikDlg::OnDisconnect);
+
+    // 4. Tests.
+    column->addWidget(Named(Heading("4. Test the Instrument", page), "heading4"));
+    auto* tests = new QGridLayout;
+    tests->addWidget(BuildShutterGroup(), 0, 0);
+    tests->addWidget(BuildFilterGroup(), 0, 1);
+    tests->addWidget(BuildLightGroup(), 1, 0);
+    tests->addWidget(BuildTemperatureGroup(), 1, 1);
+    column->addLayout(tests);
+
+    column->addWidget(Named(Heading("Terminal", page), "headingTerminal"));
+    terminal_ = new CTerminalLogCtrl(page);
+    terminal_->setObjectName("terminal");
+    terminal_->setMinimumHeight(220);
+    column->addWidget(terminal_, 1);
+    return page;
+}
+
+QGroupBox* CPravikDlg::BuildShutterGroup() {
+    auto* group = new QGroupBox("Shutter Control");
+    auto* grid = new QGridLayout(group);
+    auto* label = Named(new QLabel("Current State:", group), "shutterStateLabel");
+    shutterState_ = Named(new QLineEdit(group), "shutterStateEdit");
+    shutterState_->setReadOnly(true);
+    auto* get = Named(new QPushButton("Get", group), "shutterGetButton");
+    auto* open = Named(new QPushButton("Open Shutter", group), "openShutterButton");
+    auto* close = Named(new QPushButton("Close Shutter", group), "closeShutterButton");
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(shutterState_, 0, 1);
+    grid->addWidget(get, 0, 2);
+    grid->addWidget(open, 1, 1);
+    grid->addWidget(close, 1, 2);
+    shutterControls_ = {label, shutterState_, get, open, close};
+    connect(get, &QPushButton::clicked, this, &CPravikDlg::OnGetShutter);
+    connect(open, &QPushButton::clicked, this, &CPravikDlg::OnOpenShutter);
+    connect(close, &QPushButton::clicked, this, &CPravikDlg::OnCloseShutter);
+    return group;
+}
+
+QGroupBox* CPravikDlg::BuildFilterGroup() {
+    auto* group = new QGroupBox("Filter Position Control");
+    auto* grid = new QGridLayout(group);
+    auto* current = Named(new QLabel("Current:", group), "filterCurrentLabel");
+    filterPosition_ = Named(new QLineEdit(group), "filterEdit");
+    filterPosition_->setReadOnly(true);
+    auto* get = Named(new QPushButton("Get", group), "filterGetButton");
+    auto* desired = Named(new QLabel("Desired:", group), "filterDesiredLabel");
+    desiredFilter_ = Named(new QComboBox(group), "desiredFilterList");
+    auto* change = Named(new QPushButton("Change Filter", group), "changeFilterButton");
+    auto* reset = Named(new QPushButton("Reset", group), "resetButton");
+    grid->addWidget(current, 0, 0);
+    grid->addWidget(filterPosition_, 0, 1);
+    grid->addWidget(get, 0, 2);
+    grid->addWidget(desired, 1, 0);
+    grid->addWidget(desiredFilter_, 1, 1);
+    grid->addWidget(change, 1, 2);
+    grid->addWidget(reset, 2, 2);
+    filterControls_ = {current, filterPosition_, get, desired, desiredFilter_, change, reset};
+    connect(get, &QPushButton::clicked, this, &CPravikDlg::OnGetFilter);
+    connect(change, &QPushButton::clicked, this, &CPravikDlg::OnChangeFilter);
+    connect(reset, &QPushButton::clicked, this, &CPravikDlg::OnReset);
+    return group;
+}
+
+QGroupBox* CPravikDlg::BuildLightGroup() {
+    auto* group = new QGroupBox("Light Sensor");
+    auto* grid = new QGridLayout(group);
+    auto* label = Named(new QLabel("Current State:", group), "lightStateLabel");
+    lightState_ = Named(new QLineEdit(group), "lightEdit");
+    lightState_->setReadOnly(true);
+    auto* get = Named(new QPushButton("Get", group), "lightGetButton");
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(lightState_, 0, 1);
+    grid->addWidget(get, 0, 2);
+    lightControls_ = {label, lightState_, get};
+    connect(get, &QPushButton::clicked, this, &CPravikDlg::OnGetLightSensor);
+    return group;
+}
+
+QGroupBox* CPravikDlg::BuildTemperatureGroup() {
+    auto* group = new QGroupBox("Temperature Control");
+    auto* grid = new QGridLayout(group);
+    auto* current = Named(new QLabel("Current:", group), "tempCurrentLabel");
+    temperature_ = Named(new QLineEdit(group), "tempEdit");
+    temperature_->setReadOnly(true);
+    auto* get = Named(new QPushButton("Get Temp", group), "getTempButton");
+    autoRefresh_ = Named(new QCheckBox("Auto Refresh", group), "autoRefreshCheck");
+    auto* desired = Named(new QLabel("Desired:", group), "tempDesiredLabel");
+    desiredTemperature_ = Named(new CNumberEdit(group), "desiredTempEdit");
+    desiredTemperature_->setText("25.0");
+    temperatureSpin_ = Named(new CSpinButtonCtrl(group), "desiredTempSpin");
+    auto* set = Named(new QPushButton("Set Temp", group), "setTempButton");
+    auto* desiredRow = new QHBoxLayout;
+    desiredRow->setSpacing(0);
+    desiredRow->addWidget(desiredTemperature_);
+    desiredRow->addWidget(temperatureSpin_);
+    grid->addWidget(current, 0, 0);
+    grid->addWidget(temperature_, 0, 1);
+    grid->addWidget(get, 0, 2);
+    grid->addWidget(autoRefresh_, 0, 3);
+    grid->addWidget(desired, 1, 0);
+    grid->addLayout(desiredRow, 1, 1);
+    grid->addWidget(set, 1, 2);
+    temperatureControls_ = {current,          temperature_, get,
+                            autoRefresh_,     desired,      desiredTemperature_,
+                            temperatureSpin_, set};
+    connect(get, &QPushButton::clicked, this, &CPravikDlg::OnGetTemp);
+    connect(set, &QPushButton::clicked, this, &CPravikDlg::OnSetTemp);
+    connect(autoRefresh_, &QCheckBox::toggled, this, &CPravikDlg::OnAutoRefresh);
+    connect(desiredTemperature_, &QLineEdit::editingFinished, this,
+            &CPravikDlg::NormaliseDesiredTemperature);
+    // A step shows the position the spin had before it, in tenths of a degree.
+    connect(temperatureSpin_, &CSpinButtonCtrl::Stepped, this, [this](int before, int) {
+        desiredTemperature_->setText(QString::asprintf("%.1f", before / 10.0));
+    });
+    return group;
+}
+
+bool CPravikDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isEnabled()) {
+        if (watched == multiPicture_) {
+            ChooseMultiFilter();
+            return true;
+        }
+        if (watched == singlePicture_) {
+            ChooseSingleFilter();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CPravikDlg::PostSerialEcho(std::unique_ptr<SerialEcho> echo) {
+    QCoreApplication::postEvent(this, new SerialEchoEvent(std::move(echo)));
+}
+
+void CPravikDlg::customEvent(QEvent* event) {
+    if (event->type() != SerialEchoEvent::Kind()) {
+        QDialog::customEvent(event);
+        return;
+    }
+    const SerialEcho& echo = *static_cast<SerialEchoEvent*>(event)->Echo;
+    if (echo.Received == 0) {
+        AppendLog(QString::fromLatin1(traffic_.SentLine(echo)), 1);
+        return;
+    }
+    const CInstrumentBase* instrument = current_;
+    const std::optional<std::string> line = traffic_.ReceivedByte(
+        echo, instrument != nullptr, instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
+        instrument ? instrument->Config.TempControllerPort.PortNumber : 0);
+    if (line) {
+        AppendLog(QString::fromLatin1(*line), 2);
+    }
+}
+
+void CPravikDlg::AppendLog(const QString& text, int code) {
+    terminal_->AppendLog(text, code);
+}
+
+void CPravikDlg::ChooseMultiFilter() {
+    multiRadio_->setChecked(true);
+    ChooseKind(vocabulary::kFilterModeMulti);
+}
+
+void CPravikDlg::ChooseSingleFilter() {
+    singleRadio_->setChecked(true);
+    ChooseKind(vocabulary::kFilterModeSingle);
+}
+
+void CPravikDlg::ChooseKind(int kind) {
+    config_.InstrumentKind = kind;
+    RescanPorts();
+    UpdateControls();
+}
+
+void CPravikDlg::RescanPorts() {
+    WaitCursor wait;
+    instrumentPorts_->clear();
+    controllerPorts_->clear();
+    instrumentPorts_->addItem(kSelectOne);
+    controllerPorts_->addItem(kSelectOne);
+    for (int port : ScanOpenablePorts(1, kHighestPort)) {
+        const QString name = QString("COM%1").arg(port);
+        instrumentPorts_->addItem(name);
+        controllerPorts_->addItem(name);
+    }
+    instrumentPorts_->setCurrentIndex(0);
+    controllerPorts_->setCurrentIndex(0);
+}
+
+void CPravikDlg::OnPortChosen(QComboBox* list, CommSettings& settings) {
+    settings.PortNumber = PortOfEntry(list->currentText());
+    UpdateControls();
+}
+
+void CPravikDlg::SelectString(QComboBox* list, const QString& text) {
+    const int count = list->count();
+    for (int i = 1; i <= count; ++i) {
+        const int index = i % count;
+        if (list->itemText(index).startsWith(text, Qt::CaseInsensitive)) {
+            list->setCurrentIndex(index);
+            return;
+        }
+    }
+}
+
+void CPravikDlg::Advanced(bool instrumentPort) {
+    CommSettings& settings = instrumentPort ? config_.InstrumentPort : config_.TempControllerPort;
+    // The dialog tries settings on a scratch device of its own: a motor for the instrument port,
+    // an Omega controller for the controller port, whichever instrument is chosen.
+    std::unique_ptr<CSerialPort> device;
+    if (instrumentPort) {
+        device = std::make_unique<CSmartMotor>();
+    } else {
+        device = std::make_unique<COmegaTempController>();
+    }
+    CAdvComDlg dialog(this);
+    dialog.Settings = settings;
+    dialog.TestDevice = device.get();
+    if (dialog.exec() == QDialog::Accepted) {
+        settings = dialog.Settings;
+        SelectString(instrumentPort ? instrumentPorts_ : controllerPorts_,
+                     QString("COM%1").arg(settings.PortNumber));
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::OnInstrumentAdvanced() {
+    Advanced(true);
+}
+
+void CPravikDlg::OnControllerAdvanced() {
+    Advanced(false);
+}
+
+void CPravikDlg::OnInstrumentTest() {
+    WaitCursor wait;
+    if (instrumentPorts_->currentIndex() == 0) {
+        Message(this, "Please select a COM port.");
+        return;
+    }
+    bool ok = false;
+    if (config_.InstrumentKind == vocabulary::kFilterModeSingle) {
+        CShutterBoxDevice device;
+        device.Settings = config_.InstrumentPort;
+        if (device.OpenPort()) {
+            int32_t state = 0;
+            ok = device.GetShutterState(state);
+            device.ClosePort();
+        }
+    } else if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
+        CSmartMotor motor;
+        motor.Settings = config_.InstrumentPort;
+        ok = motor.Probe();
+    } else {
+        return;
+    }
+    Message(this, ok ? "Success! Instrument COM settings are correct."
+                     : "Error! Connection to instrument failed.");
+}
+
+void CPravikDlg::OnControllerTest() {
+    WaitCursor wait;
+    if (controllerPorts_->currentIndex() == 0) {
+        Message(this, "Please select a COM port.");
+        return;
+    }
+    COmegaTempController controller;
+    controller.Settings = config_.TempControllerPort;
+    const bool ok = controller.OpenPort();
+    controller.ClosePort();
+    Message(this, ok ? "Success! Temperature controller COM settings are correct."
+                     : "Error! Connection to temperature controller failed.");
+}
+
+void CPravikDlg::NormaliseNumberOfFilters() {
+    bool ok = false;
+    long long value = filters_->text().toLongLong(&ok);
+    if (!ok) {
+        value = 0;
+    }
+    const int count = static_cast<int>(std::clamp<long long>(value, 1, 8));
+    filters_->setText(QString::number(count));
+    filtersSpin_->SetPos(count);
+    desiredFilter_->clear();
+    for (int i = 1; i <= count; ++i) {
+        desiredFilter_->addItem(QString::number(i));
+    }
+    desiredFilter_->setCurrentIndex(0);
+}
+
+void CPravikDlg::OnConnect() {
+    WaitCursor wait;
+    if (instrumentPorts_->currentIndex() == 0) {
+        Message(this, "Please select an instrument COM port.");
+        AppendLog("No Instrument COM Port Selected.\n", kLogError);
+        return;
+    }
+    if (config_.InstrumentKind == vocabulary::kFilterModeMulti &&
+        controllerPorts_->currentIndex() == 0) {
+        Message(this, "Please select a temperature controller COM port.");
+        AppendLog("No Temperature Controller COM Port Selected.\n", kLogError);
+        return;
+    }
+    AppendLog("\nConnecting to instrument ...\n", kLogPlain);
+    if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
+        config_.MotorGeneration = 2;
+        current_ = &wheel_;
+    } else if (config_.InstrumentKind == vocabulary::kFilterModeSingle) {
+        config_.ShutterControllerGeneration = vocabulary::kShutterController30;
+        current_ = &box_;
+    } else {
+        Message(this, "Error! No instrument type selected!");
+        AppendLog("No instrument type selected!", kLogError);
+        return;
+    }
+    const bool legacy = legacy_->isChecked();
+    config_.MotorModel = legacy ? 3 : 2;
+    config_.StandardFlag = legacy ? 0 : 1;
+    config_.ShutterType = 1;
+    config_.TempController = vocabulary::kTempControllerOmega;
+    current_->Config = config_;
+    connected_ = current_->Connect() ? 1 : 0;
+    if (connected_) {
+        AppendLog("Success.\n", kLogSuccess);
+        InstrumentInfo info;
+        if (current_->GetDeviceInfo(info)) {
+            config_ = current_->Config;
+            config_.FirmwareVersion = info.FirmwareVersion;
+            config_.FilterSize = info.FilterSize;
+            config_.ShutterType = info.ShutterType;
+            config_.MotorGeneration = info.MotorGeneration;
+            config_.ShutterControllerGeneration = info.ShutterControllerGeneration;
+            config_.StandardFlag = info.StandardFlag;
+        }
+    } else {
+        current_->Disconnect();
+        AppendLog("Error connecting to instrument.\n", kLogError);
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::OnDisconnect() {
+    WaitCursor wait;
+    AppendLog("\nDisconnecting from instrument ...\n", kLogPlain);
+    if (current_ != nullptr) {
+        if (current_->Disconnect()) {
+            connected_ = 0;
+            AppendLog("Success!\n", kLogSuccess);
+        } else {
+            connected_ = 1;
+            AppendLog("Error disconnecting from instrument.\n", kLogError);
+        }
+    }
+    UpdateControls();
+}
+
+bool CPravikDlg::RunTest(const QString& header, const QString& errorLine,
+                         const std::function<bool()>& op) {
+    WaitCursor wait;
+    AppendLog(header, kLogPlain);
+    const bool ok = op();
+    if (ok) {
+        AppendLog("Success!\n", kLogSuccess);
+    } else {
+        AppendLog(errorLine, kLogError);
+    }
+    return ok;
+}
+
+void CPravikDlg::OnGetShutter() {
+    if (current_ == nullptr)
+        return;
+    int32_t state = -1;
+    if (RunTest("\nGetting shutter state ...\n", "Error getting shutter state.\n",
+                [&] { return current_->GetShutterState(state); })) {
+        if (state == 0)
+            shutterState_->setText("CLOSED");
+        if (state == 1)
+            shutterState_->setText("OPEN");
+    } else {
+        shutterState_->setText("ERROR");
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::OnOpenShutter() {
+    if (current_ == nullptr)
+        return;
+    RunTest("\nOpening shutter ...\n", "Error opening the shutter.\n",
+            [&] { return current_->SetShutterState(1); });
+    UpdateControls();
+}
+
+void CPravikDlg::OnCloseShutter() {
+    if (current_ == nullptr)
+        return;
+    RunTest("\nClosing shutter ...\n", "Error closing the shutter.\n",
+            [&] { return current_->SetShutterState(0); });
+    UpdateControls();
+}
+
+void CPravikDlg::OnGetFilter() {
+    if (current_ == nullptr)
+        return;
+    int32_t position = 0;
+    if (RunTest("\nGetting current filter ...\n", "Error getting the current filter!\n",
+                [&] { return current_->GetFilter(position); })) {
+        filterPosition_->setText(QString::number(position));
+    } else {
+        filterPosition_->setText("ERROR");
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::OnChangeFilter() {
+    if (current_ == nullptr)
+        return;
+    const int position = desiredFilter_->currentIndex() + 1;
+    RunTest("\nChanging filters ...\n",
+            QString::asprintf("Error changing to filter #%d.\n", position),
+            [&] { return current_->ChangeFilter(position); });
+    UpdateControls();
+}
+
+void CPravikDlg::OnReset() {
+    if (current_ == nullptr)
+        return;
+    WaitCursor wait;
+    if (current_->ResetFilter(false, true, &resetDone_, &resetFailed_)) {
+        AppendLog("Reset initiated. Please wait for complete.\n", kLogPlain);
+        runningWatchers_.fetch_add(1);
+        watchers_.emplace_back(&CPravikDlg::WatchReset, this);
+    } else {
+        AppendLog("Reset failed.\n", kLogError);
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::WatchReset() {
+    // Sends, not posts: the line is in the log before the watcher goes on, as the reset's own
+    // lines are. A window that is closing takes no more lines.
+    const auto send = [this](const QString& text, int code) {
+        if (!closing_.IsSet()) {
+            QMetaObject::invokeMethod(
+                this, [this, text, code] { AppendLog(text, code); }, Qt::BlockingQueuedConnection);
+        }
+    };
+    const int which =
+        platform::WaitForAny({&resetFailed_, &resetDone_, &closing_}, platform::kInfinite);
+    if (which == 0) {
+        resetFailed_.Reset();
+        send("Error resetting.\n", kLogError);
+        resetDone_.Reset();
+        send("Reset complete.\n", kLogSuccess);
+    } else if (which == 1) {
+        resetDone_.Reset();
+        send("Reset complete.\n", kLogSuccess);
+    }
+    runningWatchers_.fetch_sub(1);
+    // Wakes a closing window that waits for the watchers in its event loop.
+    QMetaObject::invokeMethod(
+        this, [] {}, Qt::QueuedConnection);
+}
+
+void CPravikDlg::OnGetLightSensor() {
+    if (current_ == nullptr)
+        return;
+    int32_t state = -1;
+    if (RunTest("\nGetting light sensor state ...\n", "Error getting light sensor state.\n",
+                [&] { return current_->GetLightSensorState(state); })) {
+        if (state == 0)
+            lightState_->setText("LIGHT");
+        if (state == 1)
+            lightState_->setText("DARK");
+    } else {
+        lightState_->setText("ERROR");
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::OnGetTemp() {
+    if (current_ == nullptr)
+        return;
+    double value = 0;
+    if (RunTest("\nGetting current temperature ...\n", "Error getting temperature.",
+                [&] { return current_->ReadTemperature(value); })) {
+        temperature_->setText(QString::asprintf("%.1f", value));
+    } else {
+        temperature_->setText("ERROR");
+    }
+    UpdateControls();
+}
+
+void CPravikDlg::OnSetTemp() {
+    if (current_ == nullptr)
+        return;
+    QString text = desiredTemperature_->text();
+    text.replace(desiredTemperature_->DecimalSeparator(), '.');
+    const double value = text.toDouble();
+    RunTest("\nSetting temperature setpoint ...\n", "Error setting temperature setpoint.\n",
+            [&] { return current_->SetTemperatureSetpoint(value); });
+    UpdateControls();
+}
+
+void CPravikDlg::OnAutoRefresh(bool checked) {
+    if (checked) {
+        refreshTimer_->start();
+    } else {
+        refreshTimer_->stop();
+    }
+}
+
+void CPravikDlg::NormaliseDesiredTemperature() {
+    QString text = desiredTemperature_->text();
+    text.replace(desiredTemperature_->DecimalSeparator(), '.');
+    double value = text.toDouble();
+    if (!std::isfinite(value)) {
+        value = 0.0;
+    }
+    value = std::max(std::min(value, 40.0), 0.0);
+    desiredTemperature_->setText(QString::asprintf("%.1f", value));
+    temperatureSpin_->SetPos(static_cast<int>(value * 10 + 0.5));
+}
+
+void CPravikDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+bool CPravikDlg::CurrentHasLightSensor() {
+    if (current_ == nullptr) {
+        return false;
+    }
+    const InstrumentConfig& c = current_->Config;
+    if (c.InstrumentKind == vocabulary::kFilterModeMulti) {
+        return c.MotorGeneration != 0 && c.MotorGeneration != 3;
+    }
+    return c.InstrumentKind == vocabulary::kFilterModeSingle && c.ShutterControllerGeneration != 0;
+}
+
+void CPravikDlg::UpdateControls() {
+    const int kind = config_.InstrumentKind;
+    const bool connected = connected_ != 0;
+    for (QWidget* w : std::initializer_list<QWidget*>{multiPicture_, singlePicture_, multiRadio_,
+                                                      singleRadio_}) {
+        w->setEnabled(!connected);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{instrumentPorts_, instrumentAdvanced_,
+                                                      instrumentTest_, legacy_, connect_}) {
+        w->setEnabled(kind != 0 && !connected);
+    }
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{controllerPorts_, controllerAdvanced_, controllerTest_,
+                                         filtersLabel_, filters_, filtersSpin_}) {
+        w->setEnabled(kind == vocabulary::kFilterModeMulti && !connected);
+    }
+    disconnect_->setEnabled(kind != 0 && connected);
+    for (QWidget* w : std::initializer_list<QWidget*>{statusGroup_, status_, terminal_}) {
+        w->setEnabled(kind != 0);
+    }
+    for (QWidget* w : shutterControls_) {
+        w->setEnabled(connected);
+    }
+    for (QWidget* w : filterControls_) {
+        w->setEnabled(connected && kind == vocabulary::kFilterModeMulti);
+    }
+    for (QWidget* w : temperatureControls_) {
+        w->setEnabled(connected && kind == vocabulary::kFilterModeMulti);
+    }
+    const bool light = connected && CurrentHasLightSensor();
+    for (QWidget* w : lightControls_) {
+        w->setEnabled(light);
+    }
+    if (connected_ != shownState_) {
+        status_->setText(connected ? "Connected" : "Disconnected");
+        shownState_ = connected_;
+    }
+}

@@ -1,12 +1,150 @@
 #pragma once
 
 #include <QDialog>
+#include <QEvent>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
 
-// The console window: choose an instrument, its ports, connect, and test it.
-class CPravikDlg : public QDialog {
+#include "console/TrafficEcho.h"
+#include "instruments/FilterWheel.h"
+#include "instruments/InstrumentConfig.h"
+#include "instruments/ShutterBox.h"
+#include "platform/ManualResetEvent.h"
+#include "serial/SerialEchoSink.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class CNumberEdit;
+class CSpinButtonCtrl;
+class CTerminalLogCtrl;
+
+// The console window: choose an instrument type, choose and test its ports, connect, and
+// exercise the shutter, filter wheel, light sensor and temperature controller. Every step is
+// written to the terminal log, and every byte sent to or received from an instrument port is
+// echoed there. It owns one instrument of each kind for its whole life.
+class CPravikDlg : public QDialog, public ISerialEchoSink {
     Q_OBJECT
 
 public:
     explicit CPravikDlg(QWidget* parent = nullptr);
     ~CPravikDlg() override;
+
+    // Port traffic, from the ports' monitoring threads: queued for this window's thread.
+    void PostSerialEcho(std::unique_ptr<SerialEcho> echo) override;
+
+    void AppendLog(const QString& text, int code);
+
+    // What the controls show and allow follows from these; tests read them.
+    int InstrumentKind() const { return config_.InstrumentKind; }
+    bool IsConnected() const { return connected_ != 0; }
+    const InstrumentConfig& Configuration() const { return config_; }
+    CInstrumentBase* CurrentInstrument() const { return current_; }
+    CFilterWheel& FilterWheel() { return wheel_; }
+    CShutterBox& ShutterBox() { return box_; }
+
+public slots:
+    void ChooseMultiFilter();
+    void ChooseSingleFilter();
+    void RescanPorts();
+    void OnInstrumentAdvanced();
+    void OnControllerAdvanced();
+    void OnInstrumentTest();
+    void OnControllerTest();
+    void NormaliseNumberOfFilters();
+    void OnConnect();
+    void OnDisconnect();
+    void OnGetShutter();
+    void OnOpenShutter();
+    void OnCloseShutter();
+    void OnGetFilter();
+    void OnChangeFilter();
+    void OnReset();
+    void OnGetLightSensor();
+    void OnGetTemp();
+    void OnSetTemp();
+    void OnAutoRefresh(bool checked);
+    void NormaliseDesiredTemperature();
+    void OnAbout();
+    // Sets every control's enabled state from the instrument kind and the connection.
+    void UpdateControls();
+
+protected:
+    void customEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* BuildContents();
+    QGroupBox* BuildShutterGroup();
+    QGroupBox* BuildFilterGroup();
+    QGroupBox* BuildLightGroup();
+    QGroupBox* BuildTemperatureGroup();
+    void ChooseKind(int kind);
+    void OnPortChosen(QComboBox* list, CommSettings& settings);
+    void Advanced(bool instrumentPort);
+    bool CurrentHasLightSensor();
+    // Runs one test button: header, the operation, then "Success!" or the error line.
+    bool RunTest(const QString& header, const QString& errorLine, const std::function<bool()>& op);
+    void WatchReset();
+    // Selects in list the first entry that begins with text, ignoring case, starting after entry
+    // 0 and wrapping; no match keeps the selection.
+    static void SelectString(QComboBox* list, const QString& text);
+
+    // The caller's events of a background reset live here; declared before the instruments so
+    // that they outlive the instruments' reset workers.
+    platform::ManualResetEvent resetDone_;
+    platform::ManualResetEvent resetFailed_;
+    platform::ManualResetEvent closing_;
+    std::vector<std::thread> watchers_;
+    std::atomic<int> runningWatchers_{0};
+
+    CFilterWheel wheel_;
+    CShutterBox box_;
+    CInstrumentBase* current_ = nullptr;
+    InstrumentConfig config_;
+    int connected_ = 0;
+    int shownState_ = 1;
+    CTrafficEcho traffic_;
+
+    QRadioButton* multiRadio_;
+    QRadioButton* singleRadio_;
+    QLabel* multiPicture_;
+    QLabel* singlePicture_;
+    QComboBox* instrumentPorts_;
+    QPushButton* instrumentAdvanced_;
+    QPushButton* instrumentTest_;
+    QComboBox* controllerPorts_;
+    QPushButton* controllerAdvanced_;
+    QPushButton* controllerTest_;
+    QCheckBox* legacy_;
+    QLabel* filtersLabel_;
+    QLineEdit* filters_;
+    CSpinButtonCtrl* filtersSpin_;
+    QPushButton* connect_;
+    QPushButton* disconnect_;
+    QGroupBox* statusGroup_;
+    QLabel* status_;
+    std::vector<QWidget*> shutterControls_;
+    std::vector<QWidget*> filterControls_;
+    std::vector<QWidget*> lightControls_;
+    std::vector<QWidget*> temperatureControls_;
+    QLineEdit* shutterState_;
+    QLineEdit* filterPosition_;
+    QComboBox* desiredFilter_;
+    QLineEdit* lightState_;
+    QLineEdit* temperature_;
+    QCheckBox* autoRefresh_;
+    CNumberEdit* desiredTemperature_;
+    CSpinButtonCtrl* temperatureSpin_;
+    CTerminalLogCtrl* terminal_;
+    QTimer* refreshTimer_;
 };

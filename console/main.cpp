@@ -1,10 +1,6 @@
-#include <QApplication>
-
-#include "console/PravikDlg.h"
+#include "console/PravikApp.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    CPravikDlg console;
-    console.exec();
-    return 0;
+    CPravikApp app(argc, argv);
+    return app.Run();
 }

@@ -73,6 +73,17 @@ private:
     bool gone_ = false;
 };
 
+// What a look at COMn finds, for listing the machine's ports.
+enum class PortPresence {
+    Absent,     // nothing there, or something that is not a terminal device
+    Available,  // a terminal device nobody holds
+    Busy,       // a device that exists but is held, refused to us, or not working right now
+};
+
+// Opens COMn for a moment and closes it again. EACCES, EBUSY, EIO and a lock someone else holds
+// mean "exists but busy"; every other failure means no such port. Never blocks, never retries.
+PortPresence ProbePort(int portNumber);
+
 // A plain-words message for a failed open, naming the port and, where it helps, the device path.
 std::string DescribePortError(PortError error, int portNumber, int sysError);
 

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -322,6 +323,43 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
             return -1;
         }
     }
+}
+
+PortPresence ProbePort(int portNumber) {
+    const auto path = PortDevicePath(portNumber);
+    if (!path) {
+        return PortPresence::Absent;
+    }
+    const auto failed = [](int err) {
+        return err == EACCES || err == EBUSY || err == EIO ? PortPresence::Busy
+                                                           : PortPresence::Absent;
+    };
+    // Only a character device can be a port; looking first keeps us from opening a FIFO, a
+    // directory or a stray file someone left in the port directory.
+    struct stat st;
+    if (::stat(path->c_str(), &st) != 0) {
+        return failed(errno);
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        return PortPresence::Absent;
+    }
+    int fd;
+    do {
+        fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return failed(errno);
+    }
+    PortPresence presence = PortPresence::Available;
+    if (!::isatty(fd)) {
+        presence = PortPresence::Absent;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        // Root gets past another holder's TIOCEXCL; the lock is what tells us it is taken.
+        presence = PortPresence::Busy;
+    }
+    // Closing drops our lock, if we got it; the holder's TIOCEXCL is not ours to clear.
+    ::close(fd);
+    return presence;
 }
 
 std::string DescribePortError(PortError error, int portNumber, int sysError) {

@@ -1,0 +1,174 @@
+// What one append to the terminal log costs at the start of a session and after 100,000 lines:
+// the log is never trimmed, so an append whose cost grew with the log's length would make a long
+// session crawl. The window is shown, at a realistic size, and the event loop runs every hundred
+// appends as it would between echo records, so layout, scrolling and painting are all counted.
+//
+// The baseline is the first thousand appends to a log. The long log's first thousand are timed,
+// and so are its last five thousand, in windows of a thousand; before each of those windows a
+// fresh log of the same size takes its first thousand. The ratio compares the medians of the two
+// interleaved series, so that a neighbour on a shared build machine who starts compiling half-way
+// through weighs on both sides alike. Times are the thread's CPU time; wall clock is printed
+// beside them.
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QScrollBar>
+#include <QString>
+#include <QTextDocument>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <vector>
+
+#include "console/TerminalLogCtrl.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLines = 100000;
+constexpr int kWindow = 1000;
+constexpr int kTailWindows = 5;
+constexpr int kEventsEvery = 100;
+constexpr int kProgressEvery = 10000;
+constexpr int kWidth = 800;
+constexpr int kHeight = 400;
+
+// About forty characters, as a sent or received line of the console looks, in the four colours.
+QString LineFor(int i, int& code) {
+    code = 1 + i % 4;
+    const char* direction = code == 2 ? "<<" : ">>";
+    return QString("COM3 %1 #0S[0x01][0xFE] seq %2\n")
+        .arg(QLatin1String(direction))
+        .arg(i, 8, 10, QLatin1Char('0'));
+}
+
+double ThreadCpuUs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
+struct Span {
+    double cpuUs = 0;
+    double wallUs = 0;
+};
+
+// Appends lines [from, to) and returns the time per append, events included.
+Span AppendRange(CTerminalLogCtrl& log, int from, int to) {
+    const auto start = Clock::now();
+    const double cpuStart = ThreadCpuUs();
+    for (int i = from; i < to; ++i) {
+        int code = 0;
+        log.AppendLog(LineFor(i, code), code);
+        if ((i + 1) % kEventsEvery == 0) {
+            QCoreApplication::processEvents();
+        }
+    }
+    const double count = to - from;
+    return {(ThreadCpuUs() - cpuStart) / count,
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count() / count};
+}
+
+void Show(CTerminalLogCtrl& log) {
+    log.resize(kWidth, kHeight);
+    log.show();
+    QCoreApplication::processEvents();
+}
+
+// The first thousand appends to a log of its own, which is gone afterwards.
+Span FreshHead() {
+    CTerminalLogCtrl fresh;
+    Show(fresh);
+    return AppendRange(fresh, 0, kWindow);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void PrintRow(const char* what, int from, const Span& span) {
+    std::printf("%-10s %10d %14.2f %14.2f\n", what, from, span.cpuUs, span.wallUs);
+}
+
+// Peak resident memory in MiB, for the cost of keeping every line.
+double PeakRssMiB() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return 0;
+    }
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) {
+            break;
+        }
+    }
+    std::fclose(status);
+    return static_cast<double>(kib) / 1024;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+
+    std::printf("bench_log: %d appends of ~40 characters to a shown %dx%d terminal log,\n", kLines,
+                kWidth, kHeight);
+    std::printf("events processed every %d appends; microseconds per append\n\n", kEventsEvery);
+    std::printf("%-10s %10s %14s %14s\n", "log", "from_line", "cpu_us", "wall_us");
+
+    CTerminalLogCtrl log;
+    Show(log);
+    const Span first = AppendRange(log, 0, kWindow);
+    PrintRow("long", 0, first);
+    int done = kWindow;
+    const int tailStart = kLines - kTailWindows * kWindow;
+    while (done < tailStart) {
+        const int next = std::min(tailStart, (done / kProgressEvery + 1) * kProgressEvery);
+        const Span span = AppendRange(log, done, next);
+        PrintRow("long", done, span);
+        done = next;
+    }
+
+    std::vector<double> headCpu, headWall, tailCpu, tailWall;
+    Span last;
+    for (int w = 0; w < kTailWindows; ++w) {
+        const Span head = FreshHead();
+        PrintRow("fresh", 0, head);
+        last = AppendRange(log, done, done + kWindow);
+        PrintRow("long", done, last);
+        done += kWindow;
+        headCpu.push_back(head.cpuUs);
+        headWall.push_back(head.wallUs);
+        tailCpu.push_back(last.cpuUs);
+        tailWall.push_back(last.wallUs);
+    }
+
+    // The log must have kept every line and followed the end all the way.
+    const int blocks = log.document()->blockCount();
+    const QScrollBar* bar = log.verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    std::printf("\nblocks=%d at_end=%s peak_rss_mib=%.1f\n", blocks, atEnd ? "yes" : "no",
+                PeakRssMiB());
+    std::printf("first_1000_cpu_us_per_append=%.2f wall=%.2f\n", first.cpuUs, first.wallUs);
+    std::printf("last_1000_cpu_us_per_append=%.2f wall=%.2f\n", last.cpuUs, last.wallUs);
+    std::printf("last_vs_first_ratio=%.2f\n", last.cpuUs / first.cpuUs);
+    std::printf("fresh_head_median_cpu_us_per_append=%.2f wall=%.2f\n", Median(headCpu),
+                Median(headWall));
+    std::printf("tail_median_cpu_us_per_append=%.2f wall=%.2f\n", Median(tailCpu),
+                Median(tailWall));
+    std::printf("log_tail_vs_head_wall_ratio=%.2f\n", Median(tailWall) / Median(headWall));
+    const double headMedian = Median(headCpu);
+    const double ratio =
+        headMedian > 0 ? Median(tailCpu) / headMedian : std::numeric_limits<double>::quiet_NaN();
+    std::printf("log_tail_vs_head_ratio=%.2f\n", ratio);
+    return blocks == kLines + 1 && atEnd ? 0 : 1;
+}

@@ -1,0 +1,110 @@
+// pravik-demo: drives the console through a whole test session on its own, against whatever
+// devices the port directory publishes, and leaves the terminal log and a screenshot behind.
+// It is what scripts/demo runs where there is no display, and how the README's picture is made.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTextEdit>
+#include <QTextStream>
+#include <cstdio>
+
+#include "console/MessageBox.h"
+#include "console/PravikDlg.h"
+
+namespace {
+
+struct Options {
+    int motorPort = 0;
+    int controllerPort = 0;
+    QString log = "pravik-session.log";
+    QString screenshot = "pravik-session.png";
+};
+
+bool Choose(CPravikDlg& window, const char* list, int port) {
+    auto* combo = window.findChild<QComboBox*>(list);
+    const int index = combo ? combo->findText(QString("COM%1").arg(port)) : -1;
+    if (index < 0) {
+        std::fprintf(stderr, "pravik-demo: COM%d is not in the port list\n", port);
+        return false;
+    }
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+    return true;
+}
+
+void Click(CPravikDlg& window, const char* name) {
+    if (auto* button = window.findChild<QAbstractButton*>(name)) {
+        button->click();
+        QCoreApplication::processEvents();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    Options options;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--motor")
+            options.motorPort = args[i + 1].toInt();
+        else if (args[i] == "--controller")
+            options.controllerPort = args[i + 1].toInt();
+        else if (args[i] == "--log")
+            options.log = args[i + 1];
+        else if (args[i] == "--screenshot")
+            options.screenshot = args[i + 1];
+    }
+    if (options.motorPort <= 0 || options.controllerPort <= 0) {
+        std::fprintf(
+            stderr,
+            "usage: pravik-demo --motor N --controller N [--log FILE] [--screenshot FILE]\n");
+        return 2;
+    }
+    // Nobody is there to answer a message box: note it in the output and go on.
+    console::SetMessageBoxHandler([](const console::MessageRequest& request) {
+        std::printf("message box: %s\n", qPrintable(request.text));
+        return QMessageBox::Ok;
+    });
+
+    CPravikDlg window;
+    window.resize(1000, 1100);
+    window.show();
+    QCoreApplication::processEvents();
+
+    Click(window, "multiFilterRadio");
+    if (!Choose(window, "instrumentPortList", options.motorPort) ||
+        !Choose(window, "controllerPortList", options.controllerPort)) {
+        return 1;
+    }
+    Click(window, "connectButton");
+    if (!window.IsConnected()) {
+        std::fprintf(stderr, "pravik-demo: the console did not connect\n");
+    }
+    for (const char* button :
+         {"openShutterButton", "shutterGetButton", "closeShutterButton", "filterGetButton"}) {
+        Click(window, button);
+    }
+    if (auto* desired = window.findChild<QComboBox*>("desiredFilterList")) {
+        desired->setCurrentIndex(std::min(2, desired->count() - 1));
+    }
+    for (const char* button : {"changeFilterButton", "filterGetButton", "lightGetButton",
+                               "getTempButton", "setTempButton", "getTempButton"}) {
+        Click(window, button);
+    }
+    QCoreApplication::processEvents();
+    window.grab().save(options.screenshot);
+    Click(window, "disconnectButton");
+    QCoreApplication::processEvents();
+
+    QFile file(options.log);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream(&file) << window.findChild<QTextEdit*>("terminal")->toPlainText();
+    }
+    std::printf("terminal log: %s\nscreenshot:   %s\n", qPrintable(options.log),
+                qPrintable(options.screenshot));
+    return window.IsConnected() ? 1 : 0;
+}

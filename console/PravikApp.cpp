@@ -1,0 +1,17 @@
+#include "console/PravikApp.h"
+
+#include "console/InstrumentPictures.h"
+#include "console/PravikDlg.h"
+#include "console/Version.h"
+
+CPravikApp::CPravikApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName("Pravik");
+    setApplicationVersion(QString::fromStdString(ProgramVersion()));
+    setWindowIcon(ProgramIcon());
+}
+
+int CPravikApp::Run() {
+    CPravikDlg console;
+    console.exec();
+    return 0;
+}

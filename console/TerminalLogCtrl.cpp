@@ -1,0 +1,117 @@
+#include "console/TerminalLogCtrl.h"
+
+#include <QColor>
+#include <QFont>
+#include <QScrollBar>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextOption>
+
+namespace {
+
+// Plain text has no colour of its own, so it follows the palette's text colour.
+QTextCharFormat FormatFor(int code) {
+    QTextCharFormat format;
+    format.setFontWeight(QFont::Bold);
+    switch (code) {
+        case CTerminalLogCtrl::Sent:
+            format.setForeground(QColor(0, 0, 140));
+            break;
+        case CTerminalLogCtrl::Received:
+            format.setForeground(QColor(255, 140, 0));
+            break;
+        case CTerminalLogCtrl::Error:
+            format.setForeground(QColor(200, 0, 0));
+            break;
+        case CTerminalLogCtrl::Success:
+            format.setForeground(QColor(0, 140, 0));
+            break;
+        default:
+            break;
+    }
+    return format;
+}
+
+}  // namespace
+
+CTerminalLogCtrl::CTerminalLogCtrl(QWidget* parent) : QTextEdit(parent) {
+    setReadOnly(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Every insert would otherwise be kept on the undo stack for as long as the window lives.
+    setUndoRedoEnabled(false);
+    // Every line reads left to right. Left to guess, the layout would look up and scan each
+    // line it passes for right-to-left characters, and an append lays out the last hundred or so
+    // lines again: that made an append after 100,000 lines cost half as much again as the first
+    // ones. Right-to-left runs inside a line are still shown the right way.
+    QTextOption option = document()->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    document()->setDefaultTextOption(option);
+    // The scroll range changes when the document reports its new height, which may come after
+    // the append that caused it, and when the window is resized: a view that was showing the end
+    // goes on showing it.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+        if (verticalScrollBar()->value() == lastMaximum_) {
+            ScrollToEndLater();
+        }
+        lastMaximum_ = max;
+    });
+    lastMaximum_ = verticalScrollBar()->maximum();
+}
+
+void CTerminalLogCtrl::ScrollToEndLater() {
+    if (scrollPending_) {
+        return;
+    }
+    scrollPending_ = true;
+    // Posted, so that a burst of appends scrolls (and repaints the view) once, not per line.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            scrollPending_ = false;
+            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        },
+        Qt::QueuedConnection);
+}
+
+void CTerminalLogCtrl::AppendLog(const QString& text, int code) {
+    const std::lock_guard<std::recursive_mutex> lock(logLock_);
+    QScrollBar* vertical = verticalScrollBar();
+    QScrollBar* horizontal = horizontalScrollBar();
+    const int verticalBefore = vertical->value();
+    const int horizontalBefore = horizontal->value();
+    const QTextCursor selection = textCursor();
+    const int anchor = selection.anchor();
+    const int position = selection.position();
+
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    // The end is in view when the top of its line is not below the text area.
+    const bool endVisible = cursorRect(end).top() < viewport()->height();
+    end.insertText(text, FormatFor(code));
+
+    // A selection that touched the old end was carried along by the insert.
+    if (textCursor().anchor() != anchor || textCursor().position() != position) {
+        QTextCursor restored(document());
+        restored.setPosition(anchor);
+        restored.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(restored);
+        // Setting the cursor scrolls it into view; where the view goes is decided below.
+        vertical->setValue(verticalBefore);
+        horizontal->setValue(horizontalBefore);
+    }
+    if (endVisible) {
+        ScrollToEndLater();
+    }
+}
+
+void CTerminalLogCtrl::WriteLegend() {
+    AppendLog("Green Text", Success);
+    AppendLog(" - Indicates no error\n", Plain);
+    AppendLog("Red Text", Error);
+    AppendLog(" - Indicates an error\n", Plain);
+    AppendLog("Blue Text", Sent);
+    AppendLog(" - Indicates transmitted (TX) data\n", Plain);
+    AppendLog("Orange Text", Received);
+    AppendLog(" - Indicates received (RX) data\n", Plain);
+}

@@ -1,0 +1,261 @@
+// The console window driven through its widgets, offscreen, against simulated benches.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+
+#include "console/MessageBox.h"
+#include "console/PravikDlg.h"
+#include "sim/OmegaControllerSim.h"
+#include "sim/ShutterControllerSim.h"
+#include "sim/SmartMotorSim.h"
+#include "support/TestPortDirectory.h"
+
+namespace {
+
+using testing_support::kFirstTestPort;
+
+constexpr int kMotorPort = kFirstTestPort;
+constexpr int kControllerPort = kFirstTestPort + 1;
+constexpr int kShutterPort = kFirstTestPort + 2;
+
+class ConsoleTest : public testing_support::PortDirectoryTest {
+protected:
+    void SetUp() override {
+        PortDirectoryTest::SetUp();
+        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
+            messages.push_back(request.text);
+            return QMessageBox::Ok;
+        });
+    }
+    void TearDown() override {
+        window.reset();
+        motor.reset();
+        omega.reset();
+        shutter.reset();
+        console::SetMessageBoxHandler({});
+        PortDirectoryTest::TearDown();
+    }
+    void StartBench() {
+        motor = std::make_unique<sim::CSmartMotorSim>(kMotorPort, PortDir());
+        omega = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
+        shutter = std::make_unique<sim::CShutterControllerSim>(
+            kShutterPort, PortDir(), sim::CShutterControllerSim::Generation::V30);
+        ASSERT_TRUE(motor->Start());
+        ASSERT_TRUE(omega->Start());
+        ASSERT_TRUE(shutter->Start());
+        motor->SetMoveTime(std::chrono::milliseconds(1));
+        motor->SetHomeTime(std::chrono::milliseconds(1));
+    }
+    void Open() {
+        window = std::make_unique<CPravikDlg>();
+        window->show();
+        // Short waits for the drivers the window owns: the simulated devices answer at once.
+        for (CSmartMotor* m : {&window->FilterWheel().Motor,
+                               static_cast<CSmartMotor*>(&window->FilterWheel().LegacyMotor)}) {
+            m->Timeout.Echo = 200;
+            m->Timeout.Reply = 300;
+            m->Timeout.Reset = 2000;
+        }
+        window->FilterWheel().Omega.ReadBackDelayMs = 1;
+        window->FilterWheel().Omega.EchoFixDelayMs = 1;
+        window->ShutterBox().Driver30.SettleDelayMs = 0;
+    }
+    template <typename T>
+    T* Find(const char* name) {
+        T* widget = window->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
+    QString Log() { return Find<QTextEdit>("terminal")->toPlainText(); }
+    void ChoosePort(const char* list, int port) {
+        QComboBox* combo = Find<QComboBox>(list);
+        const int index = combo->findText(QString("COM%1").arg(port));
+        ASSERT_GE(index, 0) << list << " has no COM" << port;
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    bool Enabled(const char* name) { return Find<QWidget>(name)->isEnabled(); }
+    // Lets the window take the echo records queued by the ports' threads.
+    void Settle() { QTest::qWait(0), QCoreApplication::processEvents(); }
+    // Waits, handling events, until the log holds text.
+    bool LogShows(const QString& text) {
+        return QTest::qWaitFor([&] { return Log().contains(text); }, 5000);
+    }
+
+    std::vector<QString> messages;
+    std::unique_ptr<sim::CSmartMotorSim> motor;
+    std::unique_ptr<sim::COmegaControllerSim> omega;
+    std::unique_ptr<sim::CShutterControllerSim> shutter;
+    std::unique_ptr<CPravikDlg> window;
+};
+
+TEST_F(ConsoleTest, OnlyTheTypeChoiceIsOpenUntilATypeIsChosen) {
+    Open();
+    EXPECT_TRUE(Log().startsWith("Green Text - Indicates no error"));
+    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
+    for (const char* name : {"multiFilterRadio", "singleFilterRadio", "multiFilterPicture"}) {
+        EXPECT_TRUE(Enabled(name)) << name;
+    }
+    for (const char* name : {"instrumentPortList", "connectButton", "disconnectButton",
+                             "controllerPortList", "shutterGetButton", "terminal"}) {
+        EXPECT_FALSE(Enabled(name)) << name;
+    }
+}
+
+TEST_F(ConsoleTest, ChoosingATypeRescansThePortsAndOpensItsSettings) {
+    StartBench();
+    Open();
+    Click("singleFilterRadio");
+    EXPECT_TRUE(Enabled("instrumentPortList"));
+    EXPECT_TRUE(Enabled("connectButton"));
+    EXPECT_FALSE(Enabled("controllerPortList")) << "a single-filter instrument has no controller";
+    EXPECT_FALSE(Enabled("numberOfFiltersEdit"));
+    ChoosePort("instrumentPortList", kShutterPort);
+    EXPECT_EQ(window->Configuration().InstrumentPort.PortNumber, kShutterPort);
+
+    Click("multiFilterRadio");
+    EXPECT_TRUE(Enabled("controllerPortList"));
+    EXPECT_EQ(Find<QComboBox>("instrumentPortList")->currentIndex(), 0)
+        << "a rescan starts both lists at \"-- Select One --\"";
+    EXPECT_EQ(window->Configuration().InstrumentPort.PortNumber, kShutterPort)
+        << "the stored port survives the rescan";
+    Click("connectButton");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.back(), "Please select an instrument COM port.");
+    EXPECT_TRUE(Log().endsWith("No Instrument COM Port Selected.\n"));
+    ChoosePort("instrumentPortList", kMotorPort);
+    Click("connectButton");
+    EXPECT_EQ(messages.back(), "Please select a temperature controller COM port.");
+    EXPECT_FALSE(window->IsConnected());
+}
+
+TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButton) {
+    StartBench();
+    Open();
+    Click("multiFilterRadio");
+    ChoosePort("instrumentPortList", kMotorPort);
+    ChoosePort("controllerPortList", kControllerPort);
+    Click("connectButton");
+    ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
+    EXPECT_TRUE(Log().contains("Connecting to instrument ...\nSuccess.\n"));
+    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
+    EXPECT_FALSE(Enabled("connectButton"));
+    EXPECT_TRUE(Enabled("disconnectButton"));
+    EXPECT_TRUE(Enabled("changeFilterButton"));
+    EXPECT_TRUE(Enabled("getTempButton"));
+    EXPECT_TRUE(Enabled("lightGetButton"));
+
+    Click("openShutterButton");
+    Click("shutterGetButton");
+    EXPECT_EQ(Find<QLineEdit>("shutterStateEdit")->text(), "OPEN");
+    Find<QComboBox>("desiredFilterList")->setCurrentIndex(2);
+    Click("changeFilterButton");
+    Click("filterGetButton");
+    EXPECT_EQ(Find<QLineEdit>("filterEdit")->text(), "3");
+    EXPECT_EQ(motor->FilterPosition(), 3);
+    Click("lightGetButton");
+    EXPECT_EQ(Find<QLineEdit>("lightEdit")->text(), "DARK");
+    Click("getTempButton");
+    EXPECT_FALSE(Find<QLineEdit>("tempEdit")->text().isEmpty());
+    EXPECT_NE(Find<QLineEdit>("tempEdit")->text(), "ERROR");
+    Find<QLineEdit>("desiredTempEdit")->setText("31.5");
+    Click("setTempButton");
+    EXPECT_EQ(omega->Register(0x01), 0x20013Bu);  // 31.5 in tenths
+
+    // The traffic is echoed: the motor's lines, sent and received.
+    Settle();
+    EXPECT_TRUE(LogShows(QString("COM%1 >> GOSUB4[0x0D]").arg(kMotorPort)));
+    EXPECT_TRUE(LogShows(QString("COM%1 << FILT:3[0x0D]").arg(kMotorPort)));
+    const QString log = Log();
+    EXPECT_EQ(log.count("Success!"), 7) << log.toStdString();
+    EXPECT_FALSE(log.contains("Error"));
+
+    Click("disconnectButton");
+    EXPECT_FALSE(window->IsConnected());
+    EXPECT_TRUE(Log().contains("Disconnecting from instrument ...\nSuccess!\n"));
+    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
+    EXPECT_FALSE(Enabled("shutterGetButton"));
+}
+
+TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
+    StartBench();
+    Open();
+    Click("multiFilterRadio");
+    ChoosePort("instrumentPortList", kMotorPort);
+    ChoosePort("controllerPortList", kControllerPort);
+    Click("connectButton");
+    ASSERT_TRUE(window->IsConnected());
+    motor->HangUp();
+    omega->HangUp();
+    Click("shutterGetButton");
+    EXPECT_EQ(Find<QLineEdit>("shutterStateEdit")->text(), "ERROR");
+    Find<QComboBox>("desiredFilterList")->setCurrentIndex(2);
+    Click("changeFilterButton");
+    Click("getTempButton");
+    EXPECT_EQ(Find<QLineEdit>("tempEdit")->text(), "ERROR");
+    const QString log = Log();
+    EXPECT_TRUE(log.contains("Error getting shutter state.\n"));
+    EXPECT_TRUE(log.contains("Error changing to filter #3.\n"));
+    EXPECT_TRUE(log.endsWith("Error getting temperature."));
+
+    // A reset of a motor that no longer answers reports both lines.
+    Click("resetButton");
+    EXPECT_TRUE(LogShows("Reset complete.\n"));
+    // Echoed traffic may stand between them; the order is what counts.
+    const QString after = Log().mid(Log().indexOf("Reset initiated. Please wait for complete.\n"));
+    const int failed = after.indexOf("Error resetting.\n");
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(after.indexOf("Reset complete.\n"), failed);
+}
+
+TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
+    StartBench();
+    Open();
+    Click("singleFilterRadio");
+    ChoosePort("instrumentPortList", kShutterPort);
+    Click("connectButton");
+    ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
+    EXPECT_TRUE(Enabled("openShutterButton"));
+    EXPECT_TRUE(Enabled("lightGetButton"));
+    EXPECT_FALSE(Enabled("changeFilterButton"));
+    EXPECT_FALSE(Enabled("getTempButton"));
+    Click("openShutterButton");
+    Click("shutterGetButton");
+    EXPECT_EQ(Find<QLineEdit>("shutterStateEdit")->text(), "OPEN");
+    Click("lightGetButton");
+    EXPECT_EQ(Find<QLineEdit>("lightEdit")->text(), "DARK");
+    EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
+    Click("disconnectButton");
+    EXPECT_FALSE(window->IsConnected());
+}
+
+TEST_F(ConsoleTest, TypedNumbersAreClamped) {
+    Open();
+    Click("multiFilterRadio");
+    QLineEdit* filters = Find<QLineEdit>("numberOfFiltersEdit");
+    filters->setText("12");
+    emit filters->editingFinished();
+    EXPECT_EQ(filters->text(), "8");
+    EXPECT_EQ(Find<QComboBox>("desiredFilterList")->count(), 8);
+    filters->setText("0");
+    emit filters->editingFinished();
+    EXPECT_EQ(filters->text(), "1");
+
+    QLineEdit* desired = Find<QLineEdit>("desiredTempEdit");
+    desired->setText("55");
+    emit desired->editingFinished();
+    EXPECT_EQ(desired->text(), "40.0");
+    desired->setText("-3");
+    emit desired->editingFinished();
+    EXPECT_EQ(desired->text(), "0.0");
+}
+
+}  // namespace

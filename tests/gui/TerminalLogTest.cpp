@@ -1,0 +1,213 @@
+// The terminal log widget, offscreen: what each append looks like in the document, the legend,
+// when the view follows the end, and that a reader's selection survives appends.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <map>
+#include <vector>
+
+#include "console/TerminalLogCtrl.h"
+
+namespace {
+
+struct Styled {
+    QString text;
+    int code;
+};
+
+// The format of the character at position; a line break's is the character format of the block
+// it starts.
+QTextCharFormat FormatAt(const QTextDocument& document, int position) {
+    const QTextBlock block = document.findBlock(position);
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        if (it.fragment().contains(position)) {
+            return it.fragment().charFormat();
+        }
+    }
+    return block.next().charFormat();
+}
+
+// The document holds exactly the runs' text, every character of it bold and in its run's colour.
+// Plain text has no colour of its own, so that it is drawn in the palette's text colour.
+void ExpectRuns(const QTextDocument& document, const std::vector<Styled>& runs) {
+    const std::map<int, QColor> colours = {{1, QColor(0, 0, 140)},
+                                           {2, QColor(255, 140, 0)},
+                                           {3, QColor(200, 0, 0)},
+                                           {4, QColor(0, 140, 0)}};
+    QString all;
+    for (const Styled& run : runs) {
+        for (int i = 0; i < run.text.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << run.text.toStdString() << ", character " << i);
+            const QTextCharFormat format = FormatAt(document, int(all.size()) + i);
+            EXPECT_EQ(format.fontWeight(), QFont::Bold);
+            const auto colour = colours.find(run.code);
+            if (colour == colours.end()) {
+                EXPECT_FALSE(format.hasProperty(QTextFormat::ForegroundBrush));
+            } else {
+                EXPECT_EQ(format.foreground().color(), colour->second);
+            }
+        }
+        all += run.text;
+    }
+    EXPECT_EQ(document.toPlainText(), all);
+}
+
+TEST(TerminalLog, EveryAppendIsBoldInTheColourOfItsCode) {
+    // Codes outside 0..4 are plain; line breaks take the colour of their append.
+    const std::vector<Styled> runs = {{"ok", 4},         {"plain", 0},      {"#0R", 1},
+                                      {"OK[0x0D]\n", 2}, {"ERROR\n", 3},    {"a\nb", 0},
+                                      {"five", 5},       {"minus one", -1}, {"done", 4}};
+    CTerminalLogCtrl log;
+    for (const Styled& run : runs) {
+        log.AppendLog(run.text, run.code);
+    }
+    ExpectRuns(*log.document(), runs);
+    EXPECT_FALSE(log.document()->isUndoAvailable()) << "appends must not pile up undo steps";
+}
+
+TEST(TerminalLog, LegendPairsEachColourWithWhatItMeans) {
+    CTerminalLogCtrl log;
+    log.WriteLegend();
+    ExpectRuns(*log.document(), {{"Green Text", 4},
+                                 {" - Indicates no error\n", 0},
+                                 {"Red Text", 3},
+                                 {" - Indicates an error\n", 0},
+                                 {"Blue Text", 1},
+                                 {" - Indicates transmitted (TX) data\n", 0},
+                                 {"Orange Text", 2},
+                                 {" - Indicates received (RX) data\n", 0}});
+}
+
+// A shown log, a few dozen lines high, with the event loop run after each burst of appends.
+class ShownLog : public testing::Test {
+protected:
+    void SetUp() override {
+        log_.resize(400, 200);
+        log_.show();
+        Settle();
+    }
+
+    void AppendLines(int count) {
+        for (int i = 0; i < count; ++i) {
+            log_.AppendLog(QString("COM3 << line %1[0x0D]\n").arg(next_++), 2);
+        }
+        Settle();
+    }
+
+    static void Settle() { QCoreApplication::processEvents(); }
+
+    QScrollBar* Bar() { return log_.verticalScrollBar(); }
+
+    // Whether the last line of text is inside the text area.
+    bool LastLineVisible() {
+        QTextCursor end(log_.document());
+        end.movePosition(QTextCursor::End);
+        end.movePosition(QTextCursor::PreviousBlock);
+        const QRect line = log_.cursorRect(end);
+        return line.top() >= 0 && line.bottom() <= log_.viewport()->height();
+    }
+
+    CTerminalLogCtrl log_;
+    int next_ = 0;
+};
+
+TEST_F(ShownLog, FollowsTheEndWhileTheEndIsInView) {
+    AppendLines(3);
+    EXPECT_EQ(Bar()->maximum(), 0) << "three lines fit";
+    AppendLines(200);
+    ASSERT_GT(Bar()->maximum(), 0);
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_TRUE(LastLineVisible());
+
+    // One append at a time, the way echo records arrive.
+    for (int i = 0; i < 20; ++i) {
+        AppendLines(1);
+        ASSERT_EQ(Bar()->value(), Bar()->maximum()) << i;
+    }
+    EXPECT_TRUE(LastLineVisible());
+}
+
+TEST_F(ShownLog, AReaderWhoScrolledBackIsNotMoved) {
+    AppendLines(200);
+    const int reading = Bar()->maximum() / 2;
+    Bar()->setValue(reading);
+    const int maximumBefore = Bar()->maximum();
+    AppendLines(100);
+    EXPECT_GT(Bar()->maximum(), maximumBefore);
+    EXPECT_EQ(Bar()->value(), reading);
+
+    // Back at the end, the view follows again.
+    Bar()->setValue(Bar()->maximum());
+    AppendLines(50);
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_TRUE(LastLineVisible());
+}
+
+TEST_F(ShownLog, AnEndThatIsStillInViewCountsAsTheEnd) {
+    AppendLines(200);
+    // A couple of pixels short of the bottom, the last line is still on screen.
+    Bar()->setValue(Bar()->maximum() - 2);
+    AppendLines(1);
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_TRUE(LastLineVisible());
+}
+
+TEST_F(ShownLog, AShorterWindowStillShowsTheEnd) {
+    AppendLines(200);
+    log_.resize(400, 120);
+    Settle();
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_TRUE(LastLineVisible());
+
+    Bar()->setValue(Bar()->maximum() / 2);
+    const int reading = Bar()->value();
+    log_.resize(400, 100);
+    Settle();
+    EXPECT_EQ(Bar()->value(), reading);
+}
+
+TEST_F(ShownLog, TheReadersSelectionSurvivesAppends) {
+    AppendLines(200);
+    QTextCursor middle(log_.document());
+    middle.setPosition(30);
+    middle.setPosition(45, QTextCursor::KeepAnchor);
+    log_.setTextCursor(middle);
+    const QString selected = log_.textCursor().selectedText();
+    AppendLines(10);
+    EXPECT_EQ(log_.textCursor().anchor(), 30);
+    EXPECT_EQ(log_.textCursor().position(), 45);
+    EXPECT_EQ(log_.textCursor().selectedText(), selected);
+
+    // A selection that reaches the end is not stretched over what comes after it, and putting
+    // it back does not drag a reader's view along.
+    const int end = log_.document()->characterCount() - 1;
+    QTextCursor toEnd(log_.document());
+    toEnd.setPosition(end - 5);
+    toEnd.setPosition(end, QTextCursor::KeepAnchor);
+    log_.setTextCursor(toEnd);
+    Bar()->setValue(Bar()->maximum() / 3);
+    const int reading = Bar()->value();
+    AppendLines(10);
+    EXPECT_EQ(log_.textCursor().anchor(), end - 5);
+    EXPECT_EQ(log_.textCursor().position(), end);
+    EXPECT_EQ(Bar()->value(), reading);
+
+    // Likewise a caret sitting at the end while the end is in view: the caret stays, the view
+    // follows the new lines.
+    const int newEnd = log_.document()->characterCount() - 1;
+    QTextCursor caret(log_.document());
+    caret.setPosition(newEnd);
+    log_.setTextCursor(caret);
+    Bar()->setValue(Bar()->maximum());
+    AppendLines(10);
+    EXPECT_EQ(log_.textCursor().position(), newEnd);
+    EXPECT_FALSE(log_.textCursor().hasSelection());
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+}
+
+}  // namespace
