@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
 #include "console/MessageBox.h"
 #include "console/PravikDlg.h"
@@ -235,6 +236,78 @@ TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
     EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
     Click("disconnectButton");
     EXPECT_FALSE(window->IsConnected());
+}
+
+TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
+    StartBench();
+    Open();
+    Click("multiFilterRadio");
+    Click("instrumentTestButton");
+    EXPECT_EQ(messages.back(), "Please select a COM port.");
+    ChoosePort("instrumentPortList", kMotorPort);
+    Click("instrumentTestButton");
+    EXPECT_EQ(messages.back(), "Success! Instrument COM settings are correct.");
+    ChoosePort("controllerPortList", kControllerPort);
+    Click("controllerTestButton");
+    EXPECT_EQ(messages.back(), "Success! Temperature controller COM settings are correct.");
+    // The motor is no controller: the Omega's identification gets no answer from it.
+    ChoosePort("controllerPortList", kMotorPort);
+    Click("controllerTestButton");
+    EXPECT_EQ(messages.back(), "Error! Connection to temperature controller failed.");
+    ChoosePort("instrumentPortList", kControllerPort);
+    Click("instrumentTestButton");
+    EXPECT_EQ(messages.back(), "Error! Connection to instrument failed.");
+    EXPECT_FALSE(window->IsConnected()) << "testing connects nothing";
+}
+
+TEST_F(ConsoleTest, AutoRefreshKeepsAskingOverADisconnect) {
+    StartBench();
+    Open();
+    Click("multiFilterRadio");
+    ChoosePort("instrumentPortList", kMotorPort);
+    ChoosePort("controllerPortList", kControllerPort);
+    Click("connectButton");
+    ASSERT_TRUE(window->IsConnected());
+    Click("autoRefreshCheck");
+    auto* timer = window->findChild<QTimer*>();
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 1000);
+    Click("disconnectButton");
+    EXPECT_TRUE(timer->isActive()) << "disconnecting does not stop the timer";
+    // What a tick does, without waiting a second for it.
+    window->OnGetTemp();
+    EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature."));
+    EXPECT_EQ(Find<QLineEdit>("tempEdit")->text(), "ERROR");
+}
+
+TEST_F(ConsoleTest, TheDesiredTemperatureSpinShowsThePositionBeforeItsStep) {
+    Open();
+    Click("multiFilterRadio");
+    auto* spin = Find<QWidget>("desiredTempSpin");
+    QAbstractButton* up = spin->findChild<QAbstractButton*>("up");
+    ASSERT_NE(up, nullptr);
+    spin->setEnabled(true);
+    up->setEnabled(true);
+    up->click();
+    EXPECT_EQ(Find<QLineEdit>("desiredTempEdit")->text(), "27.0");
+    up->click();
+    EXPECT_EQ(Find<QLineEdit>("desiredTempEdit")->text(), "27.1");
+}
+
+TEST_F(ConsoleTest, TheNumberEditTakesOneSeparatorAndALeadingSign) {
+    Open();
+    auto* edit = Find<QLineEdit>("desiredTempEdit");
+    edit->setEnabled(true);
+    edit->clear();
+    QTest::keyClicks(edit, "2x5..5");
+    EXPECT_EQ(edit->text(), "25.5") << "letters and a second separator are refused";
+    edit->setCursorPosition(0);
+    QTest::keyClicks(edit, "--");
+    EXPECT_EQ(edit->text(), "-25.5") << "one sign, at the start only";
+    edit->setCursorPosition(3);
+    QTest::keyClicks(edit, "-");
+    EXPECT_EQ(edit->text(), "-25.5");
 }
 
 TEST_F(ConsoleTest, TypedNumbersAreClamped) {
