@@ -14,6 +14,7 @@
 
 #include "console/MessageBox.h"
 #include "console/SerialPortList.h"
+#include "console/WaitCursor.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -67,21 +68,6 @@ void Refill(QComboBox* list, const QStringList& entries) {
     list->addItems(entries);
     list->setCurrentIndex(0);
 }
-
-void Tell(QWidget* parent, const QString& text) {
-    console::MessageRequest request;
-    request.parent = parent;
-    request.text = text;
-    console::ShowMessage(request);
-}
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 }  // namespace
 
@@ -180,16 +166,17 @@ void CAdvComDlg::OnTestSettings() {
     bool passed = false;
     if (TestDevice != nullptr) {
         // The test blocks this thread for up to the device's time-outs.
-        WaitCursor wait;
+        CWaitCursor wait;
         passed = TestDevice->TestCommSettings(Settings);
     }
-    Tell(this, passed ? "Success! Settings are correct." : "Error! Connection to device failed.");
+    console::Tell(
+        this, passed ? "Success! Settings are correct." : "Error! Connection to device failed.");
 }
 
 void CAdvComDlg::accept() {
     for (const QComboBox* list : {port_, baud_, dataBits_, parity_, stopBits_, flowControl_}) {
         if (list->currentText() == kSelectOne) {
-            Tell(this, "Input error! Please make a selection for each setting.");
+            console::Tell(this, "Input error! Please make a selection for each setting.");
             return;
         }
     }

@@ -38,6 +38,13 @@ QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+void Tell(QWidget* parent, const QString& text) {
+    MessageRequest request;
+    request.parent = parent;
+    request.text = text;
+    ShowMessage(request);
+}
+
 void SetMessageBoxHandler(MessageBoxHandler handler) {
     Handler() = std::move(handler);
 }

@@ -26,6 +26,9 @@ using MessageBoxHandler = std::function<QMessageBox::StandardButton(const Messag
 // thread only; workers carry their messages there first.
 QMessageBox::StandardButton ShowMessage(const MessageRequest& request);
 
+// A plain box with an OK button.
+void Tell(QWidget* parent, const QString& text);
+
 // Replaces how boxes are shown (tests); an empty handler restores the real boxes.
 void SetMessageBoxHandler(MessageBoxHandler handler);
 

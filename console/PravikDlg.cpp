@@ -31,6 +31,7 @@
 #include "console/SerialPortList.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
+#include "console/WaitCursor.h"
 #include "devices/OmegaTempController.h"
 #include "devices/ShutterBoxDevice.h"
 #include "devices/SmartMotor.h"
@@ -55,19 +56,6 @@ public:
         : QEvent(Kind()), Echo(std::move(echo)) {}
     std::unique_ptr<SerialEcho> Echo;
 };
-
-// The wait cursor for the length of a handler that talks to a device.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-void Message(QWidget* parent, const QString& text) {
-    console::ShowMessage({parent, text, "Pravik", console::MessageIcon::None, QMessageBox::Ok});
-}
 
 QLabel* Heading(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -441,7 +429,7 @@ void CPravikDlg::ChooseKind(int kind) {
 }
 
 void CPravikDlg::RescanPorts() {
-    WaitCursor wait;
+    CWaitCursor wait;
     instrumentPorts_->clear();
     controllerPorts_->clear();
     instrumentPorts_->addItem(kSelectOne);
@@ -501,9 +489,9 @@ void CPravikDlg::OnControllerAdvanced() {
 }
 
 void CPravikDlg::OnInstrumentTest() {
-    WaitCursor wait;
+    CWaitCursor wait;
     if (instrumentPorts_->currentIndex() == 0) {
-        Message(this, "Please select a COM port.");
+        console::Tell(this, "Please select a COM port.");
         return;
     }
     bool ok = false;
@@ -522,22 +510,22 @@ void CPravikDlg::OnInstrumentTest() {
     } else {
         return;
     }
-    Message(this, ok ? "Success! Instrument COM settings are correct."
-                     : "Error! Connection to instrument failed.");
+    console::Tell(this, ok ? "Success! Instrument COM settings are correct."
+                           : "Error! Connection to instrument failed.");
 }
 
 void CPravikDlg::OnControllerTest() {
-    WaitCursor wait;
+    CWaitCursor wait;
     if (controllerPorts_->currentIndex() == 0) {
-        Message(this, "Please select a COM port.");
+        console::Tell(this, "Please select a COM port.");
         return;
     }
     COmegaTempController controller;
     controller.Settings = config_.TempControllerPort;
     const bool ok = controller.OpenPort();
     controller.ClosePort();
-    Message(this, ok ? "Success! Temperature controller COM settings are correct."
-                     : "Error! Connection to temperature controller failed.");
+    console::Tell(this, ok ? "Success! Temperature controller COM settings are correct."
+                           : "Error! Connection to temperature controller failed.");
 }
 
 void CPravikDlg::NormaliseNumberOfFilters() {
@@ -557,15 +545,15 @@ void CPravikDlg::NormaliseNumberOfFilters() {
 }
 
 void CPravikDlg::OnConnect() {
-    WaitCursor wait;
+    CWaitCursor wait;
     if (instrumentPorts_->currentIndex() == 0) {
-        Message(this, "Please select an instrument COM port.");
+        console::Tell(this, "Please select an instrument COM port.");
         AppendLog("No Instrument COM Port Selected.\n", kLogError);
         return;
     }
     if (config_.InstrumentKind == vocabulary::kFilterModeMulti &&
         controllerPorts_->currentIndex() == 0) {
-        Message(this, "Please select a temperature controller COM port.");
+        console::Tell(this, "Please select a temperature controller COM port.");
         AppendLog("No Temperature Controller COM Port Selected.\n", kLogError);
         return;
     }
@@ -577,7 +565,7 @@ void CPravikDlg::OnConnect() {
         config_.ShutterControllerGeneration = vocabulary::kShutterController30;
         current_ = &box_;
     } else {
-        Message(this, "Error! No instrument type selected!");
+        console::Tell(this, "Error! No instrument type selected!");
         AppendLog("No instrument type selected!", kLogError);
         return;
     }
@@ -608,7 +596,7 @@ void CPravikDlg::OnConnect() {
 }
 
 void CPravikDlg::OnDisconnect() {
-    WaitCursor wait;
+    CWaitCursor wait;
     AppendLog("\nDisconnecting from instrument ...\n", kLogPlain);
     if (current_ != nullptr) {
         if (current_->Disconnect()) {
@@ -624,7 +612,7 @@ void CPravikDlg::OnDisconnect() {
 
 bool CPravikDlg::RunTest(const QString& header, const QString& errorLine,
                          const std::function<bool()>& op) {
-    WaitCursor wait;
+    CWaitCursor wait;
     AppendLog(header, kLogPlain);
     const bool ok = op();
     if (ok) {
@@ -693,7 +681,7 @@ void CPravikDlg::OnChangeFilter() {
 void CPravikDlg::OnReset() {
     if (current_ == nullptr)
         return;
-    WaitCursor wait;
+    CWaitCursor wait;
     if (current_->ResetFilter(false, true, &resetDone_, &resetFailed_)) {
         AppendLog("Reset initiated. Please wait for complete.\n", kLogPlain);
         runningWatchers_.fetch_add(1);

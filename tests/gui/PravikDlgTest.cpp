@@ -83,6 +83,15 @@ protected:
         combo->setCurrentIndex(index);
         emit combo->activated(index);
     }
+    // The usual start: the bench running, the window open, a multi-filter instrument connected.
+    void ConnectMultiFilterBench() {
+        StartBench();
+        Open();
+        Click("multiFilterRadio");
+        ChoosePort("instrumentPortList", kMotorPort);
+        ChoosePort("controllerPortList", kControllerPort);
+        Click("connectButton");
+    }
     bool Enabled(const char* name) { return Find<QWidget>(name)->isEnabled(); }
     // Lets the window take the echo records queued by the ports' threads.
     void Settle() { QTest::qWait(0), QCoreApplication::processEvents(); }
@@ -139,12 +148,7 @@ TEST_F(ConsoleTest, ChoosingATypeRescansThePortsAndOpensItsSettings) {
 }
 
 TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButton) {
-    StartBench();
-    Open();
-    Click("multiFilterRadio");
-    ChoosePort("instrumentPortList", kMotorPort);
-    ChoosePort("controllerPortList", kControllerPort);
-    Click("connectButton");
+    ConnectMultiFilterBench();
     ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
     EXPECT_TRUE(Log().contains("Connecting to instrument ...\nSuccess.\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
@@ -187,12 +191,7 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButton) {
 }
 
 TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
-    StartBench();
-    Open();
-    Click("multiFilterRadio");
-    ChoosePort("instrumentPortList", kMotorPort);
-    ChoosePort("controllerPortList", kControllerPort);
-    Click("connectButton");
+    ConnectMultiFilterBench();
     ASSERT_TRUE(window->IsConnected());
     motor->HangUp();
     omega->HangUp();
@@ -261,12 +260,7 @@ TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
 }
 
 TEST_F(ConsoleTest, AutoRefreshKeepsAskingOverADisconnect) {
-    StartBench();
-    Open();
-    Click("multiFilterRadio");
-    ChoosePort("instrumentPortList", kMotorPort);
-    ChoosePort("controllerPortList", kControllerPort);
-    Click("connectButton");
+    ConnectMultiFilterBench();
     ASSERT_TRUE(window->IsConnected());
     Click("autoRefreshCheck");
     auto* timer = window->findChild<QTimer*>();
