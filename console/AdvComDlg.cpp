@@ -79,6 +79,9 @@ CAdvComDlg::CAdvComDlg(QWidget* parent) : QDialog(parent) {
     const auto addList = [&](const char* label, const char* name) {
         auto* list = new QComboBox(group);
         list->setObjectName(name);
+        // Wide enough for "-- Select One --" whatever the list holds when the dialog opens.
+        list->setMinimumContentsLength(16);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         auto* caption = new QLabel(label, group);
         caption->setBuddy(list);
         form->addRow(caption, list);
