@@ -3,8 +3,8 @@
 #include <QIcon>
 #include <QPixmap>
 
-// The pictures of the two instrument kinds and the program's icon, drawn rather than shipped as
-// files, so that they scale with the screen and need no image plugin.
+// The pictures of the two instrument kinds and the program's icon (resources/*.png, compiled
+// into the program).
 QPixmap MultiFilterPicture(int size);
 QPixmap SingleFilterPicture(int size);
 QIcon ProgramIcon();

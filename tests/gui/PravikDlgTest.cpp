@@ -111,6 +111,10 @@ TEST_F(ConsoleTest, OnlyTheTypeChoiceIsOpenUntilATypeIsChosen) {
     Open();
     EXPECT_TRUE(Log().startsWith("Green Text - Indicates no error"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
+    // The pictures come from the program's compiled-in resources.
+    EXPECT_FALSE(Find<QLabel>("multiFilterPicture")->pixmap().isNull());
+    EXPECT_FALSE(Find<QLabel>("singleFilterPicture")->pixmap().isNull());
+    EXPECT_FALSE(window->windowIcon().isNull());
     for (const char* name : {"multiFilterRadio", "singleFilterRadio", "multiFilterPicture"}) {
         EXPECT_TRUE(Enabled(name)) << name;
     }
