@@ -71,14 +71,11 @@ bool CSmartMotor::EchoHandshake() {
 }
 
 bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, int32_t length) {
-    std::string command;
-    if (length < 0) {
-        command = data != nullptr ? data : "";
-    } else if (data != nullptr) {
-        command.assign(data, static_cast<size_t>(length));
-    } else {
+    const std::optional<std::string> bytes = CommandBytes(data, length);
+    if (!bytes) {
         return false;
     }
+    const std::string& command = *bytes;
     const std::string wire = length < 0 ? command + '\r' : command;
 
     if (!WriteCommand(command, wire, waitEcho, waitReply)) {

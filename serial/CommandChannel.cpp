@@ -92,6 +92,16 @@ std::string CCommandChannel::FrameCommand(std::string_view command) const {
     return std::string(command);
 }
 
+std::optional<std::string> CCommandChannel::CommandBytes(const char* data, int32_t length) {
+    if (length < 0) {
+        return std::string(data != nullptr ? data : "");
+    }
+    if (data == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(data, static_cast<size_t>(length));
+}
+
 void CCommandChannel::PrepareCommand(std::string command) {
     {
         std::lock_guard reply(ReplyLock);
@@ -127,16 +137,12 @@ bool CCommandChannel::AwaitReply(int64_t timeoutMs) {
 
 bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool waitReply,
                                   int32_t length) {
-    std::string command;
-    if (length < 0) {
-        command = data != nullptr ? data : "";
-    } else if (data != nullptr) {
-        command.assign(data, static_cast<size_t>(length));
-    } else {
+    std::optional<std::string> command = CommandBytes(data, length);
+    if (!command) {
         return false;
     }
-    const std::string wire = FrameCommand(command);
-    PrepareCommand(std::move(command));
+    const std::string wire = FrameCommand(*command);
+    PrepareCommand(std::move(*command));
     if (waitReply) {
         ReplyPendingEvent.Set();
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,10 @@ protected:
     // Waits for ReplyReadyEvent at most timeoutMs and leaves both events reset; true when the
     // reply completed, even if it did so just as the time ran out.
     bool AwaitReply(int64_t timeoutMs);
+
+    // The bytes a caller passes to SendCommand: the text up to its NUL (length -1) or exactly
+    // length bytes. Nothing when data is missing.
+    static std::optional<std::string> CommandBytes(const char* data, int32_t length);
 
     // Makes command the one in flight and starts an empty reply line. Until the command is
     // written, received bytes are not assembled: they were sent before it and would otherwise

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "devices/OmegaSetpoint.h"
+#include "serial/ReplyScan.h"
 #include "tools/omega/RegisterTable.h"
 
 namespace sim {
@@ -16,22 +17,12 @@ constexpr uint32_t kReadingConfig = 0x08;
 constexpr uint32_t kBusFormat = 0x1F;
 constexpr uint32_t kEchoBit = 0x04;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Two hex digits of a register number; -1 when they are not.
 int RegisterNumber(std::string_view text) {
-    if (text.size() < 2 || HexValue(text[0]) < 0 || HexValue(text[1]) < 0) {
+    if (text.size() < 2 || wire::HexValue(text[0]) < 0 || wire::HexValue(text[1]) < 0) {
         return -1;
     }
-    return HexValue(text[0]) * 16 + HexValue(text[1]);
+    return wire::HexValue(text[0]) * 16 + wire::HexValue(text[1]);
 }
 
 std::string Hex(uint32_t value, uint32_t width) {
@@ -223,13 +214,13 @@ void COmegaControllerSim::Execute(const std::string& command) {
             std::string_view data = std::string_view(command).substr(3);
             data.remove_prefix(std::min(data.find_first_not_of(' '), data.size()));
             Slot& r = it->second;
-            const bool valid =
-                !data.empty() && data.size() <= r.width &&
-                std::all_of(data.begin(), data.end(), [](char c) { return HexValue(c) >= 0; });
+            const bool valid = !data.empty() && data.size() <= r.width &&
+                               std::all_of(data.begin(), data.end(),
+                                           [](char c) { return wire::HexValue(c) >= 0; });
             if (valid) {
                 uint32_t value = 0;
                 for (char c : data) {
-                    value = value * 16 + static_cast<uint32_t>(HexValue(c));
+                    value = value * 16 + static_cast<uint32_t>(wire::HexValue(c));
                 }
                 if (reg == static_cast<int>(kSetpoint1)) {
                     AdvanceLocked(now);
