@@ -152,6 +152,11 @@ std::string COmegaControllerSim::ReadingLocked(std::chrono::steady_clock::time_p
     return text;
 }
 
+void COmegaControllerSim::SetUnanswered(std::string command) {
+    std::lock_guard lock(stateMutex_);
+    unanswered_ = std::move(command);
+}
+
 void COmegaControllerSim::OnReceive(uint8_t byte) {
     std::string command;
     {
@@ -192,6 +197,9 @@ void COmegaControllerSim::Execute(const std::string& command) {
         log_.push_back(command);
         if (log_.size() > kCommandLogSize) {
             log_.pop_front();
+        }
+        if (!unanswered_.empty() && command == unanswered_) {
+            return;
         }
         if (commandEcho_) {
             answer = "*" + command + "\r";

@@ -50,6 +50,8 @@ public:
     void SetCommandEcho(bool on);
     // After a write, this many reads of the written register still show the old value.
     void SetStaleReads(int count);
+    // Commands equal to this (without "*" and CR) get no answer, as if it were lost on the line.
+    void SetUnanswered(std::string command);
     // After "*Z02" the controller answers nothing for this long.
     void SetRestartTime(std::chrono::milliseconds time);
     // Seconds; 0 (the default) puts the process at the set point at once.
@@ -85,6 +87,7 @@ private:
     bool collecting_ = false;
     bool forceEcho_ = false;
     bool commandEcho_ = false;
+    std::string unanswered_;
     int staleReads_ = 0;
     std::chrono::milliseconds restartTime_{0};
     std::chrono::steady_clock::time_point silentUntil_{};

@@ -1,0 +1,116 @@
+#include "tools/omega/SettingsResetRun.h"
+
+#include <memory>
+#include <optional>
+
+#include "devices/OmegaTempController.h"
+#include "tools/omega/RegisterTable.h"
+#include "tools/omega/TempCtrlSettingsFile.h"
+#include "tools/omega/WriteRegisters.h"
+
+const std::array<std::wstring_view, 4> kResetConfigurations = {
+    omega::kRtdHeatFilterwheel, omega::kRtdHeatCoolFilterwheel, omega::kThermocoupleHeat,
+    kCustomSettingsFile};
+
+namespace {
+
+wchar_t Lower(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<RegisterTable> BuiltInTable(const std::wstring& configuration) {
+    if (SameIgnoringCase(configuration, omega::kRtdHeatFilterwheel)) {
+        return omega::RtdHeatFilterwheelTable();
+    }
+    if (SameIgnoringCase(configuration, omega::kRtdHeatCoolFilterwheel)) {
+        return omega::RtdHeatCoolFilterwheelTable();
+    }
+    if (SameIgnoringCase(configuration, omega::kThermocoupleHeat)) {
+        return omega::ThermocoupleHeatTable();
+    }
+    return std::nullopt;
+}
+
+void Reset(ISettingsResetView& view, ControllerTuning tuning) {
+    auto controller = std::make_unique<COmegaTempController>();
+    if (view.SelectedPortIndex() <= 0) {
+        view.ShowMessage(L"Please select a COM port.", platform::MessageStyle::Plain);
+        return;
+    }
+    // A controller fresh from the factory talks 7 data bits with odd parity; the configurations
+    // switch it to 8 bits without parity ("COM Settings" 25).
+    const bool factory = view.UseFactoryDefaults();
+    CommSettings& settings = controller->Settings;
+    settings.PortNumber = static_cast<int32_t>(PortNumberOfEntry(view.SelectedPortText()));
+    settings.BaudRate = 9600;
+    settings.DataBits = factory ? 7 : 8;
+    settings.Parity = factory ? 1 : 0;
+    settings.StopBits = 0;
+    settings.FlowControl = 0;
+    if (tuning != nullptr) {
+        tuning(*controller);
+    }
+
+    view.SetProgress(0.0, L"Connecting to temperature controller ...");
+    if (!controller->OpenPort()) {
+        view.ShowMessage(L"Error connecting to temperature controller.",
+                         platform::MessageStyle::Plain);
+        return;
+    }
+
+    const std::wstring configuration = view.SelectedConfiguration();
+    bool ok = false;
+    if (std::optional<RegisterTable> table = BuiltInTable(configuration)) {
+        ok = omega::WriteRegisters(*controller, std::move(*table), view, view.CancelEvent(), view);
+    } else if (IsCustomSettingsFile(configuration)) {
+        CTempCtrlSettingsFile file;
+        if (!file.Open(view.InputPath())) {
+            view.ShowMessage(L"Error opening input file.", platform::MessageStyle::Plain);
+            controller->ClosePort();
+            return;
+        }
+        RegisterTable table;
+        file.ReadSettingsFile(table);
+        ok = omega::WriteRegisters(*controller, std::move(table), view, view.CancelEvent(), view);
+        file.Close();
+    } else {
+        view.ShowMessage(L"Invalid settings configuration selection.",
+                         platform::MessageStyle::Error);
+    }
+
+    std::wstring text;
+    if (ok) {
+        view.SetProgress(view.ProgressPosition(), L"Resetting Controller");
+        controller->ResetController();
+        text = L"Done.";
+    } else {
+        view.ShowMessage(L"Errors encountered!", platform::MessageStyle::Error);
+        text = L"Done with Errors.";
+    }
+    view.SetProgress(100.0, text);
+    controller->ClosePort();
+}
+
+}  // namespace
+
+bool IsCustomSettingsFile(const std::wstring& configuration) {
+    return SameIgnoringCase(configuration, kCustomSettingsFile);
+}
+
+void RunSettingsReset(ISettingsResetView& view, ControllerTuning tuning) {
+    view.SetRunning(true);
+    Reset(view, tuning);
+    view.SetRunning(false);
+}
