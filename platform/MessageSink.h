@@ -4,9 +4,13 @@
 
 namespace platform {
 
-// How a message is presented: a plain box with an OK button and the program's name as its
-// caption, or a box captioned "Error" with an exclamation icon.
-enum class MessageStyle { Plain, Error };
+// How a message is presented; every box has one OK button.
+enum class MessageStyle {
+    Plain,    // the program's name as caption, no icon
+    Error,    // caption "Error", exclamation icon: something did not take, the run goes on
+    Stop,     // caption "Error", stop icon: the operation ended there
+    Success,  // caption "Success", information icon
+};
 
 // Where core procedures that run on behalf of a window put their messages. The call returns
 // only when the user has dismissed the message, so a worker thread waits for the user exactly

@@ -118,6 +118,12 @@ void CShutterControllerSim::SetLightLevel(uint16_t level) {
     light_ = level;
 }
 
+void CShutterControllerSim::DimAfterStateReads(int reads, uint16_t level) {
+    std::lock_guard lock(stateMutex_);
+    dimAfterReads_ = reads;
+    dimLevel_ = level;
+}
+
 uint16_t CShutterControllerSim::TripPoint() const {
     std::lock_guard lock(stateMutex_);
     return light_;
@@ -241,6 +247,9 @@ bool CShutterControllerSim::Execute(const std::string& command) {
                 static_cast<uint8_t>(forcedState_ >= 0 ? forcedState_ : ReportedStateLocked());
             const auto check = static_cast<uint8_t>(255 - state + (corruptCheck_ ? 1 : 0));
             answer = {static_cast<char>(state), static_cast<char>(check)};
+            if (dimAfterReads_ > 0 && --dimAfterReads_ == 0) {
+                light_ = dimLevel_;
+            }
         } else if (complete("!0V")) {
             answer = std::string(kBanner) + "\r";
         } else if (complete("!0IR")) {

@@ -50,6 +50,8 @@ public:
     void ForceStateByte(int byte);  // -1: no forcing
 
     void SetLightLevel(uint16_t level);
+    // The light falls to level once the box has answered this many more "#0R" (a cloud passes).
+    void DimAfterStateReads(int reads, uint16_t level);
     uint16_t TripPoint() const;
     uint16_t ActiveThreshold() const;
     void SetActiveThreshold(uint16_t value);
@@ -83,6 +85,8 @@ private:
     bool corruptCheck_ = false;
     int forcedState_ = -1;
     uint16_t light_ = 0x3000;
+    int dimAfterReads_ = 0;
+    uint16_t dimLevel_ = 0;
     uint16_t active_ = kLowestThreshold;
     uint16_t saved_ = kLowestThreshold;
     bool writeProtected_ = true;
