@@ -45,6 +45,29 @@ void Tell(QWidget* parent, const QString& text) {
     ShowMessage(request);
 }
 
+void ShowMessage(QWidget* parent, const std::wstring& text, platform::MessageStyle style) {
+    MessageRequest request;
+    request.text = QString::fromStdWString(text);
+    switch (style) {
+        case platform::MessageStyle::Plain:
+            request.parent = parent;
+            break;
+        case platform::MessageStyle::Error:
+            request.caption = QStringLiteral("Error");
+            request.icon = MessageIcon::Warning;
+            break;
+        case platform::MessageStyle::Stop:
+            request.caption = QStringLiteral("Error");
+            request.icon = MessageIcon::Error;
+            break;
+        case platform::MessageStyle::Success:
+            request.caption = QStringLiteral("Success");
+            request.icon = MessageIcon::Information;
+            break;
+    }
+    ShowMessage(request);
+}
+
 void SetMessageBoxHandler(MessageBoxHandler handler) {
     Handler() = std::move(handler);
 }

@@ -3,6 +3,9 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <string>
+
+#include "platform/MessageSink.h"
 
 class QWidget;
 
@@ -28,6 +31,12 @@ QMessageBox::StandardButton ShowMessage(const MessageRequest& request);
 
 // A plain box with an OK button.
 void Tell(QWidget* parent, const QString& text);
+
+// A message of the headless core as the console shows it: Plain as Tell does; Error and Stop
+// captioned "Error" with the exclamation or the stop icon, Success captioned "Success" with the
+// information icon, these three without an owner window. On the user-interface thread only;
+// CWindowMessageSink carries a worker's messages there.
+void ShowMessage(QWidget* parent, const std::wstring& text, platform::MessageStyle style);
 
 // Replaces how boxes are shown (tests); an empty handler restores the real boxes.
 void SetMessageBoxHandler(MessageBoxHandler handler);

@@ -28,6 +28,8 @@
 #include "console/InstrumentPictures.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
+#include "console/OmegaSettingsResetDlg.h"
+#include "console/OmegaSettingsSaveDlg.h"
 #include "console/SerialPortList.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
@@ -96,6 +98,13 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     exit->setObjectName("exitAction");
     connect(exit, &QAction::triggered, this, [this] { done(0); });
     QMenu* utilities = menu->addMenu("&Utilities");
+    QMenu* omega = utilities->addMenu("&Omega Temp Controller");
+    QAction* saveOmega = omega->addAction("&Save Current Settings to File");
+    saveOmega->setObjectName("saveOmegaSettingsAction");
+    connect(saveOmega, &QAction::triggered, this, &CPravikDlg::OnSaveOmegaSettings);
+    QAction* resetOmega = omega->addAction("&Reset to Default Settings");
+    resetOmega->setObjectName("resetOmegaSettingsAction");
+    connect(resetOmega, &QAction::triggered, this, &CPravikDlg::OnResetOmegaSettings);
     QMenu* help = utilities->addMenu("&Help");
     QAction* about = help->addAction("About");
     about->setObjectName("aboutAction");
@@ -781,6 +790,17 @@ void CPravikDlg::NormaliseDesiredTemperature() {
 void CPravikDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+// The tools open their own ports and share nothing with the console: no parent, no arguments.
+void CPravikDlg::OnSaveOmegaSettings() {
+    COmegaSettingsSaveDlg dialog;
+    dialog.exec();
+}
+
+void CPravikDlg::OnResetOmegaSettings() {
+    COmegaSettingsResetDlg dialog;
+    dialog.exec();
 }
 
 bool CPravikDlg::CurrentHasLightSensor() {

@@ -75,6 +75,8 @@ public slots:
     void OnAutoRefresh(bool checked);
     void NormaliseDesiredTemperature();
     void OnAbout();
+    void OnSaveOmegaSettings();
+    void OnResetOmegaSettings();
     // Sets every control's enabled state from the instrument kind and the connection.
     void UpdateControls();
 

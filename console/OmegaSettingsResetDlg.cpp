@@ -1,0 +1,266 @@
+#include "console/OmegaSettingsResetDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <string_view>
+
+#include "console/EditBrowseCtrl.h"
+#include "console/GuiThreadCall.h"
+#include "console/SerialPortList.h"
+
+namespace {
+
+// The list offers only ports this program can open now: one someone else holds could not be
+// reset anyway.
+constexpr int kHighestScannedPort = 256;
+
+void KeepSpaceWhenHidden(QWidget* widget) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+}
+
+QString Text(std::wstring_view text) {
+    return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("Omega Temperature Controller Configuration");
+
+    auto* group = new QGroupBox("Reset Settings", this);
+    group->setObjectName("settingsGroup");
+
+    port_ = new QComboBox(group);
+    port_->setObjectName("portList");
+    port_->setMinimumContentsLength(16);
+    port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    port_->addItem("-- Select One --");
+    for (int port : ScanOpenablePorts(1, kHighestScannedPort)) {
+        port_->addItem(QString::asprintf("COM%d", port));
+    }
+    // A sorted list, in text order as such lists are: COM10 before COM2, and "-- Select One --"
+    // ahead of every port.
+    port_->model()->sort(0);
+    port_->setCurrentIndex(0);
+    auto* portLabel = new QLabel("COM Port:", group);
+    portLabel->setBuddy(port_);
+
+    factoryDefaults_ = new QCheckBox("Use Factory Default COM Settings", group);
+    factoryDefaults_->setObjectName("factoryDefaultsCheck");
+
+    configuration_ = new QComboBox(group);
+    configuration_->setObjectName("configurationList");
+    configuration_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    for (std::wstring_view name : kResetConfigurations) {
+        configuration_->addItem(Text(name));
+    }
+    configuration_->setCurrentIndex(0);
+    auto* configurationLabel = new QLabel("Setting Configuration:", group);
+    configurationLabel->setBuddy(configuration_);
+
+    inputFile_ = new CEditBrowseCtrl(group);
+    inputFile_->setObjectName("inputFileEdit");
+    inputFile_->setMinimumWidth(320);
+    auto* inputLabel = new QLabel("Custom Setting File:", group);
+    inputLabel->setBuddy(inputFile_);
+
+    reset_ = new QPushButton("Reset Settings", group);
+    reset_->setObjectName("resetButton");
+    cancelButton_ = new QPushButton("Cancel", group);
+    cancelButton_->setObjectName("cancelButton");
+    cancelButton_->setEnabled(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(reset_);
+    buttons->addWidget(cancelButton_);
+
+    status_ = new QLabel("Status", group);
+    status_->setObjectName("statusText");
+    // Room for the longest register step; the window does not grow with the text.
+    status_->setMinimumWidth(
+        status_->fontMetrics().horizontalAdvance(
+            "Setting register 0x0C (Output 1 Configuration) to value 0x00 ...") +
+        8);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_->hide();
+    KeepSpaceWhenHidden(status_);
+    percent_ = new QLabel("0%", group);
+    percent_->setObjectName("percentText");
+    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    percent_->setMinimumWidth(percent_->fontMetrics().horizontalAdvance("100%"));
+    percent_->hide();
+    KeepSpaceWhenHidden(percent_);
+    progress_ = new QProgressBar(group);
+    progress_->setObjectName("progressBar");
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(portLabel, 0, 0);
+    grid->addWidget(port_, 0, 1, Qt::AlignLeft);
+    grid->addWidget(factoryDefaults_, 1, 1, 1, 2);
+    grid->addWidget(configurationLabel, 2, 0);
+    grid->addWidget(configuration_, 2, 1, Qt::AlignLeft);
+    grid->addWidget(inputLabel, 3, 0);
+    grid->addWidget(inputFile_, 3, 1, 1, 2);
+    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->addWidget(status_, 5, 0, 1, 2);
+    grid->addWidget(percent_, 5, 2);
+    grid->addWidget(progress_, 6, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+
+    done_ = new QPushButton("Done", this);
+    done_->setObjectName("doneButton");
+    done_->setDefault(true);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(done_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(bottom);
+
+    EnableInputFile();
+
+    connect(configuration_, &QComboBox::currentIndexChanged, this,
+            &COmegaSettingsResetDlg::EnableInputFile);
+    connect(reset_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnResetSettings);
+    connect(cancelButton_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnCancel);
+    connect(done_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::accept);
+    connect(&run_, &CWorkerRun::Finished, this, &COmegaSettingsResetDlg::OnRunFinished);
+}
+
+COmegaSettingsResetDlg::~COmegaSettingsResetDlg() {
+    // Destroyed mid-run (not closed first): stop the run and serve its last calls, without
+    // acting on its end as if the window were still in use.
+    disconnect(&run_, nullptr, this, nullptr);
+    if (run_.IsActive()) {
+        cancel_.Set();
+    }
+    run_.Wait();
+}
+
+void COmegaSettingsResetDlg::EnableInputFile() {
+    inputFile_->setEnabled(IsCustomSettingsFile(configuration_->currentText().toStdWString()));
+}
+
+void COmegaSettingsResetDlg::OnResetSettings() {
+    if (closeRequested_) {
+        return;
+    }
+    if (run_.IsActive()) {
+        // The cancelled run is still winding down; this one follows it, and looks started.
+        reset_->setEnabled(false);
+        cancelButton_->setEnabled(true);
+    }
+    run_.Start([this, tuning = tuning_] { RunSettingsReset(*this, tuning); });
+}
+
+void COmegaSettingsResetDlg::OnCancel() {
+    // A run that has not started yet is simply not started.
+    run_.DropPending();
+    cancel_.Set();
+    reset_->setEnabled(true);
+    cancelButton_->setEnabled(false);
+}
+
+void COmegaSettingsResetDlg::done(int result) {
+    if (run_.IsActive()) {
+        run_.DropPending();
+        closeRequested_ = true;
+        closeResult_ = result;
+        cancel_.Set();
+        return;
+    }
+    QDialog::done(result);
+}
+
+void COmegaSettingsResetDlg::OnRunFinished() {
+    if (closeRequested_ && !run_.IsActive()) {
+        closeRequested_ = false;
+        QDialog::done(closeResult_);
+    }
+}
+
+int COmegaSettingsResetDlg::SelectedPortIndex() {
+    return console::CallOnThreadOf(this, [this] { return port_->currentIndex(); });
+}
+
+std::wstring COmegaSettingsResetDlg::SelectedPortText() {
+    return console::CallOnThreadOf(this, [this] { return port_->currentText().toStdWString(); });
+}
+
+bool COmegaSettingsResetDlg::UseFactoryDefaults() {
+    return console::CallOnThreadOf(this, [this] { return factoryDefaults_->isChecked(); });
+}
+
+std::wstring COmegaSettingsResetDlg::SelectedConfiguration() {
+    return console::CallOnThreadOf(this,
+                                   [this] { return configuration_->currentText().toStdWString(); });
+}
+
+std::filesystem::path COmegaSettingsResetDlg::InputPath() {
+    return console::CallOnThreadOf(this, [this] {
+        return std::filesystem::path(QFile::encodeName(inputFile_->text()).toStdString());
+    });
+}
+
+int COmegaSettingsResetDlg::ProgressPosition() {
+    return console::CallOnThreadOf(this, [this] { return progress_->value(); });
+}
+
+void COmegaSettingsResetDlg::SetRunning(bool running) {
+    console::CallOnThreadOf(this, [this, running] {
+        if (running) {
+            status_->show();
+            percent_->show();
+            progress_->show();
+        }
+        for (QWidget* control : std::initializer_list<QWidget*>{reset_, done_, port_,
+                                                                factoryDefaults_, configuration_}) {
+            control->setEnabled(!running);
+        }
+        cancelButton_->setEnabled(running);
+        if (running) {
+            inputFile_->setEnabled(false);
+        } else {
+            EnableInputFile();
+        }
+        if (running != waitCursor_) {
+            waitCursor_ = running;
+            if (running) {
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+            } else {
+                QApplication::restoreOverrideCursor();
+            }
+        }
+    });
+}
+
+void COmegaSettingsResetDlg::SetProgress(double percent, const std::wstring& text) {
+    console::CallOnThreadOf(this, [&] {
+        const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
+        progress_->setValue(static_cast<int>(std::lround(shown)));
+        status_->setText(QString::fromStdWString(text));
+        percent_->setText(QString::asprintf("%.0f%%", shown));
+    });
+}
+
+void COmegaSettingsResetDlg::ShowMessage(const std::wstring& text, platform::MessageStyle style) {
+    messages_.ShowMessage(text, style);
+}

@@ -1,0 +1,57 @@
+#include "console/WorkerRun.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+#include <utility>
+
+CWorkerRun::CWorkerRun(QObject* parent) : QObject(parent) {}
+
+CWorkerRun::~CWorkerRun() {
+    Wait();
+}
+
+void CWorkerRun::Start(std::function<void()> body) {
+    if (thread_.joinable()) {
+        pending_ = std::move(body);
+        return;
+    }
+    Launch(std::move(body));
+}
+
+bool CWorkerRun::IsActive() const {
+    return thread_.joinable() || static_cast<bool>(pending_);
+}
+
+void CWorkerRun::DropPending() {
+    pending_ = nullptr;
+}
+
+void CWorkerRun::Wait() {
+    pending_ = nullptr;
+    while (thread_.joinable()) {
+        // The run's last act is to post Reap, so this wakes at the latest then; Reap itself may
+        // be what this call handles.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents |
+                                        QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
+void CWorkerRun::Launch(std::function<void()> body) {
+    thread_ = std::thread([this, body = std::move(body)] {
+        body();
+        // Nothing of the run touches the window after this: joining from Reap cannot wait on us.
+        QMetaObject::invokeMethod(this, &CWorkerRun::Reap, Qt::QueuedConnection);
+    });
+}
+
+void CWorkerRun::Reap() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    thread_.join();
+    emit Finished();
+    if (pending_) {
+        Launch(std::exchange(pending_, nullptr));
+    }
+}
