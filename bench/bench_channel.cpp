@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <limits>
 #include <optional>
 #include <string>
@@ -31,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/TemporaryPortDirectory.h"
 #include "devices/ShutterBoxDevice.h"
 #include "sim/ShutterControllerSim.h"
 
@@ -92,33 +92,6 @@ std::optional<double> CpuMs(clockid_t clock) {
     }
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
-
-// A port directory of our own, so the benchmark neither sees nor disturbs anybody's COMn.
-class TemporaryPortDirectory {
-public:
-    TemporaryPortDirectory() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/pravik-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    TemporaryPortDirectory(const TemporaryPortDirectory&) = delete;
-    TemporaryPortDirectory& operator=(const TemporaryPortDirectory&) = delete;
-    ~TemporaryPortDirectory() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-
-    bool Valid() const { return !path_.empty(); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The baseline: the same exchange with nothing of the program's in the way. One thread, one
 // descriptor, write, poll, read.

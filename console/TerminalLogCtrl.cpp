@@ -1,12 +1,16 @@
 #include "console/TerminalLogCtrl.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QColor>
 #include <QFont>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextOption>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -102,6 +106,37 @@ void CTerminalLogCtrl::AppendLog(const QString& text, int code) {
     }
     if (endVisible) {
         ScrollToEndLater();
+    }
+    TrimOldest();
+}
+
+void CTerminalLogCtrl::SetMaximumLines(int lines) {
+    maximumLines_ = std::max(lines, 2);
+}
+
+void CTerminalLogCtrl::TrimOldest() {
+    QTextDocument* log = document();
+    if (log->blockCount() <= maximumLines_) {
+        return;
+    }
+    // Every line below the removed ones moves up, and the layout moves each of them: done per
+    // append at the limit that would make every append as slow as the whole log is long.
+    const int keep = maximumLines_ - maximumLines_ / 10;
+    const QTextBlock firstKept = log->findBlockByNumber(log->blockCount() - keep);
+    QAbstractTextDocumentLayout* layout = log->documentLayout();
+    const qreal removedHeight =
+        layout->blockBoundingRect(firstKept).top() - layout->blockBoundingRect(log->begin()).top();
+    QScrollBar* vertical = verticalScrollBar();
+    const int reading = vertical->value();
+
+    QTextCursor oldest(log);
+    oldest.setPosition(firstKept.position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
+    // A reader keeps the text they were looking at, as long as it is still there: the view moves
+    // up by the height of what went. A view that follows the end is taken there by the scroll
+    // already posted.
+    if (!scrollPending_) {
+        vertical->setValue(std::max(0, reading - static_cast<int>(std::lround(removedHeight))));
     }
 }
 

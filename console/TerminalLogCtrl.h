@@ -6,13 +6,18 @@
 
 // The terminal log: a read-only rich-text box the console writes its progress and the port
 // traffic into, bold, in the colour of a code. It follows the end while the end is in view and
-// leaves a reader who has scrolled back where they are.
+// leaves a reader who has scrolled back where they are. It keeps a bounded number of lines.
 class CTerminalLogCtrl : public QTextEdit {
     Q_OBJECT
 
 public:
     // The colour codes AppendLog takes; any other value is plain.
     enum Code { Plain = 0, Sent = 1, Received = 2, Error = 3, Success = 4 };
+
+    // A line of forty characters costs the log about 0.7 KiB (its text, formats and laid-out
+    // glyphs), so a full log takes some 70 MiB. That is days of a technician's work, and still
+    // minutes of a device that floods lines at 115200 baud.
+    static constexpr int kDefaultMaximumLines = 100000;
 
     explicit CTerminalLogCtrl(QWidget* parent = nullptr);
 
@@ -22,8 +27,15 @@ public:
     // What each colour means, written once when the console starts.
     void WriteLegend();
 
+    // Once the log holds more than this many lines, the oldest tenth goes in one step, so that
+    // removing them costs next to nothing per append. At least 2; takes effect at the next
+    // append.
+    void SetMaximumLines(int lines);
+    int MaximumLines() const { return maximumLines_; }
+
 private:
     void ScrollToEndLater();
+    void TrimOldest();
 
     // Each append is one step as far as any other caller is concerned. Recursive, so that a slot
     // reached from inside an append that logs again cannot lock the window up.
@@ -31,4 +43,5 @@ private:
     // The scroll bar's maximum as last reported: a view sitting there is showing the end.
     int lastMaximum_ = 0;
     bool scrollPending_ = false;
+    int maximumLines_ = kDefaultMaximumLines;
 };

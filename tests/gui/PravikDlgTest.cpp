@@ -7,10 +7,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStringList>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <functional>
 
+#include "console/AdvComDlg.h"
 #include "console/MessageBox.h"
 #include "console/PravikDlg.h"
 #include "sim/OmegaControllerSim.h"
@@ -98,6 +101,49 @@ protected:
     // Waits, handling events, until the log holds text.
     bool LogShows(const QString& text) {
         return QTest::qWaitFor([&] { return Log().contains(text); }, 5000);
+    }
+
+    // Clicks a button that runs the COM settings dialog and, once the dialog is up, hands it to
+    // act. A dialog that act leaves open is rejected, so that a failure cannot hang the suite.
+    void RunAdvanced(const char* button, const std::function<void(CAdvComDlg&)>& act) {
+        bool shown = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = window->findChild<CAdvComDlg*>();
+            if (dialog == nullptr || !dialog->isVisible()) {
+                return;
+            }
+            poll.stop();
+            shown = true;
+            act(*dialog);
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << button << ": the dialog is still open";
+                dialog->done(QDialog::Rejected);
+            }
+        });
+        poll.start();
+        Click(button);
+        EXPECT_TRUE(shown) << button;
+    }
+    static QComboBox* List(CAdvComDlg& dialog, const char* name) {
+        return dialog.findChild<QComboBox*>(name);
+    }
+    // Chooses an entry in each of the dialog's lists, in the order port, baud rate, data bits,
+    // parity, stop bits, flow control.
+    static void ChooseAll(CAdvComDlg& dialog, const QStringList& texts) {
+        const char* names[] = {"portList",   "baudList",     "dataBitsList",
+                               "parityList", "stopBitsList", "flowControlList"};
+        for (int i = 0; i < texts.size(); ++i) {
+            QComboBox* list = List(dialog, names[i]);
+            ASSERT_NE(list, nullptr) << names[i];
+            const int index = list->findText(texts[i]);
+            ASSERT_GE(index, 0) << names[i] << " has no " << texts[i].toStdString();
+            list->setCurrentIndex(index);
+        }
+    }
+    static void Press(CAdvComDlg& dialog, const char* button) {
+        dialog.findChild<QPushButton*>(button)->click();
     }
 
     std::vector<QString> messages;
@@ -239,6 +285,53 @@ TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
     EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
     Click("disconnectButton");
     EXPECT_FALSE(window->IsConnected());
+}
+
+TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
+    StartBench();
+    Open();
+    Click("multiFilterRadio");
+    const CommSettings controllerBefore = window->Configuration().TempControllerPort;
+    RunAdvanced("instrumentAdvancedButton", [](CAdvComDlg& dialog) {
+        ChooseAll(dialog, {QString("COM%1").arg(kMotorPort), "38400", "7", "Even", "2", "RTS/CTS"});
+        Press(dialog, "okButton");
+    });
+    const CommSettings instrument{kMotorPort, 38400, 7, 2, 2, 2};
+    EXPECT_EQ(window->Configuration().InstrumentPort, instrument);
+    EXPECT_EQ(Find<QComboBox>("instrumentPortList")->currentText(),
+              QString("COM%1").arg(kMotorPort));
+    EXPECT_EQ(window->Configuration().TempControllerPort, controllerBefore);
+
+    // The next run starts from what was accepted. A cancelled run keeps nothing, not even the
+    // settings a test wrote into the dialog's record.
+    RunAdvanced("instrumentAdvancedButton", [](CAdvComDlg& dialog) {
+        EXPECT_EQ(List(dialog, "baudList")->currentText(), "38400");
+        EXPECT_EQ(List(dialog, "parityList")->currentText(), "Even");
+        ChooseAll(dialog, {QString("COM%1").arg(kMotorPort), "9600"});
+        Press(dialog, "testButton");
+        Press(dialog, "cancelButton");
+    });
+    EXPECT_EQ(window->Configuration().InstrumentPort, instrument);
+
+    // The controller's dialog tries its settings on a temperature controller.
+    RunAdvanced("controllerAdvancedButton", [](CAdvComDlg& dialog) {
+        ChooseAll(dialog,
+                  {QString("COM%1").arg(kControllerPort), "9600", "8", "Odd", "1.5", "None"});
+        Press(dialog, "testButton");
+        Press(dialog, "cancelButton");
+    });
+    EXPECT_EQ(window->Configuration().TempControllerPort, controllerBefore);
+    EXPECT_EQ(messages, (std::vector<QString>(2, "Success! Settings are correct.")));
+    RunAdvanced("controllerAdvancedButton", [](CAdvComDlg& dialog) {
+        ChooseAll(dialog,
+                  {QString("COM%1").arg(kControllerPort), "2400", "8", "Odd", "1.5", "None"});
+        Press(dialog, "okButton");
+    });
+    EXPECT_EQ(window->Configuration().TempControllerPort,
+              (CommSettings{kControllerPort, 2400, 8, 1, 1, 0}));
+    EXPECT_EQ(Find<QComboBox>("controllerPortList")->currentText(),
+              QString("COM%1").arg(kControllerPort));
+    EXPECT_EQ(window->Configuration().InstrumentPort, instrument);
 }
 
 TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {

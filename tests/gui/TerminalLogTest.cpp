@@ -1,5 +1,6 @@
 // The terminal log widget, offscreen: what each append looks like in the document, the legend,
-// when the view follows the end, and that a reader's selection survives appends.
+// when the view follows the end, that a reader's selection survives appends, and that dropping
+// the oldest lines at the limit moves nobody.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <QTextDocument>
 #include <QTextFragment>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "console/TerminalLogCtrl.h"
@@ -83,6 +85,21 @@ TEST(TerminalLog, LegendPairsEachColourWithWhatItMeans) {
                                  {" - Indicates received (RX) data\n", 0}});
 }
 
+TEST(TerminalLog, KeepsTheNewestLinesWithinItsLimitInTheirColours) {
+    CTerminalLogCtrl log;
+    log.SetMaximumLines(20);
+    std::vector<Styled> runs;
+    for (int i = 0; i < 100; ++i) {
+        runs.push_back({QString("line %1\n").arg(i), 1 + i % 4});
+        log.AppendLog(runs.back().text, runs.back().code);
+        ASSERT_LE(log.document()->blockCount(), 20) << i;
+    }
+    // What is left is the newest lines, whole and in order, each still in its own colour.
+    const int kept = log.document()->blockCount() - 1;
+    ASSERT_GE(kept, 10);
+    ExpectRuns(*log.document(), std::vector<Styled>(runs.end() - kept, runs.end()));
+}
+
 // A shown log, a few dozen lines high, with the event loop run after each burst of appends.
 class ShownLog : public testing::Test {
 protected:
@@ -155,6 +172,43 @@ TEST_F(ShownLog, AnEndThatIsStillInViewCountsAsTheEnd) {
     AppendLines(1);
     EXPECT_EQ(Bar()->value(), Bar()->maximum());
     EXPECT_TRUE(LastLineVisible());
+}
+
+TEST_F(ShownLog, DroppingTheOldestLinesMovesNeitherAReaderNorTheirSelection) {
+    log_.SetMaximumLines(300);
+    const auto topLine = [this] {
+        return log_.cursorForPosition(QPoint(10, 10)).block().text().toStdString();
+    };
+    AppendLines(250);
+    Bar()->setValue(Bar()->maximum() / 2);
+    int reading = Bar()->value();
+    std::string top = topLine();
+    AppendLines(60);
+    ASSERT_LE(log_.document()->blockCount(), 300) << "the oldest lines went";
+    EXPECT_LT(Bar()->value(), reading);
+    EXPECT_EQ(topLine(), top);
+
+    // Nor does a selection, and it is not dragged into view.
+    QTextCursor selection(log_.document());
+    selection.setPosition(log_.document()->findBlockByNumber(200).position());
+    selection.setPosition(selection.position() + 12, QTextCursor::KeepAnchor);
+    log_.setTextCursor(selection);
+    const QString selected = log_.textCursor().selectedText();
+    Bar()->setValue(Bar()->maximum() / 3);
+    reading = Bar()->value();
+    top = topLine();
+    AppendLines(60);
+    EXPECT_LT(Bar()->value(), reading);
+    EXPECT_EQ(topLine(), top);
+    EXPECT_EQ(log_.textCursor().selectedText(), selected);
+
+    // At the end, the view goes on following through every trim.
+    Bar()->setValue(Bar()->maximum());
+    for (int i = 0; i < 10; ++i) {
+        AppendLines(40);
+        ASSERT_EQ(Bar()->value(), Bar()->maximum()) << i;
+        ASSERT_TRUE(LastLineVisible()) << i;
+    }
 }
 
 TEST_F(ShownLog, AShorterWindowStillShowsTheEnd) {
