@@ -41,7 +41,9 @@ void Usage(const char* program) {
                  "--pace             answer at the baud rate the program sets on the line\n"
                  "--light COUNTS     light level of v3.0 boxes, in threshold counts (default "
                  "0x3000)\n"
-                 "--filters N        filter slots of simulated motors, 6 or 8 (default 6)\n",
+                 "--filters N        filter slots of simulated motors, 6 or 8 (default 6)\n"
+                 "--break-download N the first program download to a simulated motor stops\n"
+                 "                   being acknowledged after N bytes\n",
                  program, platform::PortDirectory().c_str());
 }
 
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
     bool pace = false;
     long light = 0x3000;
     long filters = 6;
+    long breakDownload = -1;
     struct Request {
         std::string kind;
         int port;
@@ -86,6 +89,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--filters" && i + 1 < argc) {
             if (!ParseNumber(argv[++i], 6, 8, filters) || filters == 7) {
                 std::fprintf(stderr, "%s: --filters takes 6 or 8\n", argv[0]);
+                return 2;
+            }
+        } else if (arg == "--break-download" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], 0, 32 * 1024, breakDownload)) {
+                std::fprintf(stderr, "%s: --break-download takes a number from 0 to 32768\n",
+                             argv[0]);
                 return 2;
             }
         } else if (const size_t eq = arg.find("=COM"); eq != std::string_view::npos) {
@@ -138,7 +147,12 @@ int main(int argc, char** argv) {
         } else if (r.kind.starts_with("motor")) {
             const auto program =
                 r.kind == "motor-legacy" ? Motor::Program::Legacy : Motor::Program::Current;
-            device = std::make_unique<Motor>(r.port, portDir, program, static_cast<int>(filters));
+            auto motor =
+                std::make_unique<Motor>(r.port, portDir, program, static_cast<int>(filters));
+            if (breakDownload >= 0) {
+                motor->BreakDownloadAfter(static_cast<size_t>(breakDownload));
+            }
+            device = std::move(motor);
             description = "SmartMotor, " + std::string(r.kind == "motor" ? "current" : "legacy") +
                           " program, " + std::to_string(filters) + " filters";
         } else if (r.kind == "omega") {

@@ -1,0 +1,117 @@
+#include "tools/firmware/FirmwareUpdateRun.h"
+
+#include <locale.h>
+#include <time.h>
+
+#include <memory>
+
+#include "serial/WireText.h"
+
+namespace {
+
+// The wait cursor stays on however the run ends.
+class WaitCursor {
+public:
+    explicit WaitCursor(IFirmwareUpdateView& view) : view_(view) { view_.SetWaitCursor(true); }
+    ~WaitCursor() { view_.SetWaitCursor(false); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    IFirmwareUpdateView& view_;
+};
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+void Update(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
+    auto tell = [&view](const wchar_t* text) {
+        view.ShowMessage(text, platform::MessageStyle::Plain);
+    };
+    if (view.SelectedPortIndex() < 1) {
+        tell(L"Please select a Com port.");
+        return;
+    }
+    const std::wstring portName = view.SelectedPortText();
+    const std::wstring firmwarePath = view.FirmwarePath();
+    if (firmwarePath.empty()) {
+        tell(L"Please select a firmware file.");
+        return;
+    }
+
+    // Declared before the motor so that the motor is released first, then the interfaces
+    // with the host.
+    std::unique_ptr<ISMIHost> host = createHost ? createHost() : nullptr;
+    if (!host) {
+        tell(L"Cannot create an instance of \"SMIHost\" class!");
+        return;
+    }
+    // Held to the end and never called: a host without them is not the host this was made for.
+    ISMICMotion* const motion = host->QueryCMotion();
+    if (motion == nullptr) {
+        tell(L"The interface \"ISMICMotion\" not found!");
+        return;
+    }
+    ISMIPath* const path = host->QueryPath();
+    if (path == nullptr) {
+        tell(L"The interface \"ISMIPath\" not found!");
+        return;
+    }
+
+    std::unique_ptr<ISMIMotor> motor;
+    try {
+        SmiCheck(host->SetNotify(
+            [&view](int32_t code, int32_t value) { view.OnSmiNotification(code, value); }));
+        SmiCheck(host->SetPortName(portName));
+        SmiCheck(host->SetBaudRate(9600));
+        int32_t setup = 0;
+        SmiCheck(host->HostSetupQuery(setup));
+        SmiCheck(host->HostSetupOption(0));
+        const SmiStatus got = host->GetMotor(1, motor);
+        SmiCheck(got);
+        if (!motor) {
+            throw CSmiError(got.Description);
+        }
+        SmiCheck(motor->BackupProgram(BackupFileName(firmwarePath, LocalTimeNow())));
+        int32_t loaded = 0;
+        SmiCheck(motor->DownloadProgram(firmwarePath, 1, loaded));
+        tell(L"Download complete!");
+    } catch (const CSmiError& error) {
+        motor.reset();
+        view.ShowSmiError(error.Description());
+    }
+}
+
+}  // namespace
+
+void RunFirmwareUpdate(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
+    WaitCursor cursor(view);
+    Update(view, createHost);
+}
+
+void RunFirmwareUpdate(IFirmwareUpdateView& view) {
+    RunFirmwareUpdate(view, CreateSmiHost);
+}
+
+std::wstring FormatBackupTime(const std::tm& localTime) {
+    // The month's name must not follow the user's locale (the window toolkit sets it from the
+    // environment): the backup names read the same on every machine.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    if (cLocale == static_cast<locale_t>(0)) {
+        return {};
+    }
+    char text[129];
+    const size_t length = strftime_l(text, sizeof text, "%d %b %Y - %H_%M_%S", &localTime, cLocale);
+    return wire::Widen(std::string_view(text, length));
+}
+
+std::wstring BackupFileName(const std::wstring& firmwarePath, const std::tm& localTime) {
+    const size_t separator = firmwarePath.find_last_of(L"/\\");
+    const std::wstring folder =
+        separator == std::wstring::npos ? std::wstring() : firmwarePath.substr(0, separator + 1);
+    return folder + L"Backup " + FormatBackupTime(localTime) + L".sms";
+}
