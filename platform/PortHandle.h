@@ -43,8 +43,6 @@ public:
     // the port then keeps the settings it had.
     bool Configure(const std::string& modeString);
 
-    // Throws away both queues: bytes received but not read, bytes written but not sent.
-    void Purge();
     // Throws away only the bytes received but not read. A write on this system returns once
     // the bytes are queued, not sent; discarding the output queue before the next command would
     // cut the tail off the previous one (on a pseudo-terminal it even discards what the far end

@@ -208,12 +208,6 @@ bool PortHandle::Configure(const std::string& modeString) {
     return ::tcsetattr(fd_, TCSANOW, &tio) == 0;
 }
 
-void PortHandle::Purge() {
-    if (fd_ >= 0) {
-        ::tcflush(fd_, TCIOFLUSH);
-    }
-}
-
 void PortHandle::PurgeInput() {
     if (fd_ >= 0) {
         ::tcflush(fd_, TCIFLUSH);

@@ -58,7 +58,11 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
     // A refused setting ends the configuration silently: the port is open, keeps what it had,
     // and the device's answers (or their absence) will tell.
     PortHandle.Configure(BuildModeString(baudRate, parity, dataBits, stopBits));
-    PortHandle.Purge();
+    // Only what came in before we listened is stale. Bytes still on their way out are the last
+    // command of whoever had the port before (this program a moment ago, closing in between):
+    // flushing them would cut that command off, and on a pseudo-terminal it would throw away
+    // what the other end had not read yet.
+    PortHandle.PurgeInput();
     return true;
 }
 
@@ -76,7 +80,7 @@ bool CSerialPort::StartMonitor() {
         // Monitoring starts from an empty line. Purged here, before the thread exists, so that
         // a byte that arrives once StartMonitor has returned is always delivered.
         std::lock_guard lock(PortLock);
-        PortHandle.Purge();
+        PortHandle.PurgeInput();
     }
     ShutdownEvent.Reset();
     WriteRequestEvent.Reset();
