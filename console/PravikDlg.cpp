@@ -28,9 +28,10 @@
 #include "console/InstrumentPictures.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
-#include "console/OmegaSettingsResetDlg.h"
-#include "console/OmegaSettingsSaveDlg.h"
+#include "tools/omega/OmegaSettingsResetDlg.h"
+#include "tools/omega/OmegaSettingsSaveDlg.h"
 #include "console/SerialPortList.h"
+#include "tools/threshold/ShutterControllerLightSensorThresholdDlg.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/WaitCursor.h"
@@ -105,6 +106,10 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     QAction* resetOmega = omega->addAction("&Reset to Default Settings");
     resetOmega->setObjectName("resetOmegaSettingsAction");
     connect(resetOmega, &QAction::triggered, this, &CPravikDlg::OnResetOmegaSettings);
+    QMenu* shutter = utilities->addMenu("Shutter Controller");
+    QAction* threshold = shutter->addAction("Adjust Light Sensor Threshold");
+    threshold->setObjectName("adjustLightSensorThresholdAction");
+    connect(threshold, &QAction::triggered, this, &CPravikDlg::OnAdjustLightSensorThreshold);
     QMenu* help = utilities->addMenu("&Help");
     QAction* about = help->addAction("About");
     about->setObjectName("aboutAction");
@@ -800,6 +805,12 @@ void CPravikDlg::OnSaveOmegaSettings() {
 
 void CPravikDlg::OnResetOmegaSettings() {
     COmegaSettingsResetDlg dialog;
+    dialog.exec();
+}
+
+// Unlike the Omega tools, this one sits over the console; it still opens its own port.
+void CPravikDlg::OnAdjustLightSensorThreshold() {
+    CShutterControllerLightSensorThresholdDlg dialog(this);
     dialog.exec();
 }
 

@@ -77,6 +77,7 @@ public slots:
     void OnAbout();
     void OnSaveOmegaSettings();
     void OnResetOmegaSettings();
+    void OnAdjustLightSensorThreshold();
     // Sets every control's enabled state from the instrument kind and the connection.
     void UpdateControls();
 

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "console/MessageBox.h"
-#include "console/OmegaSettingsResetDlg.h"
-#include "console/OmegaSettingsSaveDlg.h"
+#include "tools/omega/OmegaSettingsResetDlg.h"
+#include "tools/omega/OmegaSettingsSaveDlg.h"
 #include "console/PravikDlg.h"
 #include "devices/OmegaTempController.h"
 #include "serial/SerialPort.h"

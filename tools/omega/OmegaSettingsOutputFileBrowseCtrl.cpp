@@ -1,4 +1,4 @@
-#include "console/OmegaSettingsOutputFileBrowseCtrl.h"
+#include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "console/OmegaSettingsResetDlg.h"
+#include "tools/omega/OmegaSettingsResetDlg.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "console/OmegaSettingsSaveDlg.h"
+#include "tools/omega/OmegaSettingsSaveDlg.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "console/GuiThreadCall.h"
-#include "console/OmegaSettingsOutputFileBrowseCtrl.h"
+#include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 #include "console/SerialPortList.h"
 
 namespace {

@@ -1,0 +1,337 @@
+// The light-sensor threshold tool driven through its widgets, offscreen, against a simulated v3.0
+// shutter controller. Manual operations block the test's thread as they block the window's; the
+// search runs on the window's worker, and the tests wait for it only by handling events.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "console/MessageBox.h"
+#include "console/PravikDlg.h"
+#include "tools/threshold/ShutterControllerLightSensorThresholdDlg.h"
+#include "serial/SerialPort.h"
+#include "sim/ShutterControllerSim.h"
+#include "support/TestPortDirectory.h"
+
+// Readable failures: lists of control names rather than bytes.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using sim::CShutterControllerSim;
+using testing_support::kFirstTestPort;
+using Dialog = CShutterControllerLightSensorThresholdDlg;
+
+// The controls behind "Enable Advanced Controls", in the order the lists below expect.
+const QStringList kAdvanced = QString(
+                                  "connectButton writeProtectButton openShutterButton "
+                                  "closeShutterButton getButton reloadButton saveButton "
+                                  "savedThresholdLabel activeThresholdLabel desiredThresholdLabel "
+                                  "desiredThresholdEdit setButton minus6dBButton minus1Button "
+                                  "plus1Button plus6dBButton")
+                                  .split(' ');
+// All of them; the two threshold displays are never enabled.
+const QStringList kAll = kAdvanced + QString(
+                                         "portList runButton cancelButton advancedCheck "
+                                         "doneButton savedThresholdEdit activeThresholdEdit")
+                                         .split(' ');
+
+class ThresholdDlg : public testing_support::PortDirectoryTest {
+protected:
+    void SetUp() override {
+        PortDirectoryTest::SetUp();
+        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
+            messages.push_back(request);
+            return QMessageBox::Ok;
+        });
+        box = std::make_unique<CShutterControllerSim>(kFirstTestPort, PortDir(),
+                                                      CShutterControllerSim::Generation::V30);
+        ASSERT_TRUE(box->Start());
+        dialog = std::make_unique<Dialog>();
+        dialog->Device.ReplyTimeout = 150;
+        dialog->Device.SettleDelayMs = 0;
+        auto* ports = Find<QComboBox>("portList");
+        ports->setCurrentIndex(ports->findText(QString("COM%1").arg(kFirstTestPort)));
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    }
+    void TearDown() override {
+        dialog.reset();
+        box.reset();
+        console::SetMessageBoxHandler({});
+        PortDirectoryTest::TearDown();
+    }
+
+    template <typename T = QWidget>
+    T* Find(const QString& name) {
+        T* widget = dialog->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name.toStdString();
+        return widget;
+    }
+    // A mouse click near the left end, where even a check box's indicator is.
+    void Click(const QString& name) {
+        auto* button = Find<QAbstractButton>(name);
+        QTest::mouseClick(button, Qt::LeftButton, {},
+                          QPoint(std::min(10, button->width() / 2), button->height() / 2));
+    }
+    QString Text(const QString& name) {
+        if (auto* edit = dialog->findChild<QLineEdit*>(name)) {
+            return edit->text();
+        }
+        return Find<QLabel>(name)->text();
+    }
+    QStringList Enabled(const QStringList& names) {
+        QStringList enabled;
+        for (const QString& name : names) {
+            if (Find(name)->isEnabled()) {
+                enabled << name;
+            }
+        }
+        return enabled;
+    }
+    bool Checked(const QString& name) { return Find<QAbstractButton>(name)->isChecked(); }
+    QStringList MessageTexts() const {
+        QStringList texts;
+        for (const auto& request : messages) {
+            texts << request.text;
+        }
+        return texts;
+    }
+
+    std::vector<console::MessageRequest> messages;
+    std::unique_ptr<CShutterControllerSim> box;
+    std::unique_ptr<Dialog> dialog;
+};
+
+TEST_F(ThresholdDlg, AdvancedControlsFollowCheckBoxConnectionAndProtection) {
+    EXPECT_EQ(dialog->windowTitle(), "Shutter Controller Light Sensor Threshold Configuration");
+    EXPECT_EQ(Text("statusText"), "");
+    EXPECT_EQ(Text("percentText"), "");
+    EXPECT_EQ(Enabled(kAll), (QStringList{"portList", "runButton", "advancedCheck", "doneButton"}));
+    EXPECT_EQ(Text("desiredThresholdEdit"), "0x0400");
+
+    // A port someone else holds cannot be connected, and nothing stays open.
+    {
+        CSerialPort holder;
+        ASSERT_TRUE(holder.Open(kFirstTestPort, 9600, 0, 8, 0));
+        Click("advancedCheck");
+        EXPECT_EQ(Enabled(kAdvanced), QStringList{"connectButton"});
+        Click("connectButton");
+        ASSERT_EQ(MessageTexts(), QStringList{"Error connecting to shutter controller."});
+        EXPECT_EQ(messages[0].caption, "Error");
+        EXPECT_EQ(messages[0].icon, console::MessageIcon::Error);
+        EXPECT_EQ(messages[0].parent, nullptr);
+        EXPECT_FALSE(Checked("connectButton"));
+        EXPECT_EQ(dialog->Device.PortConnected, 0);
+    }
+
+    box->SetActiveThreshold(0x0812);
+    box->SetSavedThreshold(0x0700);
+    Click("connectButton");
+    EXPECT_EQ(MessageTexts().size(), 1);
+    EXPECT_TRUE(Checked("connectButton"));
+    EXPECT_TRUE(Checked("writeProtectButton"));
+    EXPECT_EQ(Enabled(kAdvanced),
+              (QStringList{"connectButton", "writeProtectButton", "openShutterButton",
+                           "closeShutterButton", "getButton"}));
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0812") << "read on connecting";
+    EXPECT_EQ(Text("savedThresholdEdit"), "0x0700");
+
+    Click("writeProtectButton");
+    EXPECT_FALSE(Checked("writeProtectButton"));
+    EXPECT_EQ(Enabled(kAdvanced), kAdvanced);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box->WriteProtected(); }, 5000));
+
+    // Unchecking the box drops the connection and leaves the controller's protection alone.
+    Click("advancedCheck");
+    EXPECT_EQ(Enabled(kAdvanced), QStringList{});
+    EXPECT_FALSE(dialog->Device.IsOpen());
+    EXPECT_EQ(dialog->Device.PortConnected, 0);
+    EXPECT_FALSE(box->WriteProtected());
+    Click("advancedCheck");
+    EXPECT_FALSE(Checked("connectButton"));
+    EXPECT_EQ(Enabled(kAdvanced), QStringList{"connectButton"});
+}
+
+TEST_F(ThresholdDlg, ManualStepsSetSaveReloadAndTheDesiredValueIsClampedOnFocusLoss) {
+    box->SetActiveThreshold(0x0801);
+    box->SetSavedThreshold(0x0600);
+    Click("advancedCheck");
+    Click("connectButton");
+    Click("writeProtectButton");
+
+    Click("plus1Button");
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0802");
+    Click("minus6dBButton");
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0401");
+
+    auto* desired = Find<QLineEdit>("desiredThresholdEdit");
+    const auto typeAndLeave = [&](const QString& text) {
+        desired->setFocus();
+        desired->setText(text);
+        Find("getButton")->setFocus();
+        return desired->text();
+    };
+    EXPECT_EQ(typeAndLeave("0x0123"), "0x0400");
+    EXPECT_EQ(typeAndLeave("7FFF"), "0x0FFF");
+    EXPECT_EQ(typeAndLeave("abc"), "0x0ABC");
+    EXPECT_EQ(typeAndLeave(""), "0x0ABC") << "nothing typed keeps the last value";
+    EXPECT_EQ(typeAndLeave("zz"), "0x0ABC");
+    EXPECT_EQ(typeAndLeave("0x0ABC"), "0x0ABC") << "the form the edit shows reads back";
+
+    Click("setButton");
+    EXPECT_EQ(box->ActiveThreshold(), 0x0ABC);
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0ABC");
+    Click("saveButton");
+    EXPECT_EQ(box->SavedThreshold(), 0x0ABC);
+    EXPECT_EQ(Text("savedThresholdEdit"), "0x0ABC");
+    box->SetActiveThreshold(0x0900);
+    Click("reloadButton");
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0ABC");
+
+    Click("closeShutterButton");
+    EXPECT_EQ(box->ShutterState(), 0);
+    Click("openShutterButton");
+    EXPECT_EQ(box->ShutterState(), 1);
+    EXPECT_TRUE(messages.empty()) << MessageTexts().join(" | ").toStdString();
+
+    // A box that stops answering threshold queries: the failure is named, nothing else moves.
+    box->SetThresholdQueryMute(true);
+    Click("getButton");
+    EXPECT_EQ(MessageTexts(), QStringList{"Error getting active threshold."});
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0ABC");
+    box->SetThresholdQueryMute(false);
+
+    // Disconnecting leaves the box protected; closing the window later sends nothing more.
+    Click("connectButton");
+    EXPECT_FALSE(dialog->Device.IsOpen());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->WriteProtected(); }, 5000));
+    Click("connectButton");
+    Click("writeProtectButton");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box->WriteProtected(); }, 5000));
+    const uint64_t seen = box->CommandsSeen();
+    Click("doneButton");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_FALSE(dialog->Device.IsOpen());
+    EXPECT_EQ(box->CommandsSeen(), seen);
+    EXPECT_FALSE(box->WriteProtected());
+}
+
+TEST_F(ThresholdDlg, RunFindsTheThresholdOfTheLightAndShowsItTwice) {
+    box->SetLightLevel(0x0830);
+    Click("advancedCheck");
+    Click("connectButton");
+
+    QStringList usableWhileSearching = {"not seen"};
+    QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged, dialog.get(),
+                     [&](int value) {
+                         if (value == 5) {
+                             usableWhileSearching = Enabled(kAll);
+                         }
+                     });
+    Click("runButton");
+    EXPECT_TRUE(dialog->IsSearching());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->IsSearching(); }, 60000));
+
+    EXPECT_EQ(usableWhileSearching, (QStringList{"cancelButton", "doneButton"}));
+    ASSERT_EQ(MessageTexts(), QStringList{"Threshold setting was found (0x0830)"});
+    EXPECT_EQ(messages[0].caption, "Success");
+    EXPECT_EQ(messages[0].icon, console::MessageIcon::Information);
+    EXPECT_EQ(Text("statusText"), "Configuration complete. Threshold = 0x0830");
+    EXPECT_EQ(Text("percentText"), "100%");
+    EXPECT_EQ(Find<QProgressBar>("progressBar")->value(), 100);
+    EXPECT_EQ(box->SavedThreshold(), 0x0830);
+
+    // A search started on the user's connection leaves it open, and protected as it was.
+    EXPECT_TRUE(dialog->Device.IsOpen());
+    EXPECT_TRUE(Checked("connectButton"));
+    EXPECT_TRUE(Checked("writeProtectButton"));
+    EXPECT_EQ(Enabled(kAll), (QStringList{"connectButton", "writeProtectButton",
+                                          "openShutterButton", "closeShutterButton", "getButton",
+                                          "portList", "runButton", "advancedCheck", "doneButton"}));
+    EXPECT_EQ(dialog->SearchRunning.load(), 0);
+    EXPECT_FALSE(dialog->CancelEvent.IsSet());
+}
+
+TEST_F(ThresholdDlg, ClosingOrDestroyingDuringASearchStopsItFirst) {
+    box->SetSavedThreshold(0x0500);
+    bool stillOpen = false;
+    const QMetaObject::Connection closer =
+        QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged,
+                         dialog.get(), [&](int value) {
+                             if (value == 6 && dialog->isVisible()) {
+                                 Click("doneButton");
+                                 stillOpen = dialog->isVisible();
+                             }
+                         });
+    Click("runButton");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 30000));
+    EXPECT_TRUE(stillOpen) << "the window waits for the search";
+    EXPECT_FALSE(dialog->IsSearching());
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_TRUE(messages.empty()) << "a cancel is silent";
+    EXPECT_FALSE(dialog->Device.IsOpen());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box->ActiveThreshold() == 0x0500; }, 5000))
+        << "the saved threshold is back";
+    EXPECT_TRUE(box->WriteProtected());
+
+    // The window goes while the search waits on a box that has fallen silent.
+    QObject::disconnect(closer);
+    dialog->show();
+    bool silenced = false;
+    QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged, dialog.get(),
+                     [&](int value) {
+                         if (value == 7 && !silenced) {
+                             silenced = true;
+                             box->DropReplies(1000);
+                         }
+                     });
+    Click("runButton");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silenced; }, 30000));
+    ASSERT_TRUE(dialog->IsSearching());
+    dialog.reset();
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ThresholdDlg, UtilitiesMenuOpensTheToolModallyOverTheConsole) {
+    CPravikDlg window;
+    auto* action = window.findChild<QAction*>("adjustLightSensorThresholdAction");
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), "Adjust Light Sensor Threshold");
+    auto* shutterMenu = qobject_cast<QMenu*>(action->parent());
+    ASSERT_NE(shutterMenu, nullptr);
+    EXPECT_EQ(shutterMenu->title(), "Shutter Controller");
+    ASSERT_NE(qobject_cast<QMenu*>(shutterMenu->parent()), nullptr);
+    EXPECT_EQ(qobject_cast<QMenu*>(shutterMenu->parent())->title(), "&Utilities");
+    EXPECT_NE(window.findChild<QAction*>("saveOmegaSettingsAction"), nullptr) << "kept";
+
+    QString opened;
+    bool overConsole = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* tool = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            opened = tool->metaObject()->className();
+            overConsole = tool->parentWidget() == &window && tool->isModal();
+            tool->reject();
+        }
+    });
+    action->trigger();
+    EXPECT_EQ(opened, "CShutterControllerLightSensorThresholdDlg");
+    EXPECT_TRUE(overConsole);
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "console/WindowMessageSink.h"
+#include "console/WorkerRun.h"
+#include "devices/ShutterController3.h"
+#include "platform/ManualResetEvent.h"
+#include "tools/threshold/ThresholdSearch.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class CSerialComboBox;
+
+// "Shutter Controller Light Sensor Threshold Configuration": works the light-sensor threshold of
+// a v3.0 shutter controller by hand (read, step, set, save, reload, write protection, shutter),
+// or finds it with the automatic search on a worker thread. The dialog owns its controller and
+// opens its own port; it shares nothing with the console.
+//
+// Manual operations run on this window's thread and block it until the box answers. The search
+// reaches the controls through the view below, each call carried out on this window's thread
+// while the worker waits. While it runs, every control that would send a command is disabled,
+// so the window and the worker never talk to the box at once.
+//
+// Closing the window while a search runs cancels the search and closes once it has ended.
+class CShutterControllerLightSensorThresholdDlg : public QDialog, public IThresholdSearchView {
+    Q_OBJECT
+
+public:
+    explicit CShutterControllerLightSensorThresholdDlg(QWidget* parent = nullptr);
+    ~CShutterControllerLightSensorThresholdDlg() override;
+
+    // A search is going, or its thread is still being wound up.
+    bool IsSearching() const { return run_.IsActive(); }
+
+    // Bar at the percentage truncated, the status line, and the percentage without decimals.
+    // From any thread; a worker's call waits until the window has shown it.
+    void SetProgress(double percent, const std::wstring& text) override;
+    // Enabling and check states of the advanced controls, from the check box, the connection
+    // and the write protection.
+    void UpdateControls();
+    // Reads the active, then the saved threshold and shows them.
+    void RefreshThresholds();
+
+    // The search's view of the window; called from its worker thread.
+    void ShowMessage(const std::wstring& text, platform::MessageStyle style) override;
+    int32_t SelectedPort() override;
+    void SearchEnded() override;
+
+    // The controller this window talks to. Constructed with the window, destroyed with it.
+    CShutterController3 Device;
+    // 1 while the search runs; the search sets and clears it.
+    std::atomic<int32_t> SearchRunning{0};
+    // Set by "Cancel" (and by closing during a search); the search resets it when it ends.
+    platform::ManualResetEvent CancelEvent;
+
+public slots:
+    void OnRun();
+    void OnCancel();
+    void OnEnableAdvanced(bool checked);
+    void OnConnect(bool checked);
+    void OnWriteProtect(bool checked);
+    void OnOpenShutter();
+    void OnCloseShutter();
+    void OnSet();
+    void OnSave();
+    void OnReload();
+    // While a search runs: cancels it, and the window closes with result once it has ended.
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // One step or memory command, sent without awaiting a reply; the thresholds are read again
+    // after it unless it failed.
+    bool SendThresholdCommand(const char* command, const wchar_t* failure);
+    // Rewrites the desired threshold as the value it reads as, within the accepted range.
+    void NormaliseDesiredThreshold();
+    // Write protection on, as connecting and disconnecting leave the box.
+    bool ProtectOnConnectionChange();
+    void Error(const wchar_t* text);
+    void OnRunFinished();
+
+    CWindowMessageSink messages_{this};
+    uint16_t desired_;
+    bool closeRequested_ = false;
+    int closeResult_ = Rejected;
+
+    CSerialComboBox* port_;
+    QPushButton* runButton_;
+    QPushButton* cancelButton_;
+    QLabel* status_;
+    QLabel* percent_;
+    QProgressBar* progress_;
+    QCheckBox* advanced_;
+    QPushButton* connect_;
+    QPushButton* writeProtect_;
+    QPushButton* openShutter_;
+    QPushButton* closeShutter_;
+    QLabel* savedLabel_;
+    QLineEdit* saved_;
+    QLabel* activeLabel_;
+    QLineEdit* active_;
+    QPushButton* get_;
+    QPushButton* reload_;
+    QPushButton* save_;
+    QLabel* desiredLabel_;
+    QLineEdit* desiredEdit_;
+    QPushButton* set_;
+    QPushButton* down6dB_;
+    QPushButton* down1_;
+    QPushButton* up1_;
+    QPushButton* up6dB_;
+    QPushButton* done_;
+
+    // Last: destroyed first, so no search outlives what it uses.
+    CWorkerRun run_;
+};
