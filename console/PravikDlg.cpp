@@ -28,6 +28,7 @@
 #include "console/InstrumentPictures.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
+#include "tools/firmware/SmartMotorUtilitiesDlg.h"
 #include "tools/omega/OmegaSettingsResetDlg.h"
 #include "tools/omega/OmegaSettingsSaveDlg.h"
 #include "console/SerialPortList.h"
@@ -99,6 +100,10 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     exit->setObjectName("exitAction");
     connect(exit, &QAction::triggered, this, [this] { done(0); });
     QMenu* utilities = menu->addMenu("&Utilities");
+    QMenu* motor = utilities->addMenu("&SmartMotor");
+    QAction* firmware = motor->addAction("&Firmware Updater");
+    firmware->setObjectName("firmwareUpdaterAction");
+    connect(firmware, &QAction::triggered, this, &CPravikDlg::OnFirmwareUpdater);
     QMenu* omega = utilities->addMenu("&Omega Temp Controller");
     QAction* saveOmega = omega->addAction("&Save Current Settings to File");
     saveOmega->setObjectName("saveOmegaSettingsAction");
@@ -114,6 +119,16 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     QAction* about = help->addAction("About");
     about->setObjectName("aboutAction");
     connect(about, &QAction::triggered, this, &CPravikDlg::OnAbout);
+    // Window managers here offer no way to add to a window's own menu; the window's context
+    // menu carries the entry instead.
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    auto* aboutPravik = new QAction("&About Pravik...", this);
+    aboutPravik->setObjectName("systemAboutAction");
+    connect(aboutPravik, &QAction::triggered, this, &CPravikDlg::OnAbout);
+    addAction(separator);
+    addAction(aboutPravik);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 
     // A window taller than the screen scrolls rather than running off it.
     auto* scroll = new QScrollArea(this);
@@ -793,11 +808,16 @@ void CPravikDlg::NormaliseDesiredTemperature() {
 }
 
 void CPravikDlg::OnAbout() {
-    CAboutDlg about(this);
+    CAboutDlg about;
     about.exec();
 }
 
 // The tools open their own ports and share nothing with the console: no parent, no arguments.
+void CPravikDlg::OnFirmwareUpdater() {
+    CSmartMotorUtilitiesDlg dialog;
+    dialog.exec();
+}
+
 void CPravikDlg::OnSaveOmegaSettings() {
     COmegaSettingsSaveDlg dialog;
     dialog.exec();

@@ -75,6 +75,7 @@ public slots:
     void OnAutoRefresh(bool checked);
     void NormaliseDesiredTemperature();
     void OnAbout();
+    void OnFirmwareUpdater();
     void OnSaveOmegaSettings();
     void OnResetOmegaSettings();
     void OnAdjustLightSensorThreshold();

@@ -244,31 +244,6 @@ TEST_F(OmegaToolDlg, SaveWritesEveryRegisterToTheFileAndEndsIdle) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
 }
 
-TEST_F(OmegaToolDlg, EitherRunWithoutAPortAsksForOneAndTouchesNothing) {
-    StartController();
-    OpenSave();
-    const QString path = files.filePath("never.txt");
-    Find<QLineEdit>(save.get(), "outputFileEdit")->setText(path);
-    Click(save.get(), "saveButton");
-    ASSERT_TRUE(RunEnds(*save));
-    OpenReset();
-    Click(reset.get(), "resetButton");
-    ASSERT_TRUE(RunEnds(*reset));
-
-    EXPECT_EQ(MessageTexts(),
-              (QStringList{"Please select a COM port.", "Please select a COM port."}));
-    for (const auto& request : messages) {
-        EXPECT_TRUE(request.caption.isEmpty()) << "the program's name";
-        EXPECT_EQ(request.icon, console::MessageIcon::None);
-    }
-    EXPECT_FALSE(QFile::exists(path));
-    EXPECT_EQ(controller->CommandsSeen(), 0u);
-    EXPECT_TRUE(Enabled(save.get(), "saveButton"));
-    EXPECT_TRUE(Enabled(reset.get(), "resetButton"));
-    EXPECT_TRUE(Enabled(reset.get(), "portList"));
-    EXPECT_FALSE(Enabled(reset.get(), "cancelButton"));
-}
-
 TEST_F(OmegaToolDlg, ResetWritesTheChosenConfigurationThenRestartsTheController) {
     StartController();
     OpenReset();
@@ -472,49 +447,6 @@ TEST_F(OmegaToolDlg, OutputFileBrowseOffersATextFileAndCancelKeepsThePath) {
     answer([](QFileDialog* chooser) { chooser->reject(); });
     QTest::mouseClick(Find<QToolButton>(field, "browseButton"), Qt::LeftButton);
     EXPECT_EQ(field->text(), files.filePath("bench7.txt"));
-}
-
-TEST_F(OmegaToolDlg, UtilitiesMenuOpensEachToolModallyWithoutAParent) {
-    CPravikDlg window;
-    auto* save = window.findChild<QAction*>("saveOmegaSettingsAction");
-    auto* reset = window.findChild<QAction*>("resetOmegaSettingsAction");
-    ASSERT_NE(save, nullptr);
-    ASSERT_NE(reset, nullptr);
-    auto* omegaMenu = qobject_cast<QMenu*>(save->parent());
-    ASSERT_NE(omegaMenu, nullptr);
-    EXPECT_EQ(reset->parent(), omegaMenu);
-    EXPECT_EQ(omegaMenu->title(), "&Omega Temp Controller");
-    EXPECT_EQ(save->text(), "&Save Current Settings to File");
-    EXPECT_EQ(reset->text(), "&Reset to Default Settings");
-    ASSERT_NE(qobject_cast<QMenu*>(omegaMenu->parent()), nullptr);
-    EXPECT_EQ(qobject_cast<QMenu*>(omegaMenu->parent())->title(), "&Utilities");
-    EXPECT_NE(window.findChild<QAction*>("aboutAction"), nullptr) << "About stays";
-
-    struct Opened {
-        QString className;
-        bool parentless = false;
-        bool modal = false;
-    };
-    const auto open = [](QAction* action) {
-        Opened seen;
-        QTimer::singleShot(0, [&seen] {
-            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-                seen = {dialog->metaObject()->className(), dialog->parentWidget() == nullptr,
-                        dialog->isModal()};
-                dialog->reject();
-            }
-        });
-        action->trigger();
-        return seen;
-    };
-    const Opened saveTool = open(save);
-    EXPECT_EQ(saveTool.className, "COmegaSettingsSaveDlg");
-    EXPECT_TRUE(saveTool.parentless);
-    EXPECT_TRUE(saveTool.modal);
-    const Opened resetTool = open(reset);
-    EXPECT_EQ(resetTool.className, "COmegaSettingsResetDlg");
-    EXPECT_TRUE(resetTool.parentless);
-    EXPECT_TRUE(resetTool.modal);
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStringList>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QApplication>
 #include <functional>
 
 #include "console/AdvComDlg.h"
@@ -420,6 +422,65 @@ TEST_F(ConsoleTest, TypedNumbersAreClamped) {
     desired->setText("-3");
     emit desired->editingFinished();
     EXPECT_EQ(desired->text(), "0.0");
+}
+
+}  // namespace
+
+namespace {
+
+// Every menu command opens its window modally: the tools without a parent, except the threshold
+// tool, which sits over the console; the About box from the menu and from the window's own menu.
+TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
+    CPravikDlg window;
+    struct Entry {
+        const char* action;
+        QStringList path;  // menu titles down to the command
+        const char* opens;
+        bool overConsole;
+    };
+    const Entry entries[] = {
+        {"firmwareUpdaterAction", {"&Utilities", "&SmartMotor", "&Firmware Updater"},
+         "CSmartMotorUtilitiesDlg", false},
+        {"saveOmegaSettingsAction",
+         {"&Utilities", "&Omega Temp Controller", "&Save Current Settings to File"},
+         "COmegaSettingsSaveDlg", false},
+        {"resetOmegaSettingsAction",
+         {"&Utilities", "&Omega Temp Controller", "&Reset to Default Settings"},
+         "COmegaSettingsResetDlg", false},
+        {"adjustLightSensorThresholdAction",
+         {"&Utilities", "Shutter Controller", "Adjust Light Sensor Threshold"},
+         "CShutterControllerLightSensorThresholdDlg", true},
+        {"aboutAction", {"&Utilities", "&Help", "About"}, "CAboutDlg", false},
+        {"systemAboutAction", {"&About Pravik..."}, "CAboutDlg", false},
+    };
+    for (const Entry& entry : entries) {
+        SCOPED_TRACE(entry.action);
+        auto* action = window.findChild<QAction*>(entry.action);
+        ASSERT_NE(action, nullptr);
+        QStringList path = {action->text()};
+        for (QObject* up = action->parent(); auto* menu = qobject_cast<QMenu*>(up);
+             up = up->parent()) {
+            path.prepend(menu->title());
+        }
+        EXPECT_EQ(path, entry.path);
+
+        QString opened;
+        bool modal = false;
+        QWidget* parent = &window;
+        QTimer::singleShot(0, [&] {
+            if (auto* tool = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                opened = tool->metaObject()->className();
+                modal = tool->isModal();
+                parent = tool->parentWidget();
+                tool->reject();
+            }
+        });
+        action->trigger();
+        EXPECT_EQ(opened, entry.opens);
+        EXPECT_TRUE(modal);
+        EXPECT_EQ(parent, entry.overConsole ? &window : nullptr);
+    }
+    EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
 }
 
 }  // namespace

@@ -308,30 +308,4 @@ TEST_F(ThresholdDlg, ClosingOrDestroyingDuringASearchStopsItFirst) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(ThresholdDlg, UtilitiesMenuOpensTheToolModallyOverTheConsole) {
-    CPravikDlg window;
-    auto* action = window.findChild<QAction*>("adjustLightSensorThresholdAction");
-    ASSERT_NE(action, nullptr);
-    EXPECT_EQ(action->text(), "Adjust Light Sensor Threshold");
-    auto* shutterMenu = qobject_cast<QMenu*>(action->parent());
-    ASSERT_NE(shutterMenu, nullptr);
-    EXPECT_EQ(shutterMenu->title(), "Shutter Controller");
-    ASSERT_NE(qobject_cast<QMenu*>(shutterMenu->parent()), nullptr);
-    EXPECT_EQ(qobject_cast<QMenu*>(shutterMenu->parent())->title(), "&Utilities");
-    EXPECT_NE(window.findChild<QAction*>("saveOmegaSettingsAction"), nullptr) << "kept";
-
-    QString opened;
-    bool overConsole = false;
-    QTimer::singleShot(0, [&] {
-        if (auto* tool = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            opened = tool->metaObject()->className();
-            overConsole = tool->parentWidget() == &window && tool->isModal();
-            tool->reject();
-        }
-    });
-    action->trigger();
-    EXPECT_EQ(opened, "CShutterControllerLightSensorThresholdDlg");
-    EXPECT_TRUE(overConsole);
-}
-
 }  // namespace

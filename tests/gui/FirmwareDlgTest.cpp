@@ -1,0 +1,384 @@
+// The firmware updater driven through its widgets, offscreen, against a simulated SmartMotor on
+// a private port directory. The update runs on the dialog's worker thread; the tests wait only
+// by handling events, as the user-interface thread must.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "console/MessageBox.h"
+#include "serial/SerialPort.h"
+#include "sim/SmartMotorSim.h"
+#include "support/TestPortDirectory.h"
+#include "tools/firmware/SerialSmiHost.h"
+#include "tools/firmware/SmartMotorUtilitiesDlg.h"
+
+namespace {
+
+using sim::CSmartMotorSim;
+using testing_support::kFirstTestPort;
+
+const QString kMotorPort = QString("Com%1").arg(kFirstTestPort);
+const QString kSmiCaption = QString::fromWCharArray(kSmiErrorCaption);
+
+// The simulated motor answers within milliseconds or not at all.
+constexpr SmiTimeouts kShort{250, 1000, 1000, 600};
+
+// A program of every byte value but FF, which a motor's program never holds.
+QByteArray MakeProgram(int size, int seed) {
+    QByteArray program(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        program[i] = static_cast<char>((i * 7 + seed) % 255);
+    }
+    return program;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class FirmwareDlg : public testing_support::PortDirectoryTest {
+protected:
+    void SetUp() override {
+        PortDirectoryTest::SetUp();
+        ASSERT_TRUE(files.isValid());
+        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
+            messages.push_back(request);
+            return QMessageBox::Ok;
+        });
+        motor = std::make_unique<CSmartMotorSim>(kFirstTestPort, PortDir());
+        ASSERT_TRUE(motor->Start());
+        firmware = files.filePath("new.smx");
+    }
+    void TearDown() override {
+        dialog.reset();
+        console::SetMessageBoxHandler({});
+        motor.reset();
+        PortDirectoryTest::TearDown();
+    }
+
+    void Open(SmiTimeouts timeouts = kShort) {
+        dialog = std::make_unique<CSmartMotorUtilitiesDlg>();
+        dialog->SetHostFactory([timeouts] { return std::make_unique<CSerialSmiHost>(timeouts); });
+        dialog->show();
+    }
+    template <typename T>
+    T* Find(const char* name) {
+        T* widget = dialog->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    void Choose(const QString& port) {
+        auto* list = Find<QComboBox>("portList");
+        const int index = list->findText(port);
+        ASSERT_GE(index, 0) << port.toStdString();
+        list->setCurrentIndex(index);
+    }
+    void WriteFirmware(const QByteArray& program) {
+        QFile file(firmware);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(program);
+    }
+    // Presses "Download to SmartMotor" and handles events until the run is through.
+    void Download() {
+        QTest::mouseClick(Find<QPushButton>("downloadButton"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !dialog->IsRunning(); }, 30000));
+    }
+    // Calls step on the window's thread, inside the host's progress report, each time the bar
+    // moves, with the step being shown.
+    void WhenProgressMoves(std::function<void(const QString& step)> step) {
+        QLabel* status = Find<QLabel>("statusText");
+        QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged,
+                         dialog.get(), [status, step](int) { step(status->text()); });
+    }
+    bool ProgressShown() {
+        return Find<QLabel>("statusText")->isVisible() &&
+               Find<QLabel>("percentText")->isVisible() &&
+               Find<QProgressBar>("progressBar")->isVisible();
+    }
+    bool ProgressHidden() {
+        return Find<QLabel>("statusText")->isHidden() && Find<QLabel>("percentText")->isHidden() &&
+               Find<QProgressBar>("progressBar")->isHidden();
+    }
+    // The controls a user could reach during a run.
+    QStringList Usable() {
+        QStringList usable;
+        for (const char* name : {"portList", "firmwarePathEdit", "downloadButton", "closeButton",
+                                 "restoreButton"}) {
+            if (Find<QWidget>(name)->isEnabled()) {
+                usable << name;
+            }
+        }
+        return usable;
+    }
+    QStringList MessageTexts() const {
+        QStringList texts;
+        for (const auto& request : messages) {
+            texts << request.text;
+        }
+        return texts;
+    }
+    QStringList Backups() const {
+        return QDir(files.path()).entryList({"Backup *"}, QDir::Files);
+    }
+
+    QTemporaryDir files;
+    QString firmware;
+    std::vector<console::MessageRequest> messages;
+    std::unique_ptr<CSmartMotorSim> motor;
+    std::unique_ptr<CSmartMotorUtilitiesDlg> dialog;
+};
+
+const QStringList kAllButRestore = {"portList", "firmwarePathEdit", "downloadButton",
+                                    "closeButton"};
+
+TEST_F(FirmwareDlg, OpensIdleListingOnlyThePortsItCanOpen) {
+    // Someone else holds this motor's port: the updater could not use it, so does not offer it.
+    CSmartMotorSim other(kFirstTestPort + 1, PortDir());
+    ASSERT_TRUE(other.Start());
+    CSerialPort holder;
+    ASSERT_TRUE(holder.Open(kFirstTestPort + 1, 9600, 0, 8, 0));
+    Open();
+
+    EXPECT_EQ(dialog->windowTitle(), "SmartMotor Firmware Updater");
+    EXPECT_EQ(Find<QGroupBox>("firmwareGroup")->title(), "Firmware Update");
+    auto* list = Find<QComboBox>("portList");
+    QStringList ports;
+    for (int i = 0; i < list->count(); ++i) {
+        ports << list->itemText(i);
+    }
+    ASSERT_FALSE(ports.isEmpty());
+    EXPECT_EQ(ports.front(), "-- Select One --");
+    EXPECT_EQ(list->currentIndex(), 0);
+    EXPECT_TRUE(ports.contains(kMotorPort)) << ports.join(",").toStdString();
+    EXPECT_FALSE(ports.contains(QString("Com%1").arg(kFirstTestPort + 1))) << "held elsewhere";
+    EXPECT_FALSE(ports.contains(QString("Com%1").arg(kFirstTestPort + 2))) << "nothing there";
+    QStringList sorted = ports;
+    sorted.sort();
+    EXPECT_EQ(ports, sorted);
+    EXPECT_TRUE(holder.IsOpen());
+
+    EXPECT_TRUE(ProgressHidden());
+    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Status");
+    EXPECT_EQ(Find<QLabel>("percentText")->text(), "0%");
+    EXPECT_TRUE(Find<QLabel>("percentText")->alignment() & Qt::AlignRight);
+    auto* bar = Find<QProgressBar>("progressBar");
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(Usable(), kAllButRestore) << "\"Restore from Backup\" is never offered";
+    EXPECT_EQ(Find<QPushButton>("restoreButton")->text(), "Restore from Backup");
+    EXPECT_TRUE(Find<QLineEdit>("firmwarePathEdit")->text().isEmpty());
+}
+
+TEST_F(FirmwareDlg, BrowseOffersProgramFilesAndCancelKeepsThePath) {
+    Open();
+    auto* field = Find<QLineEdit>("firmwarePathEdit");
+    field->setText("typed.smx");
+    // Answers the chooser once it is up; it is modal, so this runs inside its own loop. Not
+    // before that loop runs: the chooser may handle events while it is being shown, and a
+    // chooser closed then would leave its loop waiting for ever. Again while it stays up: the
+    // chooser lists folders on a thread of its own, and a selection made while that is still
+    // going may just open the folder instead of closing the chooser.
+    const auto answer = [field](const std::function<void(QFileDialog*)>& act) {
+        auto* poll = new QTimer(field);
+        QObject::connect(poll, &QTimer::timeout, poll,
+                         [poll, act, found = false, chooser = QPointer<QFileDialog>()]() mutable {
+                             if (!found) {
+                                 chooser = qobject_cast<QFileDialog*>(
+                                     QApplication::activeModalWidget());
+                                 found = chooser && QThread::currentThread()->loopLevel() > 0;
+                             }
+                             if (!found) {
+                                 return;
+                             }
+                             if (chooser && chooser->isVisible()) {
+                                 act(chooser);
+                             } else {
+                                 poll->deleteLater();
+                             }
+                         });
+        poll->start(10);
+    };
+    QStringList filters;
+    QString suffix;
+    QWidget* owner = nullptr;
+    answer([&](QFileDialog* chooser) {
+        filters = chooser->nameFilters();
+        suffix = chooser->defaultSuffix();
+        owner = chooser->parentWidget();
+        chooser->reject();
+    });
+    QTest::mouseClick(Find<QToolButton>("browseButton"), Qt::LeftButton);
+    EXPECT_EQ(filters, (QStringList{"SMI compiled programs (*.smx)", "All Files (*)"}));
+    EXPECT_EQ(suffix, "smx");
+    EXPECT_EQ(owner, dialog.get());
+    EXPECT_EQ(field->text(), "typed.smx");
+
+    WriteFirmware(MakeProgram(10, 0));
+    answer([&](QFileDialog* chooser) {
+        // Typed into its name field, as a user does: selectFile leaves a field that has the
+        // focus alone.
+        auto* name = chooser->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(firmware);
+        fprintf(stderr, "DEBUG before %s dir=%s mode=%d\n", chooser->selectedFiles().join(",").toUtf8().constData(), chooser->directory().path().toUtf8().constData(), (int)chooser->fileMode());
+        static_cast<QDialog*>(chooser)->accept();  // as its Open button does
+        fprintf(stderr, "DEBUG after vis=%d text=%s\n", chooser->isVisible(), name->text().toUtf8().constData());
+    });
+    QTest::mouseClick(Find<QToolButton>("browseButton"), Qt::LeftButton);
+    EXPECT_EQ(field->text(), firmware);
+}
+
+TEST_F(FirmwareDlg, WithoutAPortOrAFileItAsksAndTheMotorHearsNothing) {
+    Open();
+    WriteFirmware(MakeProgram(10, 0));
+    Find<QLineEdit>("firmwarePathEdit")->setText(firmware);
+    Download();
+    Choose(kMotorPort);
+    Find<QLineEdit>("firmwarePathEdit")->clear();
+    Download();
+
+    EXPECT_EQ(MessageTexts(),
+              (QStringList{"Please select a Com port.", "Please select a firmware file."}));
+    for (const auto& request : messages) {
+        EXPECT_TRUE(request.caption.isEmpty()) << "the program's name";
+        EXPECT_EQ(request.icon, console::MessageIcon::None);
+        EXPECT_EQ(request.parent, dialog.get());
+    }
+    EXPECT_EQ(motor->LinesSeen(), 0u);
+    EXPECT_TRUE(ProgressHidden());
+    EXPECT_EQ(Usable(), kAllButRestore);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(FirmwareDlg, ADownloadBacksUpTheOldProgramBesideTheFileAndLoadsTheNewOne) {
+    const std::string old = motor->StoredProgram();
+    const QByteArray fresh = MakeProgram(200, 3);
+    WriteFirmware(fresh);
+    Open();
+    Choose(kMotorPort);
+    Find<QLineEdit>("firmwarePathEdit")->setText(firmware);
+
+    std::set<QString> steps;
+    QStringList usableWhileRunning;
+    bool shownWhileRunning = true;
+    bool cursorWhileRunning = true;
+    WhenProgressMoves([&](const QString& step) {
+        steps.insert(step);
+        usableWhileRunning << Usable();
+        shownWhileRunning = shownWhileRunning && ProgressShown();
+        cursorWhileRunning = cursorWhileRunning && QApplication::overrideCursor() != nullptr;
+    });
+    Download();
+
+    EXPECT_EQ(MessageTexts(), QStringList{"Download complete!"});
+    EXPECT_EQ(motor->StoredProgram(), fresh.toStdString());
+    const QStringList backups = Backups();
+    ASSERT_EQ(backups.size(), 1) << backups.join(",").toStdString();
+    EXPECT_TRUE(QRegularExpression(R"(^Backup \d\d [A-Z][a-z]{2} \d{4} - \d\d_\d\d_\d\d\.sms$)")
+                    .match(backups[0])
+                    .hasMatch())
+        << backups[0].toStdString();
+    EXPECT_EQ(ReadAll(files.filePath(backups[0])).toStdString(), old);
+
+    for (const QString step :
+         {"Detecting motors...", "Backing up current program...", "Downloading new program..."}) {
+        EXPECT_EQ(steps.count(step), 1u) << step.toStdString();
+    }
+    EXPECT_TRUE(usableWhileRunning.isEmpty()) << usableWhileRunning.join(",").toStdString();
+    EXPECT_TRUE(shownWhileRunning);
+    EXPECT_TRUE(cursorWhileRunning);
+
+    // The end of the last step hid the progress again; the window is ready for another run.
+    EXPECT_TRUE(ProgressHidden());
+    EXPECT_EQ(Find<QLabel>("percentText")->text(), "100%");
+    EXPECT_EQ(Usable(), kAllButRestore);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+TEST_F(FirmwareDlg, ABrokenDownloadShowsTheHostsReasonAndLeavesTheProgressAsItStood) {
+    WriteFirmware(MakeProgram(200, 9));
+    motor->BreakDownloadAfter(64);  // the second block goes unacknowledged
+    Open();
+    Choose(kMotorPort);
+    Find<QLineEdit>("firmwarePathEdit")->setText(firmware);
+    Download();
+
+    ASSERT_EQ(messages.size(), 1u) << MessageTexts().join(" | ").toStdString();
+    EXPECT_EQ(messages[0].caption, kSmiCaption);
+    EXPECT_EQ(messages[0].icon, console::MessageIcon::Warning);
+    EXPECT_EQ(messages[0].parent, dialog.get());
+    EXPECT_TRUE(messages[0].text.contains("stopped acknowledging after 32 of 200 bytes"))
+        << messages[0].text.toStdString();
+    EXPECT_EQ(Backups().size(), 1) << "the old program is safe";
+
+    // No end of step came: the download's progress is still on show.
+    EXPECT_TRUE(ProgressShown());
+    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Downloading new program...");
+    EXPECT_EQ(Find<QLabel>("percentText")->text(), "16%");
+    EXPECT_EQ(Usable(), kAllButRestore);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(FirmwareDlg, ClosingDuringARunLetsTheMotorFinishFirst) {
+    const QByteArray fresh = MakeProgram(300, 4);
+    WriteFirmware(fresh);
+    Open();
+    Choose(kMotorPort);
+    Find<QLineEdit>("firmwarePathEdit")->setText(firmware);
+    bool asked = false;
+    bool stillOpen = false;
+    WhenProgressMoves([&](const QString& step) {
+        if (!asked && step == "Downloading new program...") {
+            asked = true;
+            dialog->close();  // the close box
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+            stillOpen = dialog->isVisible();
+        }
+    });
+    QTest::mouseClick(Find<QPushButton>("downloadButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !dialog->isVisible(); }, 30000));
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_FALSE(dialog->IsRunning());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_EQ(MessageTexts(), QStringList{"Download complete!"}) << "told before it closes";
+    EXPECT_EQ(motor->StoredProgram(), fresh.toStdString());
+
+    // Destroyed outright while the host waits for a silent motor: the run is served to its end
+    // before the window goes.
+    Open(SmiTimeouts{1500, 1000, 1000, 600});
+    Choose(kMotorPort);
+    Find<QLineEdit>("firmwarePathEdit")->setText(firmware);
+    motor->DropReplies(1000);
+    QTest::mouseClick(Find<QPushButton>("downloadButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return ProgressShown(); }, 30000));
+    ASSERT_TRUE(dialog->IsRunning());
+    dialog.reset();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages.back().caption, kSmiCaption);
+}
+
+}  // namespace

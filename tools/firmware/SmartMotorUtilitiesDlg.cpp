@@ -1,0 +1,231 @@
+#include "tools/firmware/SmartMotorUtilitiesDlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
+
+#include "console/GuiThreadCall.h"
+#include "console/MessageBox.h"
+#include "console/SerialPortList.h"
+#include "tools/firmware/SMFirmwarePathCtrl.h"
+
+namespace {
+
+// The port list offers every port from 1 to this that the updater can open for itself.
+constexpr int kHighestListedPort = 256;
+
+// The progress controls keep their place in the layout while hidden, so nothing moves when the
+// first step of a run shows them.
+void KeepSpaceWhenHidden(QWidget* widget) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+}
+
+// Room for the longest step text, so the window does not change size as the steps go by.
+int WidestStepText(const QFontMetrics& metrics) {
+    int widest = 0;
+    for (int32_t code = 0; code <= 9; ++code) {
+        if (const wchar_t* text = CFirmwareProgress::StepText(code)) {
+            widest = std::max(widest, metrics.horizontalAdvance(QString::fromWCharArray(text)));
+        }
+    }
+    return widest;
+}
+
+}  // namespace
+
+CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("SmartMotor Firmware Updater");
+
+    auto* group = new QGroupBox("Firmware Update", this);
+    group->setObjectName("firmwareGroup");
+
+    port_ = new QComboBox(group);
+    port_->setObjectName("portList");
+    port_->setMinimumContentsLength(16);
+    port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    port_->addItem("-- Select One --");
+    for (int port : ScanOpenablePorts(1, kHighestListedPort)) {
+        port_->addItem(QString::asprintf("Com%d", port));
+    }
+    // A sorted list, in text order: Com10 before Com2, "-- Select One --" ahead of every port.
+    port_->model()->sort(0);
+    port_->setCurrentIndex(0);
+    auto* portLabel = new QLabel("Com Port:", group);
+    portLabel->setBuddy(port_);
+
+    firmwarePath_ = new CSMFirmwarePathCtrl(group);
+    firmwarePath_->setObjectName("firmwarePathEdit");
+    firmwarePath_->setMinimumWidth(340);
+    auto* pathLabel = new QLabel("SmartMotor Firmware File Path:", group);
+    pathLabel->setBuddy(firmwarePath_);
+
+    download_ = new QPushButton("Download to SmartMotor", group);
+    download_->setObjectName("downloadButton");
+    restore_ = new QPushButton("Restore from Backup", group);
+    restore_->setObjectName("restoreButton");
+    // Never enabled: a backup goes back into a motor as any program file does, chosen as the
+    // firmware file.
+    restore_->setEnabled(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(download_);
+    buttons->addWidget(restore_);
+
+    status_ = new QLabel("Status", group);
+    status_->setObjectName("statusText");
+    status_->setMinimumWidth(WidestStepText(status_->fontMetrics()) + 8);
+    status_->hide();
+    KeepSpaceWhenHidden(status_);
+    percent_ = new QLabel("0%", group);
+    percent_->setObjectName("percentText");
+    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    percent_->setMinimumWidth(percent_->fontMetrics().horizontalAdvance("100%"));
+    percent_->hide();
+    KeepSpaceWhenHidden(percent_);
+    progressBar_ = new QProgressBar(group);
+    progressBar_->setObjectName("progressBar");
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    // The percentage label says it already.
+    progressBar_->setTextVisible(false);
+    progressBar_->hide();
+    KeepSpaceWhenHidden(progressBar_);
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(portLabel, 0, 0);
+    grid->addWidget(port_, 0, 1, Qt::AlignLeft);
+    grid->addWidget(pathLabel, 1, 0);
+    grid->addWidget(firmwarePath_, 1, 1, 1, 2);
+    grid->addLayout(buttons, 2, 0, 1, 3);
+    grid->addWidget(status_, 3, 0, 1, 2);
+    grid->addWidget(percent_, 3, 2);
+    grid->addWidget(progressBar_, 4, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+
+    close_ = new QPushButton("Close", this);
+    close_->setObjectName("closeButton");
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(close_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(bottom);
+
+    connect(download_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::OnDownload);
+    connect(close_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::reject);
+    connect(&run_, &CWorkerRun::Finished, this, &CSmartMotorUtilitiesDlg::OnRunFinished);
+}
+
+CSmartMotorUtilitiesDlg::~CSmartMotorUtilitiesDlg() {
+    // Destroyed mid-run (not closed first): the run has no way to stop early, so its remaining
+    // calls are served until it is through, without acting on its end as if the window were
+    // still in use.
+    disconnect(&run_, nullptr, this, nullptr);
+    run_.Wait();
+    if (waitCursor_) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void CSmartMotorUtilitiesDlg::OnDownload() {
+    if (closeRequested_ || run_.IsActive()) {
+        return;
+    }
+    SetRunning(true);
+    run_.Start([this, factory = hostFactory_] { RunFirmwareUpdate(*this, factory); });
+}
+
+void CSmartMotorUtilitiesDlg::done(int result) {
+    if (run_.IsActive()) {
+        closeRequested_ = true;
+        closeResult_ = result;
+        return;
+    }
+    QDialog::done(result);
+}
+
+void CSmartMotorUtilitiesDlg::OnRunFinished() {
+    SetRunning(false);
+    if (closeRequested_) {
+        closeRequested_ = false;
+        QDialog::done(closeResult_);
+    }
+}
+
+void CSmartMotorUtilitiesDlg::SetRunning(bool running) {
+    for (QWidget* control : std::initializer_list<QWidget*>{port_, firmwarePath_, download_, close_}) {
+        control->setEnabled(!running);
+    }
+}
+
+void CSmartMotorUtilitiesDlg::ShowProgress() {
+    const FirmwareProgressDisplay& display = progress_.Display();
+    status_->setText(QString::fromStdWString(display.StatusText));
+    percent_->setText(QString::fromStdWString(display.PercentText));
+    progressBar_->setValue(display.BarPosition);
+    for (QWidget* control : std::initializer_list<QWidget*>{status_, percent_, progressBar_}) {
+        control->setVisible(display.Visible);
+    }
+}
+
+int CSmartMotorUtilitiesDlg::SelectedPortIndex() {
+    return console::CallOnThreadOf(this, [this] { return port_->currentIndex(); });
+}
+
+std::wstring CSmartMotorUtilitiesDlg::SelectedPortText() {
+    return console::CallOnThreadOf(this, [this] { return port_->currentText().toStdWString(); });
+}
+
+std::wstring CSmartMotorUtilitiesDlg::FirmwarePath() {
+    return console::CallOnThreadOf(this,
+                                   [this] { return firmwarePath_->text().toStdWString(); });
+}
+
+void CSmartMotorUtilitiesDlg::SetWaitCursor(bool on) {
+    console::CallOnThreadOf(this, [this, on] {
+        if (on == waitCursor_) {
+            return;
+        }
+        waitCursor_ = on;
+        if (on) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    });
+}
+
+void CSmartMotorUtilitiesDlg::ShowMessage(const std::wstring& text, platform::MessageStyle style) {
+    messages_.ShowMessage(text, style);
+}
+
+void CSmartMotorUtilitiesDlg::ShowSmiError(const std::wstring& description) {
+    console::CallOnThreadOf(this, [&] {
+        console::MessageRequest request;
+        request.parent = this;
+        request.text = QString::fromStdWString(description);
+        request.caption = QString::fromWCharArray(kSmiErrorCaption);
+        request.icon = console::MessageIcon::Warning;  // the exclamation mark
+        console::ShowMessage(request);
+    });
+}
+
+void CSmartMotorUtilitiesDlg::OnSmiNotification(int32_t code, int32_t value) {
+    // The host waits for this before it goes on, so the controls show each step as it happens.
+    console::CallOnThreadOf(this, [this, code, value] {
+        if (progress_.Apply(code, value)) {
+            ShowProgress();
+        }
+    });
+}
