@@ -7,19 +7,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-#include <QTimer>
-#include <QToolButton>
 #include <functional>
 #include <memory>
 #include <set>
@@ -123,8 +118,8 @@ protected:
     // The controls a user could reach during a run.
     QStringList Usable() {
         QStringList usable;
-        for (const char* name : {"portList", "firmwarePathEdit", "downloadButton", "closeButton",
-                                 "restoreButton"}) {
+        for (const char* name :
+             {"portList", "firmwarePathEdit", "downloadButton", "closeButton", "restoreButton"}) {
             if (Find<QWidget>(name)->isEnabled()) {
                 usable << name;
             }
@@ -138,9 +133,7 @@ protected:
         }
         return texts;
     }
-    QStringList Backups() const {
-        return QDir(files.path()).entryList({"Backup *"}, QDir::Files);
-    }
+    QStringList Backups() const { return QDir(files.path()).entryList({"Backup *"}, QDir::Files); }
 
     QTemporaryDir files;
     QString firmware;
@@ -188,51 +181,6 @@ TEST_F(FirmwareDlg, OpensIdleListingOnlyThePortsItCanOpen) {
     EXPECT_EQ(Usable(), kAllButRestore) << "\"Restore from Backup\" is never offered";
     EXPECT_EQ(Find<QPushButton>("restoreButton")->text(), "Restore from Backup");
     EXPECT_TRUE(Find<QLineEdit>("firmwarePathEdit")->text().isEmpty());
-}
-
-TEST_F(FirmwareDlg, BrowseOffersProgramFilesAndCancelKeepsThePath) {
-    Open();
-    auto* field = Find<QLineEdit>("firmwarePathEdit");
-    field->setText("typed.smx");
-    // Answers the chooser once it is up; it is modal, so this runs inside its own loop. Not
-    // before that loop runs: the chooser may handle events while it is being shown, and a
-    // chooser closed then would leave its loop waiting for ever. Again while it stays up: the
-    // chooser lists folders on a thread of its own, and a selection made while that is still
-    // going may just open the folder instead of closing the chooser.
-    const auto answer = [field](const std::function<void(QFileDialog*)>& act) {
-        auto* poll = new QTimer(field);
-        QObject::connect(poll, &QTimer::timeout, poll,
-                         [poll, act, found = false, chooser = QPointer<QFileDialog>()]() mutable {
-                             if (!found) {
-                                 chooser = qobject_cast<QFileDialog*>(
-                                     QApplication::activeModalWidget());
-                                 found = chooser && QThread::currentThread()->loopLevel() > 0;
-                             }
-                             if (!found) {
-                                 return;
-                             }
-                             if (chooser && chooser->isVisible()) {
-                                 act(chooser);
-                             } else {
-                                 poll->deleteLater();
-                             }
-                         });
-        poll->start(10);
-    };
-    QStringList filters;
-    QString suffix;
-    QWidget* owner = nullptr;
-    answer([&](QFileDialog* chooser) {
-        filters = chooser->nameFilters();
-        suffix = chooser->defaultSuffix();
-        owner = chooser->parentWidget();
-        chooser->reject();
-    });
-    QTest::mouseClick(Find<QToolButton>("browseButton"), Qt::LeftButton);
-    EXPECT_EQ(filters, (QStringList{"SMI compiled programs (*.smx)", "All Files (*)"}));
-    EXPECT_EQ(suffix, "smx");
-    EXPECT_EQ(owner, dialog.get());
-    EXPECT_EQ(field->text(), "typed.smx");
 }
 
 TEST_F(FirmwareDlg, WithoutAPortOrAFileItAsksAndTheMotorHearsNothing) {

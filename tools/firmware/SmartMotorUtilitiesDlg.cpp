@@ -164,7 +164,8 @@ void CSmartMotorUtilitiesDlg::OnRunFinished() {
 }
 
 void CSmartMotorUtilitiesDlg::SetRunning(bool running) {
-    for (QWidget* control : std::initializer_list<QWidget*>{port_, firmwarePath_, download_, close_}) {
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{port_, firmwarePath_, download_, close_}) {
         control->setEnabled(!running);
     }
 }
@@ -188,8 +189,7 @@ std::wstring CSmartMotorUtilitiesDlg::SelectedPortText() {
 }
 
 std::wstring CSmartMotorUtilitiesDlg::FirmwarePath() {
-    return console::CallOnThreadOf(this,
-                                   [this] { return firmwarePath_->text().toStdWString(); });
+    return console::CallOnThreadOf(this, [this] { return firmwarePath_->text().toStdWString(); });
 }
 
 void CSmartMotorUtilitiesDlg::SetWaitCursor(bool on) {
