@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace sim {
 
@@ -190,7 +191,7 @@ void CSimulatedDevice::HangUpOnNextReply() {
 void CSimulatedDevice::Reply(std::string_view bytes, std::chrono::milliseconds extraDelay) {
     {
         std::lock_guard lock(mutex_);
-        auto due = std::chrono::steady_clock::now() + delay_ + extraDelay;
+        auto due = std::max(std::chrono::steady_clock::now(), receivedAt_) + delay_ + extraDelay;
         if (!output_.empty()) {
             due = std::max(due, output_.back().due);  // a device answers in order
         }
@@ -200,12 +201,21 @@ void CSimulatedDevice::Reply(std::string_view bytes, std::chrono::milliseconds e
         } else if (dropCount_ > 0) {
             --dropCount_;
             return;
+        } else if (changeNext_) {
+            output_.push_back({due, changeNext_(bytes), false});
+            changeNext_ = nullptr;
+            ++repliesSent_;
         } else {
             output_.push_back({due, std::string(bytes), false});
             ++repliesSent_;
         }
     }
     wake_.Set();
+}
+
+void CSimulatedDevice::ChangeNextReply(std::function<std::string(std::string_view)> change) {
+    std::lock_guard lock(mutex_);
+    changeNext_ = std::move(change);
 }
 
 void CSimulatedDevice::Inject(std::string_view bytes) {
@@ -391,7 +401,20 @@ void CSimulatedDevice::Run() {
                     }
                 }
                 receivedCv_.notify_all();
+                const auto readAt = std::chrono::steady_clock::now();
                 for (ssize_t i = 0; i < n; ++i) {
+                    {
+                        // The program's write lands in the terminal at once; on a real line
+                        // each byte takes a character time, so answers wait for the last one.
+                        std::lock_guard lock(mutex_);
+                        if (pacing_ == Pacing::PortBaud) {
+                            receiveLineFreeAt_ =
+                                std::max(readAt, receiveLineFreeAt_) + CharacterTime();
+                            receivedAt_ = receiveLineFreeAt_;
+                        } else {
+                            receivedAt_ = {};
+                        }
+                    }
                     OnReceive(buffer[i]);
                 }
             }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -50,6 +51,9 @@ public:
     void DropReplies(int count);
     // Instead of the next answer, the adapter is pulled out.
     void HangUpOnNextReply();
+    // The next answer goes out as change makes it (garbage, half of it, a bad check byte, the
+    // answer to another command); after that, answers are the device's own again.
+    void ChangeNextReply(std::function<std::string(std::string_view)> change);
     // Sends bytes nobody asked for, now (garbage, endless lines, late replies).
     void Inject(std::string_view bytes);
 
@@ -107,6 +111,11 @@ private:
     platform::AutoResetEvent wake_;
     std::deque<Pending> output_;
     std::chrono::steady_clock::time_point lineFreeAt_{};
+    // Paced: when the byte being handed to OnReceive has come in whole, and when the line from
+    // the program is free again. A device cannot answer a command before it has heard it.
+    std::chrono::steady_clock::time_point receivedAt_{};
+    std::chrono::steady_clock::time_point receiveLineFreeAt_{};
+    std::function<std::string(std::string_view)> changeNext_;
     Pacing pacing_ = Pacing::Off;
     std::chrono::milliseconds delay_{0};
     int dropCount_ = 0;
