@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -22,8 +23,10 @@ inline constexpr int64_t kInfinite = -1;
 // under the mutex, which both gives reset-after-wake the right answer and orders the setter's
 // writes before the waiter's reads.
 //
-// A waiter that has seen the event may destroy it right away: Set touches nothing of it after
-// releasing its mutex.
+// Set wakes the waiters after it has let go of the mutex: woken under it, a waiter on another
+// core would find the mutex still held and go back to sleep until Set released it, two wake-ups
+// for one. A waiter that has seen the event may still destroy it right away: the destructor
+// waits for a Set on its way out, whose last touch of the event is a counter.
 class Event {
 public:
     Event(const Event&) = delete;
@@ -51,12 +54,20 @@ protected:
 
 private:
     void DrainHandleLocked();
+    // Clears the signal and the handle; under mutex_.
+    void ClearLocked();
 
     mutable std::mutex mutex_;
     std::condition_variable cv_;
+    // Set calls that may still touch the event; the destructor waits for none.
+    std::atomic<int> setting_{0};
     bool signalled_ = false;
     const bool autoReset_;
     int fd_ = -1;
+    // Sets that have signalled but not yet made the handle readable.
+    std::atomic<int> handleWritesOwed_{0};
+    // The handle may be readable with the event clear; under mutex_.
+    bool staleHandle_ = false;
 };
 
 // Waits for any of several events; returns the index of the first signalled one (lowest index

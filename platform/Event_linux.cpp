@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 #include <vector>
 
 #include "platform/Event.h"
@@ -47,6 +48,11 @@ int64_t Deadline::RemainingMs() const {
 Event::Event(bool autoReset) : autoReset_(autoReset) {}
 
 Event::~Event() {
+    // A Set that has signalled may still be waking the waiters; it is a system call away from
+    // done, and the condition variable must outlive it.
+    while (setting_.load(std::memory_order_acquire) != 0) {
+        std::this_thread::yield();
+    }
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -67,26 +73,49 @@ void Event::DrainHandleLocked() {
     }
 }
 
+void Event::ClearLocked() {
+    signalled_ = false;
+    DrainHandleLocked();
+    // A Set still on its way to the handle will make it readable after this: the next poller
+    // to see that clears it (TryAcquire) instead of waking again and again.
+    staleHandle_ = handleWritesOwed_.load(std::memory_order_acquire) > 0;
+}
+
 void Event::Set() {
-    std::lock_guard lock(mutex_);
-    if (signalled_) {
-        return;
+    // Counted before the mutex is taken: a waiter that sees the signal under the mutex then
+    // also sees this Set counted, and its destructor waits for it.
+    setting_.fetch_add(1, std::memory_order_relaxed);
+    bool wake = false;
+    int handle = -1;
+    {
+        std::lock_guard lock(mutex_);
+        if (!signalled_) {
+            signalled_ = true;
+            wake = true;
+            handle = fd_;
+            if (handle >= 0) {
+                handleWritesOwed_.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
     }
-    signalled_ = true;
-    if (fd_ >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+    // Both wake-ups happen with the mutex free. A poller or waiter woken under it would find
+    // it held as its first step and sleep once more until this thread came back to let go of
+    // it; on a busy machine the woken thread often runs at once, in this one's place.
+    if (wake) {
+        if (handle >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(handle, &one, sizeof one);
+            handleWritesOwed_.fetch_sub(1, std::memory_order_release);
+        }
+        cv_.notify_all();
     }
-    // Under the lock: a waiter that sees the event may destroy it at once (a caller's event on
-    // its stack), and must not find this Set still touching it.
-    cv_.notify_all();
+    setting_.fetch_sub(1, std::memory_order_release);
 }
 
 void Event::Reset() {
     std::lock_guard lock(mutex_);
     if (signalled_) {
-        signalled_ = false;
-        DrainHandleLocked();
+        ClearLocked();
     }
 }
 
@@ -98,11 +127,14 @@ bool Event::IsSet() const {
 bool Event::TryAcquire() {
     std::lock_guard lock(mutex_);
     if (!signalled_) {
+        if (staleHandle_) {
+            DrainHandleLocked();
+            staleHandle_ = handleWritesOwed_.load(std::memory_order_acquire) > 0;
+        }
         return false;
     }
     if (autoReset_) {
-        signalled_ = false;
-        DrainHandleLocked();
+        ClearLocked();
     }
     return true;
 }
@@ -116,8 +148,7 @@ bool Event::Wait(int64_t timeoutMs) {
         return false;
     }
     if (autoReset_) {
-        signalled_ = false;
-        DrainHandleLocked();
+        ClearLocked();
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
 
 CCommandChannel::CCommandChannel() {
     OwnerDevice = this;
@@ -60,14 +61,26 @@ bool CCommandChannel::AssembleCounted(uint8_t byte, std::string_view templateTex
 }
 
 void CCommandChannel::ReceiveChar(uint8_t byte) {
-    std::lock_guard receive(ReceiveLock);
-    if (!armed_) {
-        return;  // read before the command in flight was written: it cannot be its answer
+    bool wake = false;
+    {
+        std::lock_guard receive(ReceiveLock);
+        if (!armed_) {
+            return;  // read before the command in flight was written: it cannot be its answer
+        }
+        std::lock_guard reply(ReplyLock);
+        receiving_ = true;
+        if (AssembleByte(byte)) {
+            ProcessReply();
+            ReceiveLine.clear();
+        }
+        receiving_ = false;
+        wake = std::exchange(wakeCaller_, false);
     }
-    std::lock_guard reply(ReplyLock);
-    if (AssembleByte(byte)) {
-        ProcessReply();
-        ReceiveLine.clear();
+    // The caller is woken once both locks are free. Woken while they are held, it would run
+    // (on a busy machine, in place of this thread) straight into them with its next command,
+    // and sleep again until this thread came back to let go of them.
+    if (wake) {
+        ReplyReadyEvent.Set();
     }
 }
 
@@ -85,7 +98,12 @@ void CCommandChannel::CompleteReply() {
     std::lock_guard reply(ReplyLock);
     CommandInFlight.clear();
     ReplyPendingEvent.Reset();
-    ReplyReadyEvent.Set();
+    replyComplete_ = true;
+    if (receiving_) {
+        wakeCaller_ = true;  // ReceiveChar wakes the caller once it has let go of the locks
+    } else {
+        ReplyReadyEvent.Set();
+    }
 }
 
 std::string CCommandChannel::FrameCommand(std::string_view command) const {
@@ -106,6 +124,7 @@ void CCommandChannel::PrepareCommand(std::string command) {
     {
         std::lock_guard reply(ReplyLock);
         CommandInFlight = std::move(command);
+        replyComplete_ = false;
     }
     std::lock_guard receive(ReceiveLock);
     ReceiveLine.clear();
@@ -121,18 +140,23 @@ void CCommandChannel::WriteStarting() {
 }
 
 bool CCommandChannel::AwaitReply(int64_t timeoutMs) {
-    if (ReplyReadyEvent.Wait(timeoutMs)) {
-        // ProcessReply reset the pending event before it signalled.
+    const platform::Deadline deadline(timeoutMs);
+    for (;;) {
+        const bool woken = ReplyReadyEvent.Wait(deadline.RemainingMs());
+        // Decided under ReplyLock, by the reply's own mark rather than by the event: the event
+        // is only the wake-up, and may come late, from a reply whose waiter had already given
+        // up. A reply completing right at the time-out either made it or will find the pending
+        // event reset and be dropped; never half of each.
+        std::lock_guard reply(ReplyLock);
         ReplyReadyEvent.Reset();
-        return true;
+        if (std::exchange(replyComplete_, false)) {
+            return true;  // CompleteReply reset the pending event
+        }
+        if (!woken || deadline.Expired()) {
+            ReplyPendingEvent.Reset();
+            return false;
+        }
     }
-    // Timed out. Decide under ReplyLock: a reply completing right at the time-out either made it
-    // (ready is set) or will find the pending event reset and be dropped. Never half of each.
-    std::lock_guard reply(ReplyLock);
-    const bool ready = ReplyReadyEvent.IsSet();
-    ReplyReadyEvent.Reset();
-    ReplyPendingEvent.Reset();
-    return ready;
 }
 
 bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool waitReply,

@@ -93,4 +93,9 @@ private:
     bool lineOverlong_ = false;
     // False between PrepareCommand and the write of that command; under ReceiveLock.
     bool armed_ = true;
+    // The reply to the command in flight is in and not yet taken by AwaitReply; under ReplyLock.
+    bool replyComplete_ = false;
+    // Inside ReceiveChar's locks, and a reply completed there; under ReplyLock.
+    bool receiving_ = false;
+    bool wakeCaller_ = false;
 };

@@ -158,7 +158,6 @@ void CSerialPort::ReadRoutine() {
 }
 
 void CSerialPort::WriteRoutine() {
-    WriteRequestEvent.Reset();
     int32_t length;
     size_t written;
     {
@@ -187,6 +186,9 @@ void CSerialPort::WriteRoutine() {
             sink->PostSerialEcho(std::move(echo));
         }
     }
+    // Cleared only now, so that the bytes go out without waiting for it; the writer cannot
+    // hand over the next bytes before WriteDoneEvent.
+    WriteRequestEvent.Reset();
     WriteDoneEvent.Set();
 }
 
