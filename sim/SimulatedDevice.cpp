@@ -201,6 +201,10 @@ void CSimulatedDevice::Reply(std::string_view bytes, std::chrono::milliseconds e
         } else if (dropCount_ > 0) {
             --dropCount_;
             return;
+        } else if (changeNext_ && changeSkip_ > 0) {
+            --changeSkip_;
+            output_.push_back({due, std::string(bytes), false});
+            ++repliesSent_;
         } else if (changeNext_) {
             output_.push_back({due, changeNext_(bytes), false});
             changeNext_ = nullptr;
@@ -213,9 +217,11 @@ void CSimulatedDevice::Reply(std::string_view bytes, std::chrono::milliseconds e
     wake_.Set();
 }
 
-void CSimulatedDevice::ChangeNextReply(std::function<std::string(std::string_view)> change) {
+void CSimulatedDevice::ChangeNextReply(std::function<std::string(std::string_view)> change,
+                                       int skip) {
     std::lock_guard lock(mutex_);
     changeNext_ = std::move(change);
+    changeSkip_ = skip;
 }
 
 void CSimulatedDevice::Inject(std::string_view bytes) {

@@ -52,8 +52,9 @@ public:
     // Instead of the next answer, the adapter is pulled out.
     void HangUpOnNextReply();
     // The next answer goes out as change makes it (garbage, half of it, a bad check byte, the
-    // answer to another command); after that, answers are the device's own again.
-    void ChangeNextReply(std::function<std::string(std::string_view)> change);
+    // answer to another command); after that, answers are the device's own again. With skip,
+    // that many answers go out unchanged first (a motor's echoes ahead of its answer).
+    void ChangeNextReply(std::function<std::string(std::string_view)> change, int skip = 0);
     // Sends bytes nobody asked for, now (garbage, endless lines, late replies).
     void Inject(std::string_view bytes);
 
@@ -116,6 +117,7 @@ private:
     std::chrono::steady_clock::time_point receivedAt_{};
     std::chrono::steady_clock::time_point receiveLineFreeAt_{};
     std::function<std::string(std::string_view)> changeNext_;
+    int changeSkip_ = 0;
     Pacing pacing_ = Pacing::Off;
     std::chrono::milliseconds delay_{0};
     int dropCount_ = 0;
