@@ -1,83 +1,108 @@
 // What one "#0R" exchange costs through the driver (CShutterBoxDevice: the write handed to the
 // port's monitoring thread, the reply assembled byte by byte on that thread and handed back
-// through events) against the same exchange done by hand on the pseudo-terminal, and what an
-// open port costs in CPU while nothing happens on the line.
+// through events), against two baselines measured in the same run:
 //
-// Both paths talk to one simulated shutter controller in this process, in alternating blocks, so
-// that whatever else the machine is doing weighs on both alike. Every reply is checked; a failed
-// exchange is counted, left out of the timings, and makes the run exit non-zero.
+//   raw     the same exchange done by hand on the pseudo-terminal: one thread, one descriptor,
+//           write, poll, read. Nothing could be cheaper.
+//   pyserial  what a technician would script instead: bench/shutter_state.py, pyserial's
+//           Serial(port, 9600, timeout=2), write b"#0R", read(2), check. It times each exchange
+//           itself, from the write to the check, so that neither the interpreter's start-up nor
+//           the opening of the port is counted, as they are not for the driver.
+//
+// Each path has a simulated shutter controller of its own, in this process, so that the driver's
+// port and the raw descriptor stay open side by side and their exchanges can alternate one by
+// one: whatever else a shared machine is doing weighs on both alike. The Python runs, one process
+// a block, alternate with blocks of those. Every reply is checked; a failed exchange is counted,
+// left out of the timings, and makes the run exit non-zero.
+//
+// Besides the times, the context switches of an exchange: those of the calling thread, and those
+// of the whole process (the caller, the port's monitoring thread, the simulated device). Each
+// sleep and wake-up on the way costs far more than the code between them.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
 #include "devices/ShutterBoxDevice.h"
 #include "sim/ShutterControllerSim.h"
 
+extern char** environ;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // Above every default port mapping, so a missing entry can never reach a real /dev/ttyS*.
-constexpr int kPortNumber = 201;
+constexpr int kRawPort = 201;
+constexpr int kChannelPort = 202;
+constexpr int kPythonPort = 203;
 constexpr int kDefaultIterations = 2000;
 // Exchanges per path that are not timed: many before the first block (caches, the simulated
-// device's first answers), a few after every reopen (a fresh monitoring thread).
+// devices' first answers, the interpreter's first calls), a few at the start of every Python run.
 constexpr int kWarmUp = 200;
-constexpr int kBlockWarmUp = 10;
+constexpr int kBlockWarmUp = 20;
 constexpr int kBlocks = 10;
 // As long as the driver waits for a shutter box to answer.
 constexpr int kReplyTimeoutMs = 2000;
+// A Python run gives up after five failed exchanges; this bounds the rest (start-up, a hang).
+constexpr auto kPythonRunLimit = std::chrono::seconds(120);
 constexpr auto kIdleWindow = std::chrono::seconds(2);
 constexpr char kQuery[] = {'#', '0', 'R'};
-// The simulated shutter is opened before measuring, so a reply that reads 0 is a wrong one.
+// The simulated shutters are opened before measuring, so a reply that reads 0 is a wrong one.
 constexpr int32_t kOpenState = 1;
+
+#ifndef PRAVIK_SOURCE_DIR
+#define PRAVIK_SOURCE_DIR "."
+#endif
 
 struct Options {
     int iterations = kDefaultIterations;
+    // Debian's interpreter, the one its python3-serial package installs for.
+    std::string python = "/usr/bin/python3";
+    std::string script = PRAVIK_SOURCE_DIR "/bench/shutter_state.py";
+    bool withPython = true;
 };
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
+    bool ok = true;
+    for (int i = 1; i < argc && ok; ++i) {
         const std::string_view arg = argv[i];
-        std::string_view value;
-        if (arg == "--iterations" && i + 1 < argc) {
-            value = argv[++i];
-        } else if (arg.starts_with("--iterations=")) {
-            value = arg.substr(arg.find('=') + 1);
+        if (bench::IntOption(argc, argv, i, "--iterations", 1, 1000000, options.iterations, ok)) {
+            continue;
+        }
+        if (arg == "--python" && i + 1 < argc) {
+            options.python = argv[++i];
+        } else if (arg == "--script" && i + 1 < argc) {
+            options.script = argv[++i];
+        } else if (arg == "--no-python") {
+            options.withPython = false;
         } else {
-            return std::nullopt;
+            ok = false;
         }
-        int n = 0;
-        const char* end = value.data() + value.size();
-        const auto [ptr, ec] = std::from_chars(value.data(), end, n);
-        if (ec != std::errc() || ptr != end || n < 1) {
-            return std::nullopt;
-        }
-        options.iterations = n;
     }
-    return options;
+    return ok ? std::optional(options) : std::nullopt;
 }
 
 int RemainingMs(Clock::time_point deadline) {
@@ -85,16 +110,7 @@ int RemainingMs(Clock::time_point deadline) {
     return static_cast<int>(std::max<int64_t>(left.count(), 0));
 }
 
-std::optional<double> CpuMs(clockid_t clock) {
-    timespec ts{};
-    if (::clock_gettime(clock, &ts) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-// The baseline: the same exchange with nothing of the program's in the way. One thread, one
-// descriptor, write, poll, read.
+// The baseline: the same exchange with nothing of the program's in the way.
 class RawTerminal {
 public:
     RawTerminal() = default;
@@ -202,95 +218,152 @@ private:
     int fd_ = -1;
 };
 
-struct PathResult {
-    std::vector<int64_t> samplesNs;
-    int64_t failures = 0;
-};
-
-struct Figures {
-    double medianUs = 0;
-    double p99Us = 0;
-};
-
-Figures Summarise(std::vector<int64_t> samplesNs) {
-    Figures figures;
-    if (samplesNs.empty()) {
-        return figures;
-    }
-    std::sort(samplesNs.begin(), samplesNs.end());
-    const size_t n = samplesNs.size();
-    const double median =
-        n % 2 == 1
-            ? static_cast<double>(samplesNs[n / 2])
-            : (static_cast<double>(samplesNs[n / 2 - 1]) + static_cast<double>(samplesNs[n / 2])) /
-                  2;
-    // Nearest rank: the smallest sample that at least 99 % of all samples do not exceed.
-    const size_t rank = (n * 99 + 99) / 100;
-    figures.medianUs = median / 1e3;
-    figures.p99Us = static_cast<double>(samplesNs[rank - 1]) / 1e3;
-    return figures;
+// Voluntary context switches: the times a thread went to sleep waiting for something. Those a
+// busy machine forces on it say nothing about the code.
+int64_t ContextSwitches(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    return usage.ru_nvcsw;
 }
 
-// Runs warmUp + count exchanges and keeps the timings of the last count that succeeded. A reply
+struct PathResult {
+    std::vector<double> samplesUs;
+    int64_t failures = 0;
+    int64_t callerSwitches = 0;
+    int64_t processSwitches = 0;
+    int64_t timed = 0;
+
+    double MedianUs() const { return bench::Median(samplesUs); }
+    double P99Us() const { return bench::Percentile(samplesUs, 99); }
+};
+
+// One exchange on a path: timed, checked, and its context switches counted when timed. A reply
 // must not only pass its check byte but also carry the state the simulated shutter is in.
 template <typename ExchangeFn>
-void RunExchanges(int warmUp, int count, ExchangeFn&& exchange, PathResult& result) {
-    for (int i = 0; i < warmUp + count; ++i) {
-        int32_t state = -1;
-        const auto start = Clock::now();
-        const bool ok = exchange(state);
-        const auto end = Clock::now();
-        if (!ok || state != kOpenState) {
-            ++result.failures;
-            continue;
-        }
-        if (i >= warmUp) {
-            result.samplesNs.push_back(
-                std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count());
-        }
+void RunExchange(bool timed, ExchangeFn&& exchange, PathResult& result) {
+    const int64_t callerBefore = ContextSwitches(RUSAGE_THREAD);
+    const int64_t processBefore = ContextSwitches(RUSAGE_SELF);
+    int32_t state = -1;
+    const auto start = Clock::now();
+    const bool ok = exchange(state);
+    const auto end = Clock::now();
+    const int64_t callerAfter = ContextSwitches(RUSAGE_THREAD);
+    const int64_t processAfter = ContextSwitches(RUSAGE_SELF);
+    if (!ok || state != kOpenState) {
+        ++result.failures;
+        return;
+    }
+    if (timed) {
+        result.samplesUs.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        result.callerSwitches += callerAfter - callerBefore;
+        result.processSwitches += processAfter - processBefore;
+        ++result.timed;
     }
 }
 
 // The device must have recognised exactly one command per exchange: more means a query went out
 // twice, fewer that one was lost or mangled on the way.
-void CheckCommandCount(const sim::CShutterControllerSim& device, uint64_t before, int sent,
+void CheckCommandCount(const sim::CShutterControllerSim& device, uint64_t expected,
                        const char* path, PathResult& result) {
-    const uint64_t seen = device.CommandsSeen() - before;
-    if (seen != static_cast<uint64_t>(sent)) {
-        std::fprintf(stderr, "%s: the device recognised %llu commands for %d queries\n", path,
-                     static_cast<unsigned long long>(seen), sent);
+    const uint64_t seen = device.CommandsSeen();
+    if (seen != expected) {
+        std::fprintf(stderr, "%s: the device recognised %llu commands for %llu queries\n", path,
+                     static_cast<unsigned long long>(seen),
+                     static_cast<unsigned long long>(expected));
         ++result.failures;
     }
 }
 
-bool RunBaselineBlock(const sim::CShutterControllerSim& device, int warmUp, int count,
-                      PathResult& result) {
-    RawTerminal terminal;
-    if (const int error = terminal.Open(device.PortPath()); error != 0) {
-        std::fprintf(stderr, "baseline: cannot open %s: %s\n", device.PortPath().c_str(),
-                     std::strerror(error));
+// Runs program with args, its standard output collected; false when it could not be started,
+// did not end within limit (it is then killed) or ended other than with exit code 0.
+bool RunCapture(const std::vector<std::string>& args, std::string& output,
+                std::chrono::seconds limit) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return false;
     }
-    const uint64_t before = device.CommandsSeen();
-    RunExchanges(
-        warmUp, count, [&](int32_t& state) { return terminal.Exchange(state); }, result);
-    CheckCommandCount(device, before, warmUp + count, "baseline", result);
-    return true;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        std::fprintf(stderr, "cannot start %s: %s\n", args[0].c_str(), std::strerror(spawned));
+        return false;
+    }
+    const auto deadline = Clock::now() + limit;
+    bool inTime = true;
+    char buffer[4096];
+    for (;;) {
+        pollfd p{pipeFds[0], POLLIN, 0};
+        const int rc = ::poll(&p, 1, RemainingMs(deadline));
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        if (rc <= 0) {
+            inTime = rc == 0 ? false : inTime;
+            break;
+        }
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    if (!inTime) {
+        std::fprintf(stderr, "%s did not finish in time\n", args[0].c_str());
+        ::kill(pid, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return inTime && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool RunChannelBlock(CShutterBoxDevice& driver, const sim::CShutterControllerSim& device,
-                     int warmUp, int count, PathResult& result) {
-    if (!driver.OpenPort()) {
-        std::fprintf(stderr, "channel: %s\n", driver.DescribeLastOpenError().c_str());
-        return false;
+// One Python run of warmUp + count exchanges on the device; its timed samples join result.
+void RunPythonBlock(const Options& options, const sim::CShutterControllerSim& device, int warmUp,
+                    int count, uint64_t& commands, PathResult& result) {
+    std::string output;
+    const bool ran = RunCapture({options.python, options.script, device.PortPath(),
+                                 std::to_string(count), std::to_string(warmUp)},
+                                output, kPythonRunLimit);
+    commands += static_cast<uint64_t>(warmUp + count);
+    std::istringstream lines(output);
+    std::string line;
+    long long failures = -1;
+    int state = -1;
+    size_t samples = 0;
+    while (std::getline(lines, line)) {
+        if (std::sscanf(line.c_str(), "failures=%lld state=%d", &failures, &state) == 2) {
+            continue;
+        }
+        if (line.starts_with("samples_ns=")) {
+            std::istringstream values(line.substr(11));
+            double ns = 0;
+            while (values >> ns) {
+                result.samplesUs.push_back(ns / 1e3);
+                ++samples;
+            }
+        }
     }
-    const uint64_t before = device.CommandsSeen();
-    RunExchanges(
-        warmUp, count, [&](int32_t& state) { return driver.GetShutterState(state); }, result);
-    CheckCommandCount(device, before, warmUp + count, "channel", result);
-    // Let go of the port so the baseline's descriptor has the line to itself.
-    driver.ClosePort();
-    return true;
+    result.timed += static_cast<int64_t>(samples);
+    if (!ran || failures != 0 || state != kOpenState || samples != static_cast<size_t>(count)) {
+        std::fprintf(stderr, "pyserial: run failed (%zu of %d exchanges timed, state %d)\n",
+                     samples, count, state);
+        result.failures += std::max<long long>(1, failures);
+    }
 }
 
 struct IdleFigures {
@@ -300,31 +373,19 @@ struct IdleFigures {
 };
 
 // CPU used while the port is open, its monitoring thread waiting and the device alive, but
-// nobody sends anything. The process figure includes the simulated device's own thread.
-std::optional<IdleFigures> MeasureIdle(CShutterBoxDevice& driver, PathResult& channel) {
-    if (!driver.OpenPort()) {
-        std::fprintf(stderr, "idle: %s\n", driver.DescribeLastOpenError().c_str());
-        return std::nullopt;
-    }
-    // One exchange first: proof that the line works, and the monitoring thread is past its start.
-    int32_t state = -1;
-    if (!driver.GetShutterState(state) || state != kOpenState) {
-        ++channel.failures;
-    }
+// nobody sends anything. The process figure includes the simulated devices' own threads.
+IdleFigures MeasureIdle(CShutterBoxDevice& driver) {
     clockid_t monitorClock{};
     const bool haveMonitorClock =
         ::pthread_getcpuclockid(driver.MonitorThread.native_handle(), &monitorClock) == 0;
-
     IdleFigures idle;
-    const auto processBefore = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
-    const auto monitorBefore = haveMonitorClock ? CpuMs(monitorClock) : std::nullopt;
+    const auto processBefore = bench::CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+    const auto monitorBefore = haveMonitorClock ? bench::CpuMs(monitorClock) : std::nullopt;
     const auto wallBefore = Clock::now();
     std::this_thread::sleep_for(kIdleWindow);
     const auto wallAfter = Clock::now();
-    const auto processAfter = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
-    const auto monitorAfter = haveMonitorClock ? CpuMs(monitorClock) : std::nullopt;
-    driver.ClosePort();
-
+    const auto processAfter = bench::CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+    const auto monitorAfter = haveMonitorClock ? bench::CpuMs(monitorClock) : std::nullopt;
     if (processBefore && processAfter) {
         idle.processCpuMs = *processAfter - *processBefore;
     }
@@ -343,18 +404,30 @@ void PrintOptional(const char* name, const std::optional<double>& value) {
     }
 }
 
+void PrintPath(const char* what, const PathResult& path, bool switches) {
+    std::printf("%-36s %10.2f %10.2f %8zu %9lld", what, path.MedianUs(), path.P99Us(),
+                path.samplesUs.size(), static_cast<long long>(path.failures));
+    if (switches && path.timed > 0) {
+        std::printf(" %8.2f %8.2f", static_cast<double>(path.callerSwitches) / path.timed,
+                    static_cast<double>(path.processSwitches) / path.timed);
+    }
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const auto options = ParseOptions(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: %s [--iterations N]   (N >= 1, default %d)\n", argv[0],
-                     kDefaultIterations);
+        std::fprintf(stderr,
+                     "usage: %s [--iterations N] [--python INTERPRETER] [--script PATH] "
+                     "[--no-python]\n   (N >= 1, default %d)\n",
+                     argv[0], kDefaultIterations);
         return 2;
     }
 
-    // Destroyed in reverse: the driver lets go of the port before the device goes away, and the
-    // device unpublishes COMn before its directory is removed.
+    // Destroyed in reverse: the driver lets go of its port before the devices go away, and the
+    // devices unpublish COMn before their directory is removed.
     TemporaryPortDirectory directory;
     if (!directory.Valid()) {
         std::fprintf(stderr, "cannot create a port directory: %s\n", std::strerror(errno));
@@ -362,66 +435,112 @@ int main(int argc, char** argv) {
     }
     ::setenv("PRAVIK_PORT_DIR", directory.Path().c_str(), 1);
 
-    sim::CShutterControllerSim device(kPortNumber, directory.Path());
-    if (!device.Start()) {
-        std::fprintf(stderr, "cannot start the simulated shutter controller on COM%d\n",
-                     kPortNumber);
-        return 2;
+    sim::CShutterControllerSim rawDevice(kRawPort, directory.Path());
+    sim::CShutterControllerSim channelDevice(kChannelPort, directory.Path());
+    sim::CShutterControllerSim pythonDevice(kPythonPort, directory.Path());
+    for (sim::CShutterControllerSim* device : {&rawDevice, &channelDevice, &pythonDevice}) {
+        if (!device->Start()) {
+            std::fprintf(stderr, "cannot start the simulated shutter controller on COM%d\n",
+                         device->PortNumber());
+            return 2;
+        }
+        device->SetShutterState(kOpenState);
     }
-    device.SetShutterState(kOpenState);
 
+    RawTerminal terminal;
+    if (const int error = terminal.Open(rawDevice.PortPath()); error != 0) {
+        std::fprintf(stderr, "raw: cannot open %s: %s\n", rawDevice.PortPath().c_str(),
+                     std::strerror(error));
+        return 1;
+    }
     CShutterBoxDevice driver;
-    driver.Settings.PortNumber = kPortNumber;
+    driver.Settings.PortNumber = kChannelPort;
     driver.Settings.BaudRate = 9600;
+    if (!driver.OpenPort()) {
+        std::fprintf(stderr, "channel: %s\n", driver.DescribeLastOpenError().c_str());
+        return 1;
+    }
 
-    PathResult baseline;
+    PathResult raw;
     PathResult channel;
+    PathResult python;
+    const auto rawExchange = [&](int32_t& state) { return terminal.Exchange(state); };
+    const auto channelExchange = [&](int32_t& state) { return driver.GetShutterState(state); };
+    // Pairs of exchanges, the order swapped from one pair to the next, so that neither path
+    // always runs right after the other.
+    const auto runPairs = [&](int pairs, bool timed) {
+        for (int i = 0; i < pairs; ++i) {
+            if (i % 2 == 0) {
+                RunExchange(timed, rawExchange, raw);
+                RunExchange(timed, channelExchange, channel);
+            } else {
+                RunExchange(timed, channelExchange, channel);
+                RunExchange(timed, rawExchange, raw);
+            }
+        }
+    };
+
+    uint64_t pythonCommands = 0;
+    runPairs(kWarmUp, false);
     const int64_t total = options->iterations;
     for (int block = 0; block < kBlocks; ++block) {
         const auto count =
             static_cast<int>(total * (block + 1) / kBlocks - total * block / kBlocks);
-        const int warmUp = block == 0 ? kWarmUp : kBlockWarmUp;
-        // Alternate which path goes first, so neither always follows the other's close.
-        const bool baselineFirst = block % 2 == 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool ok = (turn == 0) == baselineFirst
-                                ? RunBaselineBlock(device, warmUp, count, baseline)
-                                : RunChannelBlock(driver, device, warmUp, count, channel);
-            if (!ok) {
-                return 1;
-            }
+        if (count == 0) {
+            continue;
+        }
+        const bool pythonFirst = block % 2 == 1;
+        if (options->withPython && pythonFirst) {
+            RunPythonBlock(*options, pythonDevice, block == 0 ? kWarmUp : kBlockWarmUp, count,
+                           pythonCommands, python);
+        }
+        runPairs(count, true);
+        if (options->withPython && !pythonFirst) {
+            RunPythonBlock(*options, pythonDevice, block == 0 ? kWarmUp : kBlockWarmUp, count,
+                           pythonCommands, python);
         }
     }
-
-    const auto idle = MeasureIdle(driver, channel);
-    if (!idle) {
-        return 1;
+    const uint64_t pairsRun = static_cast<uint64_t>(kWarmUp) + static_cast<uint64_t>(total);
+    CheckCommandCount(rawDevice, pairsRun, "raw", raw);
+    CheckCommandCount(channelDevice, pairsRun, "channel", channel);
+    if (options->withPython) {
+        CheckCommandCount(pythonDevice, pythonCommands, "pyserial", python);
     }
 
-    const Figures base = Summarise(baseline.samplesNs);
-    const Figures chan = Summarise(channel.samplesNs);
+    const IdleFigures idle = MeasureIdle(driver);
+    driver.ClosePort();
 
-    std::printf("bench_channel: \"#0R\" round trips on COM%d, simulated shutter controller\n",
-                kPortNumber);
-    std::printf("%d measured per path in %d alternating blocks, warm-up %d then %d a block\n\n",
-                options->iterations, kBlocks, kWarmUp, kBlockWarmUp);
-    std::printf("%-34s %10s %10s %8s %9s\n", "path", "median_us", "p99_us", "samples", "failures");
-    std::printf("%-34s %10.2f %10.2f %8zu %9lld\n", "baseline: raw pty, write/poll/read",
-                base.medianUs, base.p99Us, baseline.samplesNs.size(),
-                static_cast<long long>(baseline.failures));
-    std::printf("%-34s %10.2f %10.2f %8zu %9lld\n", "channel: CShutterBoxDevice", chan.medianUs,
-                chan.p99Us, channel.samplesNs.size(), static_cast<long long>(channel.failures));
-    std::printf("\nidle, port open, %.0f ms wall (process CPU includes the simulated device)\n",
-                idle->wallMs);
-    PrintOptional("idle_cpu_ms_2s", idle->processCpuMs);
-    PrintOptional("monitor_thread_cpu_ms_2s", idle->monitorCpuMs);
+    std::printf(
+        "bench_channel: \"#0R\" exchanges with simulated shutter controllers at 9600 baud\n");
+    std::printf("%d timed per path in %d blocks, after %d untimed; raw and channel alternate\n",
+                options->iterations, kBlocks, kWarmUp);
+    std::printf("one by one, a pyserial run of each block's count between blocks\n\n");
+    std::printf("%-36s %10s %10s %8s %9s %8s %8s\n", "path", "median_us", "p99_us", "samples",
+                "failures", "cs_call", "cs_proc");
+    PrintPath("raw: pty write/poll/read", raw, true);
+    PrintPath("channel: CShutterBoxDevice", channel, true);
+    if (options->withPython) {
+        PrintPath("pyserial: bench/shutter_state.py", python, false);
+    }
+    std::printf(
+        "\n(cs_call: times the calling thread slept, per exchange; cs_proc: the same for\n"
+        "this whole process, the monitoring thread and simulated device included)\n");
+    std::printf("\nidle, port open, %.0f ms wall (process CPU includes the simulated devices)\n",
+                idle.wallMs);
+    PrintOptional("idle_cpu_ms_2s", idle.processCpuMs);
+    PrintOptional("monitor_thread_cpu_ms_2s", idle.monitorCpuMs);
 
-    const int64_t failures = baseline.failures + channel.failures;
+    const int64_t failures = raw.failures + channel.failures + python.failures;
+    std::printf("raw_median_us=%.2f\n", raw.MedianUs());
+    std::printf("channel_median_us=%.2f\n", channel.MedianUs());
+    std::printf("channel_vs_raw_ratio=%.3f\n", bench::Ratio(channel.MedianUs(), raw.MedianUs()));
+    if (options->withPython) {
+        std::printf("pyserial_median_us=%.2f\n", python.MedianUs());
+        std::printf("channel_vs_pyserial_ratio=%.3f\n",
+                    bench::Ratio(channel.MedianUs(), python.MedianUs()));
+    }
     std::printf("failures=%lld\n", static_cast<long long>(failures));
-    // With no successful exchange on either path there is nothing to compare: say so, not 0.
-    const double ratio = base.medianUs > 0 && chan.medianUs > 0
-                             ? chan.medianUs / base.medianUs
-                             : std::numeric_limits<double>::quiet_NaN();
-    std::printf("ratio=%.2f\n", ratio);
-    return failures == 0 && base.medianUs > 0 && chan.medianUs > 0 ? 0 : 1;
+    const bool measured = !raw.samplesUs.empty() && !channel.samplesUs.empty() &&
+                          (!options->withPython || !python.samplesUs.empty());
+    return failures == 0 && measured ? 0 : 1;
 }

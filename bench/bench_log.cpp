@@ -27,11 +27,16 @@
 #include <limits>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "console/TerminalLogCtrl.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::Span;
+using bench::StatusKiB;
+using bench::ThreadCpuUs;
 
 constexpr int kLines = 100000;
 constexpr int kWindow = 1000;
@@ -49,17 +54,6 @@ QString LineFor(int i, int& code) {
         .arg(QLatin1String(direction))
         .arg(i, 8, 10, QLatin1Char('0'));
 }
-
-double ThreadCpuUs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
-struct Span {
-    double cpuUs = 0;
-    double wallUs = 0;
-};
 
 // Appends lines [from, to) and returns the time per append, events included. slowestUs, when
 // given, is raised to the wall time of the slowest single append (the thread's CPU clock costs a
@@ -99,33 +93,8 @@ Span FreshHead() {
     return AppendRange(fresh, 0, kWindow);
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 void PrintRow(const char* what, int from, const Span& span) {
     std::printf("%-10s %10d %14.2f %14.2f\n", what, from, span.cpuUs, span.wallUs);
-}
-
-// A figure in KiB from /proc/self/status: "VmRSS" now, "VmHWM" at the peak.
-double StatusKiB(const char* field) {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) {
-        return 0;
-    }
-    char line[256];
-    const std::size_t length = std::strlen(field);
-    long kib = 0;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
-            std::sscanf(line + length + 1, "%ld", &kib) == 1) {
-            break;
-        }
-    }
-    std::fclose(status);
-    return static_cast<double>(kib);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@
 #include <system_error>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/TrafficEcho.h"
@@ -58,7 +59,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::Span;
+using bench::StatusKiB;
+using bench::ThreadCpuUs;
+using bench::Time;
 
 constexpr int kBaud = 115200;
 // Start bit, eight data bits, stop bit.
@@ -78,32 +84,6 @@ constexpr int kHeight = 400;
 constexpr int kDefaultSeconds = 5;
 constexpr std::uint32_t kCapacitySeed = 1;
 constexpr std::uint32_t kEndToEndSeed = 2;
-
-double ThreadCpuUs(clockid_t clock = CLOCK_THREAD_CPUTIME_ID) {
-    timespec ts{};
-    if (::clock_gettime(clock, &ts) != 0) {
-        return 0;
-    }
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
-double StatusKiB(const char* field) {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) {
-        return 0;
-    }
-    char line[256];
-    const std::size_t length = std::strlen(field);
-    long kib = 0;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
-            std::sscanf(line + length + 1, "%ld", &kib) == 1) {
-            break;
-        }
-    }
-    std::fclose(status);
-    return static_cast<double>(kib);
-}
 
 // Lines of 20 to 80 bytes with their carriage return. One in eight carries up to three binary
 // bytes (a raw reading, a check byte), never a carriage return among them; one in four is
@@ -238,34 +218,8 @@ private:
     std::uint64_t quitAtLines_ = 0;
 };
 
-struct Span {
-    double cpuUs = 0;
-    double wallUs = 0;
-
-    Span& operator+=(const Span& other) {
-        cpuUs += other.cpuUs;
-        wallUs += other.wallUs;
-        return *this;
-    }
-};
-
-template <typename Fn>
-Span Time(Fn&& fn) {
-    const auto start = Clock::now();
-    const double cpuStart = ThreadCpuUs();
-    fn();
-    return {ThreadCpuUs() - cpuStart,
-            std::chrono::duration<double, std::micro>(Clock::now() - start).count()};
-}
-
 double BytesPerSecond(std::size_t bytes, double us) {
     return us > 0 ? static_cast<double>(bytes) * 1e6 / us : 0;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Fills the log to a little short of its limit, the way a long session leaves it.
