@@ -1,4 +1,4 @@
-// The COM settings dialog and the port drop-down, driven through their widgets against simulated
+// The COM settings dialog and the port drop-downs, driven through their widgets against simulated
 // devices on a private port directory. Assertions about port entries name only test ports: the
 // machine running the tests may have ports of its own.
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 
 #include "console/AdvComDlg.h"
 #include "console/MessageBox.h"
+#include "console/PortChoiceList.h"
 #include "console/SerialComboBox.h"
 #include "devices/SmartMotor.h"
 #include "sim/SmartMotorSim.h"
@@ -257,6 +258,17 @@ TEST_F(SerialComboBox, EntriesAreFilledInTheOrderGivenAndReadBackFromTheirText) 
         list.setCurrentIndex(list.count() - 1);
         EXPECT_EQ(list.GetSelectedPort(), port) << text.toStdString();
     }
+}
+
+// The tools' lists: whatever the ports, "-- Select One --" is entry 0 and chosen, and the ports
+// follow in text order, spelt as the tool asks.
+TEST(PortChoiceList, SelectOneLeadsThePortsInTextOrder) {
+    const std::unique_ptr<QComboBox> list(MakePortChoiceList("Com%d", {10, 2, 255}, nullptr));
+    EXPECT_EQ(Entries(list.get()), (QStringList{kSelectOne, "Com10", "Com2", "Com255"}));
+    EXPECT_EQ(list->currentIndex(), 0);
+    const std::unique_ptr<QComboBox> none(MakePortChoiceList("COM%d", {}, nullptr));
+    EXPECT_EQ(Entries(none.get()), QStringList{kSelectOne});
+    EXPECT_EQ(none->currentIndex(), 0);
 }
 
 }  // namespace

@@ -1,18 +1,16 @@
 // The firmware updater driven through its widgets, offscreen, against a simulated SmartMotor on
-// a private port directory. The update runs on the dialog's worker thread; the tests wait only
-// by handling events, as the user-interface thread must.
+// a private port directory: what the window adds to the update, which is tested headless on its
+// own. The update runs on the dialog's worker thread; the tests wait only by handling events, as
+// the user-interface thread must.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -45,11 +43,6 @@ QByteArray MakeProgram(int size, int seed) {
         program[i] = static_cast<char>((i * 7 + seed) % 255);
     }
     return program;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class FirmwareDlg : public testing_support::PortDirectoryTest {
@@ -133,7 +126,6 @@ protected:
         }
         return texts;
     }
-    QStringList Backups() const { return QDir(files.path()).entryList({"Backup *"}, QDir::Files); }
 
     QTemporaryDir files;
     QString firmware;
@@ -153,34 +145,15 @@ TEST_F(FirmwareDlg, OpensIdleListingOnlyThePortsItCanOpen) {
     ASSERT_TRUE(holder.Open(kFirstTestPort + 1, 9600, 0, 8, 0));
     Open();
 
-    EXPECT_EQ(dialog->windowTitle(), "SmartMotor Firmware Updater");
-    EXPECT_EQ(Find<QGroupBox>("firmwareGroup")->title(), "Firmware Update");
+    // Spelt "Com", as the host is given it.
     auto* list = Find<QComboBox>("portList");
-    QStringList ports;
-    for (int i = 0; i < list->count(); ++i) {
-        ports << list->itemText(i);
-    }
-    ASSERT_FALSE(ports.isEmpty());
-    EXPECT_EQ(ports.front(), "-- Select One --");
-    EXPECT_EQ(list->currentIndex(), 0);
-    EXPECT_TRUE(ports.contains(kMotorPort)) << ports.join(",").toStdString();
-    EXPECT_FALSE(ports.contains(QString("Com%1").arg(kFirstTestPort + 1))) << "held elsewhere";
-    EXPECT_FALSE(ports.contains(QString("Com%1").arg(kFirstTestPort + 2))) << "nothing there";
-    QStringList sorted = ports;
-    sorted.sort();
-    EXPECT_EQ(ports, sorted);
+    EXPECT_EQ(list->currentText(), "-- Select One --");
+    EXPECT_GE(list->findText(kMotorPort), 0);
+    EXPECT_LT(list->findText(QString("Com%1").arg(kFirstTestPort + 1)), 0) << "held elsewhere";
     EXPECT_TRUE(holder.IsOpen());
 
     EXPECT_TRUE(ProgressHidden());
-    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Status");
-    EXPECT_EQ(Find<QLabel>("percentText")->text(), "0%");
-    EXPECT_TRUE(Find<QLabel>("percentText")->alignment() & Qt::AlignRight);
-    auto* bar = Find<QProgressBar>("progressBar");
-    EXPECT_EQ(bar->minimum(), 0);
-    EXPECT_EQ(bar->maximum(), 100);
     EXPECT_EQ(Usable(), kAllButRestore) << "\"Restore from Backup\" is never offered";
-    EXPECT_EQ(Find<QPushButton>("restoreButton")->text(), "Restore from Backup");
-    EXPECT_TRUE(Find<QLineEdit>("firmwarePathEdit")->text().isEmpty());
 }
 
 TEST_F(FirmwareDlg, WithoutAPortOrAFileItAsksAndTheMotorHearsNothing) {
@@ -205,8 +178,7 @@ TEST_F(FirmwareDlg, WithoutAPortOrAFileItAsksAndTheMotorHearsNothing) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(FirmwareDlg, ADownloadBacksUpTheOldProgramBesideTheFileAndLoadsTheNewOne) {
-    const std::string old = motor->StoredProgram();
+TEST_F(FirmwareDlg, ADownloadShowsEachStepWithTheControlsOutOfReachAndEndsReady) {
     const QByteArray fresh = MakeProgram(200, 3);
     WriteFirmware(fresh);
     Open();
@@ -226,14 +198,7 @@ TEST_F(FirmwareDlg, ADownloadBacksUpTheOldProgramBesideTheFileAndLoadsTheNewOne)
     Download();
 
     EXPECT_EQ(MessageTexts(), QStringList{"Download complete!"});
-    EXPECT_EQ(motor->StoredProgram(), fresh.toStdString());
-    const QStringList backups = Backups();
-    ASSERT_EQ(backups.size(), 1) << backups.join(",").toStdString();
-    EXPECT_TRUE(QRegularExpression(R"(^Backup \d\d [A-Z][a-z]{2} \d{4} - \d\d_\d\d_\d\d\.sms$)")
-                    .match(backups[0])
-                    .hasMatch())
-        << backups[0].toStdString();
-    EXPECT_EQ(ReadAll(files.filePath(backups[0])).toStdString(), old);
+    EXPECT_EQ(motor->StoredProgram(), fresh.toStdString()) << "the chosen port and file";
 
     for (const QString step :
          {"Detecting motors...", "Backing up current program...", "Downloading new program..."}) {
@@ -263,14 +228,11 @@ TEST_F(FirmwareDlg, ABrokenDownloadShowsTheHostsReasonAndLeavesTheProgressAsItSt
     EXPECT_EQ(messages[0].caption, kSmiCaption);
     EXPECT_EQ(messages[0].icon, console::MessageIcon::Warning);
     EXPECT_EQ(messages[0].parent, dialog.get());
-    EXPECT_TRUE(messages[0].text.contains("stopped acknowledging after 32 of 200 bytes"))
-        << messages[0].text.toStdString();
-    EXPECT_EQ(Backups().size(), 1) << "the old program is safe";
+    EXPECT_TRUE(messages[0].text.contains("stopped acknowledging")) << "the host's own words";
 
     // No end of step came: the download's progress is still on show.
     EXPECT_TRUE(ProgressShown());
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Downloading new program...");
-    EXPECT_EQ(Find<QLabel>("percentText")->text(), "16%");
     EXPECT_EQ(Usable(), kAllButRestore);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

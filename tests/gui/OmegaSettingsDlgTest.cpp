@@ -1,46 +1,41 @@
-// The Omega save and reset tools driven through their widgets, offscreen, against a simulated
-// controller on a private port directory. Runs go on the dialogs' own worker threads; the tests
-// only ever wait by handling events, as the user-interface thread must.
+// The Omega save and reset windows, offscreen, against a simulated controller on a private port
+// directory: what the windows add to their runs (the runs themselves are tested headless). Runs
+// go on the windows' worker threads; the tests only ever wait by handling events, as the
+// user-interface thread must.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "console/MessageBox.h"
-#include "tools/omega/OmegaSettingsResetDlg.h"
-#include "tools/omega/OmegaSettingsSaveDlg.h"
-#include "console/PravikDlg.h"
 #include "devices/OmegaTempController.h"
+#include "gui/AnswerModal.h"
 #include "serial/SerialPort.h"
 #include "sim/OmegaControllerSim.h"
 #include "support/TestPortDirectory.h"
-#include "tools/omega/RegisterTable.h"
-#include "tools/omega/TempCtrlSettingsFile.h"
+#include "tools/omega/OmegaSettingsResetDlg.h"
+#include "tools/omega/OmegaSettingsSaveDlg.h"
 
 namespace {
 
 using testing_support::kFirstTestPort;
 
-const QString kSelectOne = "-- Select One --";
-const QString kTitle = "Omega Temperature Controller Configuration";
 constexpr int kControllerPort = kFirstTestPort;
+// Input Type: the register that tells the thermocouple configuration from the RTD ones.
+constexpr uint32_t kInputType = 0x07;
 
 // Replies within milliseconds: a read that never comes back costs little.
 void Quick(COmegaTempController& controller) {
@@ -54,19 +49,6 @@ QString Com(int port) {
     return QString("COM%1").arg(port);
 }
 
-QStringList Entries(const QComboBox* list) {
-    QStringList entries;
-    for (int i = 0; i < list->count(); ++i) {
-        entries << list->itemText(i);
-    }
-    return entries;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class OmegaToolDlg : public testing_support::PortDirectoryTest {
 protected:
     void SetUp() override {
@@ -76,6 +58,8 @@ protected:
             messages.push_back(request);
             return QMessageBox::Ok;
         });
+        controller = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
+        ASSERT_TRUE(controller->Start());
     }
     void TearDown() override {
         save.reset();
@@ -85,10 +69,6 @@ protected:
         PortDirectoryTest::TearDown();
     }
 
-    void StartController(int port = kControllerPort) {
-        controller = std::make_unique<sim::COmegaControllerSim>(port, PortDir());
-        ASSERT_TRUE(controller->Start());
-    }
     void OpenSave() {
         save = std::make_unique<COmegaSettingsSaveDlg>();
         save->SetControllerTuning(Quick);
@@ -99,7 +79,7 @@ protected:
         reset->SetControllerTuning(Quick);
         reset->show();
     }
-    template <typename T>
+    template <typename T = QWidget>
     static T* Find(QWidget* dialog, const char* name) {
         T* widget = dialog->findChild<T*>(name);
         EXPECT_NE(widget, nullptr) << name;
@@ -118,7 +98,17 @@ protected:
         return Find<QLabel>(dialog, label)->text();
     }
     static bool Enabled(QWidget* dialog, const char* name) {
-        return Find<QWidget>(dialog, name)->isEnabled();
+        return Find(dialog, name)->isEnabled();
+    }
+    // The named controls that are enabled.
+    static QStringList Usable(QWidget* dialog, const QStringList& names) {
+        QStringList usable;
+        for (const QString& name : names) {
+            if (Enabled(dialog, qPrintable(name))) {
+                usable << name;
+            }
+        }
+        return usable;
     }
     // Calls step on the window's thread, inside the run's progress report, each time the bar
     // moves: what a user does while the run waits for the window.
@@ -137,12 +127,6 @@ protected:
         }
         return texts;
     }
-    void ExpectRegisters(const RegisterTable& table) {
-        for (const RegisterEntry& entry : table) {
-            EXPECT_EQ(controller->Register(entry.Register), entry.Value)
-                << "register " << std::hex << entry.Register;
-        }
-    }
 
     QTemporaryDir files;
     std::vector<console::MessageRequest> messages;
@@ -151,10 +135,14 @@ protected:
     std::unique_ptr<COmegaSettingsResetDlg> reset;
 };
 
-TEST_F(OmegaToolDlg, BothToolsOpenIdleOnTheirOwnPortLists) {
-    StartController();
-    // Someone else has this one: the save tool lists every port there is, the reset tool only
-    // those it can open.
+const QStringList kResetControls = {"resetButton",  "cancelButton",         "doneButton",
+                                    "portList",     "factoryDefaultsCheck", "configurationList",
+                                    "inputFileEdit"};
+const QStringList kResetIdle = {"resetButton", "doneButton", "portList", "factoryDefaultsCheck",
+                                "configurationList"};
+
+TEST_F(OmegaToolDlg, TheSaveToolListsEveryPortAndTheResetToolOnlyThoseItCanOpen) {
+    // Someone else has this one: a save may still mean it, a reset could not use it.
     sim::COmegaControllerSim other(kControllerPort + 1, PortDir());
     ASSERT_TRUE(other.Start());
     CSerialPort holder;
@@ -162,171 +150,97 @@ TEST_F(OmegaToolDlg, BothToolsOpenIdleOnTheirOwnPortLists) {
 
     OpenSave();
     OpenReset();
-    for (QDialog* dialog : std::initializer_list<QDialog*>{save.get(), reset.get()}) {
-        SCOPED_TRACE(dialog == save.get() ? "save" : "reset");
-        EXPECT_EQ(dialog->windowTitle(), kTitle);
-        EXPECT_EQ(Find<QGroupBox>(dialog, "settingsGroup")->title(), "Reset Settings");
-        const QStringList ports = Entries(Find<QComboBox>(dialog, "portList"));
-        ASSERT_FALSE(ports.isEmpty());
-        EXPECT_EQ(ports.front(), kSelectOne);
-        EXPECT_EQ(Find<QComboBox>(dialog, "portList")->currentIndex(), 0);
-        EXPECT_TRUE(ports.contains(Com(kControllerPort)));
-        EXPECT_FALSE(ports.contains(Com(kControllerPort + 2))) << "nothing there";
-        QStringList sorted = ports;
-        sorted.sort();
-        EXPECT_EQ(ports, sorted);
+    auto* savePorts = Find<QComboBox>(save.get(), "portList");
+    auto* resetPorts = Find<QComboBox>(reset.get(), "portList");
+    EXPECT_EQ(savePorts->currentText(), "-- Select One --");
+    EXPECT_EQ(resetPorts->currentText(), "-- Select One --");
+    EXPECT_GE(savePorts->findText(Com(kControllerPort)), 0);
+    EXPECT_GE(resetPorts->findText(Com(kControllerPort)), 0);
+    EXPECT_GE(savePorts->findText(Com(kControllerPort + 1)), 0);
+    EXPECT_LT(resetPorts->findText(Com(kControllerPort + 1)), 0);
+    EXPECT_LT(savePorts->findText(Com(kControllerPort + 2)), 0) << "nothing there";
 
-        EXPECT_TRUE(Find<QLabel>(dialog, "statusText")->isHidden());
-        EXPECT_EQ(Text(dialog, "statusText"), "Status");
-        EXPECT_TRUE(Find<QLabel>(dialog, "percentText")->isHidden());
-        EXPECT_EQ(Text(dialog, "percentText"), "0%");
-        auto* progress = Find<QProgressBar>(dialog, "progressBar");
-        EXPECT_TRUE(progress->isVisible());
-        EXPECT_EQ(progress->minimum(), 0);
-        EXPECT_EQ(progress->maximum(), 100);
-        EXPECT_EQ(progress->value(), 0);
-        EXPECT_FALSE(Enabled(dialog, "cancelButton"));
-        EXPECT_TRUE(Enabled(dialog, "doneButton"));
-    }
-    EXPECT_TRUE(
-        Entries(Find<QComboBox>(save.get(), "portList")).contains(Com(kControllerPort + 1)));
-    EXPECT_FALSE(
-        Entries(Find<QComboBox>(reset.get(), "portList")).contains(Com(kControllerPort + 1)));
-
-    EXPECT_TRUE(Enabled(save.get(), "saveButton"));
-    EXPECT_TRUE(Find<QLineEdit>(save.get(), "outputFileEdit")->text().isEmpty());
-
-    EXPECT_TRUE(Enabled(reset.get(), "resetButton"));
-    auto* factory = Find<QCheckBox>(reset.get(), "factoryDefaultsCheck");
-    EXPECT_EQ(factory->text(), "Use Factory Default COM Settings");
-    EXPECT_TRUE(factory->isEnabled());
-    EXPECT_FALSE(factory->isChecked());
-    auto* configurations = Find<QComboBox>(reset.get(), "configurationList");
-    EXPECT_EQ(Entries(configurations),
-              (QStringList{"RTD (Heat) Filterwheel", "RTD (Heat+Cool) Filterwheel",
-                           "Thermocouple (Heat)", "Custom Settings File"}));
-    EXPECT_EQ(configurations->currentIndex(), 0);
-    EXPECT_FALSE(Enabled(reset.get(), "inputFileEdit"));
+    EXPECT_FALSE(Enabled(save.get(), "cancelButton"));
+    EXPECT_EQ(Usable(reset.get(), kResetControls), kResetIdle);
     EXPECT_TRUE(holder.IsOpen());
 }
 
-TEST_F(OmegaToolDlg, SaveWritesEveryRegisterToTheFileAndEndsIdle) {
-    StartController();
-    controller->SetRegister(0x0D, 0x63);
+TEST_F(OmegaToolDlg, ASaveRunsOnTheWorkerWithOnlyCancelInReachAndEndsIdle) {
     OpenSave();
     const QString path = files.filePath("settings.txt");
     Choose(save.get(), "portList", Com(kControllerPort));
     Find<QLineEdit>(save.get(), "outputFileEdit")->setText(path);
 
     bool runningLooked = false;
+    bool cursorWhileRunning = false;
     WhenProgressMoves(save.get(), [&](int) {
         runningLooked = !Enabled(save.get(), "saveButton") && Enabled(save.get(), "cancelButton") &&
-                        Find<QLabel>(save.get(), "statusText")->isVisible() &&
-                        Find<QLabel>(save.get(), "percentText")->isVisible();
+                        Find(save.get(), "statusText")->isVisible() &&
+                        Find(save.get(), "percentText")->isVisible();
+        cursorWhileRunning = QApplication::overrideCursor() != nullptr;
     });
     Click(save.get(), "saveButton");
+    EXPECT_TRUE(save->IsRunning()) << "the click returns while the run goes on";
     ASSERT_TRUE(RunEnds(*save));
 
     EXPECT_TRUE(messages.empty()) << MessageTexts().join(" | ").toStdString();
     EXPECT_TRUE(runningLooked);
-    const QList<QByteArray> lines = ReadAll(path).split('\n');
-    ASSERT_EQ(lines.size(), 39);
-    EXPECT_EQ(lines.front(), "Reg\tValue\t\tDescription\r");
-    EXPECT_TRUE(lines.contains("0x0D\t0x63\t\tOutput 2 Configuration\r")) << "read, not assumed";
-    EXPECT_EQ(lines.back(), "End of file");
-
+    EXPECT_TRUE(cursorWhileRunning);
+    EXPECT_TRUE(QFile::exists(path)) << "the typed path reached the run";
     EXPECT_EQ(Text(save.get(), "statusText"), "Done.");
     EXPECT_EQ(Text(save.get(), "percentText"), "100%");
     EXPECT_EQ(Find<QProgressBar>(save.get(), "progressBar")->value(), 100);
     EXPECT_TRUE(Enabled(save.get(), "saveButton"));
     EXPECT_FALSE(Enabled(save.get(), "cancelButton"));
     EXPECT_TRUE(save->isVisible()) << "a finished run leaves the window open";
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(OmegaToolDlg, ResetWritesTheChosenConfigurationThenRestartsTheController) {
-    StartController();
+TEST_F(OmegaToolDlg, AResetTakesItsChoicesFromTheControlsAndLocksThemWhileItRuns) {
     OpenReset();
+    auto* input = Find<QLineEdit>(reset.get(), "inputFileEdit");
+    // The path field is for the settings file choice alone.
+    Choose(reset.get(), "configurationList", "Custom Settings File");
+    EXPECT_TRUE(input->isEnabled());
+    Choose(reset.get(), "configurationList", "Thermocouple (Heat)");
+    EXPECT_FALSE(input->isEnabled());
     Choose(reset.get(), "portList", Com(kControllerPort));
-    Choose(reset.get(), "configurationList", "RTD (Heat+Cool) Filterwheel");
 
-    // While it runs, nothing but "Cancel" can be used.
-    std::vector<QString> usableWhileRunning;
+    QStringList usableWhileRunning = {"not seen"};
     WhenProgressMoves(reset.get(), [&](int) {
-        if (!usableWhileRunning.empty()) {
-            return;
-        }
-        usableWhileRunning.push_back("checked");
-        for (const char* name : {"resetButton", "doneButton", "portList", "factoryDefaultsCheck",
-                                 "configurationList", "inputFileEdit"}) {
-            if (Enabled(reset.get(), name)) {
-                usableWhileRunning.push_back(name);
-            }
-        }
-        if (!Enabled(reset.get(), "cancelButton")) {
-            usableWhileRunning.push_back("cancel disabled");
+        if (usableWhileRunning == QStringList{"not seen"}) {
+            usableWhileRunning = Usable(reset.get(), kResetControls);
         }
     });
     Click(reset.get(), "resetButton");
     ASSERT_TRUE(RunEnds(*reset));
-
-    EXPECT_EQ(usableWhileRunning, std::vector<QString>{"checked"});
+    EXPECT_EQ(usableWhileRunning, QStringList{"cancelButton"});
     EXPECT_TRUE(messages.empty()) << MessageTexts().join(" | ").toStdString();
-    ExpectRegisters(omega::RtdHeatCoolFilterwheelTable());
+    EXPECT_EQ(controller->Register(kInputType), 0x04u) << "the chosen configuration";
     EXPECT_EQ(controller->Restarts(), 1u);
-    EXPECT_EQ(Text(reset.get(), "statusText"), "Done.");
-    EXPECT_EQ(Text(reset.get(), "percentText"), "100%");
-    for (const char* name :
-         {"resetButton", "doneButton", "portList", "factoryDefaultsCheck", "configurationList"}) {
-        EXPECT_TRUE(Enabled(reset.get(), name)) << name;
-    }
-    EXPECT_FALSE(Enabled(reset.get(), "cancelButton"));
-    EXPECT_FALSE(Enabled(reset.get(), "inputFileEdit"));
-}
+    EXPECT_EQ(Usable(reset.get(), kResetControls), kResetIdle);
 
-TEST_F(OmegaToolDlg, TheSettingsFileChoiceAloneTakesAPathAndResetsFromThatFile) {
-    StartController();
-    OpenReset();
-    const QString path = files.filePath("thermocouple.txt");
+    // A settings file, its path typed: the field is back in reach once the run is over.
+    const QString path = files.filePath("rtd.txt");
     {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(
-            QByteArray::fromStdString(omega::FormatSettingsFile(omega::ThermocoupleHeatTable())));
+        file.write("Reg\tValue\t\tDescription\r\n0x07\t0x11\t\tInput Type\r\nEnd of file");
     }
-    auto* input = Find<QLineEdit>(reset.get(), "inputFileEdit");
     Choose(reset.get(), "configurationList", "Custom Settings File");
+    input->setText(path);
+    Click(reset.get(), "resetButton");
+    ASSERT_TRUE(RunEnds(*reset));
+    EXPECT_TRUE(messages.empty()) << MessageTexts().join(" | ").toStdString();
+    EXPECT_EQ(controller->Register(kInputType), 0x11u);
     EXPECT_TRUE(input->isEnabled());
-    EXPECT_TRUE(Find<QToolButton>(input, "browseButton")->isEnabled());
-    Choose(reset.get(), "configurationList", "Thermocouple (Heat)");
-    EXPECT_FALSE(input->isEnabled());
-    EXPECT_FALSE(Find<QToolButton>(input, "browseButton")->isEnabled());
-
-    Choose(reset.get(), "configurationList", "Custom Settings File");
-    input->setText(files.filePath("missing.txt"));
-    Choose(reset.get(), "portList", Com(kControllerPort));
-    Click(reset.get(), "resetButton");
-    ASSERT_TRUE(RunEnds(*reset));
-    EXPECT_EQ(MessageTexts(), QStringList{"Error opening input file."});
-    EXPECT_TRUE(input->isEnabled()) << "idle again, still on the settings file choice";
-
-    input->setText(path);  // typed: the browse button is not needed
-    Click(reset.get(), "resetButton");
-    ASSERT_TRUE(RunEnds(*reset));
-    EXPECT_EQ(messages.size(), 1u) << MessageTexts().join(" | ").toStdString();
-    ExpectRegisters(omega::ThermocoupleHeatTable());
-    EXPECT_EQ(controller->Register(0x07), 0x04u);
-    EXPECT_EQ(Text(reset.get(), "statusText"), "Done.");
 }
 
 TEST_F(OmegaToolDlg, ResetCancelLooksIdleAtOnceAndTheRunEndsWithErrors) {
-    StartController();
     OpenReset();
     Choose(reset.get(), "portList", Com(kControllerPort));
 
-    struct Seen {
-        bool reset = false, cancel = true, done = true;
-    } afterClick;
+    QStringList usableAfterCancel;
     bool clicked = false;
     WhenProgressMoves(reset.get(), [&](int value) {
         if (clicked || value < 10) {
@@ -334,33 +248,26 @@ TEST_F(OmegaToolDlg, ResetCancelLooksIdleAtOnceAndTheRunEndsWithErrors) {
         }
         clicked = true;
         Click(reset.get(), "cancelButton");
-        afterClick = {Enabled(reset.get(), "resetButton"), Enabled(reset.get(), "cancelButton"),
-                      Enabled(reset.get(), "doneButton")};
+        usableAfterCancel = Usable(reset.get(), kResetControls);
     });
     Click(reset.get(), "resetButton");
     ASSERT_TRUE(RunEnds(*reset));
 
     ASSERT_TRUE(clicked);
-    EXPECT_TRUE(afterClick.reset);
-    EXPECT_FALSE(afterClick.cancel);
-    EXPECT_FALSE(afterClick.done) << "only the two buttons change before the run has stopped";
+    EXPECT_EQ(usableAfterCancel, QStringList{"resetButton"})
+        << "only the two buttons change before the run has stopped";
     ASSERT_EQ(MessageTexts(), QStringList{"Errors encountered!"});
     EXPECT_EQ(messages[0].caption, "Error");
     EXPECT_EQ(messages[0].icon, console::MessageIcon::Warning);
     EXPECT_EQ(messages[0].parent, nullptr);
     EXPECT_EQ(Text(reset.get(), "statusText"), "Done with Errors.");
-    EXPECT_EQ(Find<QProgressBar>(reset.get(), "progressBar")->value(), 100);
-    EXPECT_EQ(controller->Restarts(), 0u) << "a cancelled run does not restart the controller";
-    EXPECT_TRUE(Enabled(reset.get(), "doneButton"));
-    EXPECT_TRUE(Enabled(reset.get(), "resetButton"));
+    EXPECT_EQ(Usable(reset.get(), kResetControls), kResetIdle);
 }
 
 TEST_F(OmegaToolDlg, ClosingWhileARunIsGoingStopsTheRunBeforeTheWindowCloses) {
-    StartController();
     OpenSave();
-    const QString path = files.filePath("closed.txt");
     Choose(save.get(), "portList", Com(kControllerPort));
-    Find<QLineEdit>(save.get(), "outputFileEdit")->setText(path);
+    Find<QLineEdit>(save.get(), "outputFileEdit")->setText(files.filePath("closed.txt"));
     bool stillOpen = false;
     WhenProgressMoves(save.get(), [&](int value) {
         if (value >= 10 && !stillOpen) {
@@ -374,8 +281,6 @@ TEST_F(OmegaToolDlg, ClosingWhileARunIsGoingStopsTheRunBeforeTheWindowCloses) {
     EXPECT_FALSE(save->IsRunning());
     EXPECT_EQ(save->result(), QDialog::Rejected);
     EXPECT_EQ(Text(save.get(), "statusText"), "Cancelled.");
-    EXPECT_TRUE(QFile::exists(path));
-    EXPECT_TRUE(ReadAll(path).isEmpty());
 
     // Esc in the reset tool, where "Done" is out of reach during a run.
     OpenReset();
@@ -395,7 +300,6 @@ TEST_F(OmegaToolDlg, ClosingWhileARunIsGoingStopsTheRunBeforeTheWindowCloses) {
 }
 
 TEST_F(OmegaToolDlg, DestroyingAWindowMidRunWaitsForTheRun) {
-    StartController();
     OpenReset();
     Choose(reset.get(), "portList", Com(kControllerPort));
     // From the third register on the controller is silent: the run is stuck in its read-backs
@@ -417,34 +321,28 @@ TEST_F(OmegaToolDlg, DestroyingAWindowMidRunWaitsForTheRun) {
     EXPECT_EQ(controller->Restarts(), 0u);
 }
 
-TEST_F(OmegaToolDlg, OutputFileBrowseOffersATextFileAndCancelKeepsThePath) {
+TEST_F(OmegaToolDlg, OutputFileBrowseAsksForATextFileToWriteAndCancelKeepsThePath) {
     OpenSave();
     auto* field = Find<QLineEdit>(save.get(), "outputFileEdit");
-    // Answers the chooser once it is up; it is modal, so this runs inside its own loop.
-    const auto answer = [](const std::function<void(QFileDialog*)>& act) {
-        auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
-            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                poll->deleteLater();
-                act(chooser);
-            }
-        });
-        poll->start(10);
-    };
-
     QStringList filters;
-    answer([&](QFileDialog* chooser) {
-        filters = chooser->nameFilters();
-        EXPECT_EQ(chooser->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_FALSE(chooser->testOption(QFileDialog::DontConfirmOverwrite));
-        chooser->selectFile(files.filePath("bench7"));
-        static_cast<QDialog*>(chooser)->accept();  // as its Save button does
-    });
-    QTest::mouseClick(Find<QToolButton>(field, "browseButton"), Qt::LeftButton);
+    bool confirmsOverwrite = false;
+    {
+        const auto answer = AnswerModal<QFileDialog>([&](QFileDialog& chooser) {
+            filters = chooser.nameFilters();
+            confirmsOverwrite = chooser.acceptMode() == QFileDialog::AcceptSave &&
+                                !chooser.testOption(QFileDialog::DontConfirmOverwrite);
+            auto* name = chooser.findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(files.filePath("bench7"));  // typed without an extension
+            static_cast<QDialog&>(chooser).accept();  // as its Save button does
+        });
+        QTest::mouseClick(Find<QToolButton>(field, "browseButton"), Qt::LeftButton);
+    }
     EXPECT_EQ(filters, (QStringList{"Output File (*.txt)", "All Files (*)"}));
+    EXPECT_TRUE(confirmsOverwrite);
     EXPECT_EQ(field->text(), files.filePath("bench7.txt"));
 
-    answer([](QFileDialog* chooser) { chooser->reject(); });
+    const auto answer = AnswerModal<QFileDialog>([](QFileDialog& chooser) { chooser.reject(); });
     QTest::mouseClick(Find<QToolButton>(field, "browseButton"), Qt::LeftButton);
     EXPECT_EQ(field->text(), files.filePath("bench7.txt"));
 }

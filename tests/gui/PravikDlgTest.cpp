@@ -12,12 +12,12 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
-#include <QApplication>
 #include <functional>
 
 #include "console/AdvComDlg.h"
 #include "console/MessageBox.h"
 #include "console/PravikDlg.h"
+#include "gui/AnswerModal.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
@@ -109,22 +109,10 @@ protected:
     // act. A dialog that act leaves open is rejected, so that a failure cannot hang the suite.
     void RunAdvanced(const char* button, const std::function<void(CAdvComDlg&)>& act) {
         bool shown = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* dialog = window->findChild<CAdvComDlg*>();
-            if (dialog == nullptr || !dialog->isVisible()) {
-                return;
-            }
-            poll.stop();
+        const auto answer = AnswerModal<CAdvComDlg>([&](CAdvComDlg& dialog) {
             shown = true;
-            act(*dialog);
-            if (dialog->isVisible()) {
-                ADD_FAILURE() << button << ": the dialog is still open";
-                dialog->done(QDialog::Rejected);
-            }
+            act(dialog);
         });
-        poll.start();
         Click(button);
         EXPECT_TRUE(shown) << button;
     }
@@ -439,17 +427,22 @@ TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
         bool overConsole;
     };
     const Entry entries[] = {
-        {"firmwareUpdaterAction", {"&Utilities", "&SmartMotor", "&Firmware Updater"},
-         "CSmartMotorUtilitiesDlg", false},
+        {"firmwareUpdaterAction",
+         {"&Utilities", "&SmartMotor", "&Firmware Updater"},
+         "CSmartMotorUtilitiesDlg",
+         false},
         {"saveOmegaSettingsAction",
          {"&Utilities", "&Omega Temp Controller", "&Save Current Settings to File"},
-         "COmegaSettingsSaveDlg", false},
+         "COmegaSettingsSaveDlg",
+         false},
         {"resetOmegaSettingsAction",
          {"&Utilities", "&Omega Temp Controller", "&Reset to Default Settings"},
-         "COmegaSettingsResetDlg", false},
+         "COmegaSettingsResetDlg",
+         false},
         {"adjustLightSensorThresholdAction",
          {"&Utilities", "Shutter Controller", "Adjust Light Sensor Threshold"},
-         "CShutterControllerLightSensorThresholdDlg", true},
+         "CShutterControllerLightSensorThresholdDlg",
+         true},
         {"aboutAction", {"&Utilities", "&Help", "About"}, "CAboutDlg", false},
         {"systemAboutAction", {"&About Pravik..."}, "CAboutDlg", false},
     };
@@ -467,13 +460,11 @@ TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
         QString opened;
         bool modal = false;
         QWidget* parent = &window;
-        QTimer::singleShot(0, [&] {
-            if (auto* tool = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-                opened = tool->metaObject()->className();
-                modal = tool->isModal();
-                parent = tool->parentWidget();
-                tool->reject();
-            }
+        const auto answer = AnswerModal<QDialog>([&](QDialog& tool) {
+            opened = tool.metaObject()->className();
+            modal = tool.isModal();
+            parent = tool.parentWidget();
+            tool.reject();
         });
         action->trigger();
         EXPECT_EQ(opened, entry.opens);

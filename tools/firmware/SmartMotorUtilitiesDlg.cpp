@@ -1,6 +1,5 @@
 #include "tools/firmware/SmartMotorUtilitiesDlg.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,6 +13,7 @@
 
 #include "console/GuiThreadCall.h"
 #include "console/MessageBox.h"
+#include "console/PortChoiceList.h"
 #include "console/SerialPortList.h"
 #include "tools/firmware/SMFirmwarePathCtrl.h"
 
@@ -43,23 +43,14 @@ int WidestStepText(const QFontMetrics& metrics) {
 
 }  // namespace
 
-CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : QDialog(parent) {
+CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : CWorkerDialog(parent) {
     setWindowTitle("SmartMotor Firmware Updater");
 
     auto* group = new QGroupBox("Firmware Update", this);
     group->setObjectName("firmwareGroup");
 
-    port_ = new QComboBox(group);
-    port_->setObjectName("portList");
-    port_->setMinimumContentsLength(16);
-    port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    port_->addItem("-- Select One --");
-    for (int port : ScanOpenablePorts(1, kHighestListedPort)) {
-        port_->addItem(QString::asprintf("Com%d", port));
-    }
-    // A sorted list, in text order: Com10 before Com2, "-- Select One --" ahead of every port.
-    port_->model()->sort(0);
-    port_->setCurrentIndex(0);
+    // The port's text goes to the SMI host as it stands, spelt as the host knows it.
+    port_ = MakePortChoiceList("Com%d", ScanOpenablePorts(1, kHighestListedPort), group);
     auto* portLabel = new QLabel("Com Port:", group);
     portLabel->setBuddy(port_);
 
@@ -124,43 +115,18 @@ CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : QDialog(pare
 
     connect(download_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::OnDownload);
     connect(close_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::reject);
-    connect(&run_, &CWorkerRun::Finished, this, &CSmartMotorUtilitiesDlg::OnRunFinished);
 }
 
 CSmartMotorUtilitiesDlg::~CSmartMotorUtilitiesDlg() {
-    // Destroyed mid-run (not closed first): the run has no way to stop early, so its remaining
-    // calls are served until it is through, without acting on its end as if the window were
-    // still in use.
-    disconnect(&run_, nullptr, this, nullptr);
-    run_.Wait();
-    if (waitCursor_) {
-        QApplication::restoreOverrideCursor();
-    }
+    EndRunBeforeDestruction();
 }
 
 void CSmartMotorUtilitiesDlg::OnDownload() {
-    if (closeRequested_ || run_.IsActive()) {
+    if (IsRunning()) {
         return;
     }
     SetRunning(true);
-    run_.Start([this, factory = hostFactory_] { RunFirmwareUpdate(*this, factory); });
-}
-
-void CSmartMotorUtilitiesDlg::done(int result) {
-    if (run_.IsActive()) {
-        closeRequested_ = true;
-        closeResult_ = result;
-        return;
-    }
-    QDialog::done(result);
-}
-
-void CSmartMotorUtilitiesDlg::OnRunFinished() {
-    SetRunning(false);
-    if (closeRequested_) {
-        closeRequested_ = false;
-        QDialog::done(closeResult_);
-    }
+    StartRun([this, factory = hostFactory_] { RunFirmwareUpdate(*this, factory); });
 }
 
 void CSmartMotorUtilitiesDlg::SetRunning(bool running) {
@@ -181,29 +147,19 @@ void CSmartMotorUtilitiesDlg::ShowProgress() {
 }
 
 int CSmartMotorUtilitiesDlg::SelectedPortIndex() {
-    return console::CallOnThreadOf(this, [this] { return port_->currentIndex(); });
+    return CurrentIndexOf(port_);
 }
 
 std::wstring CSmartMotorUtilitiesDlg::SelectedPortText() {
-    return console::CallOnThreadOf(this, [this] { return port_->currentText().toStdWString(); });
+    return CurrentTextOf(port_);
 }
 
 std::wstring CSmartMotorUtilitiesDlg::FirmwarePath() {
-    return console::CallOnThreadOf(this, [this] { return firmwarePath_->text().toStdWString(); });
+    return TextOf(firmwarePath_);
 }
 
 void CSmartMotorUtilitiesDlg::SetWaitCursor(bool on) {
-    console::CallOnThreadOf(this, [this, on] {
-        if (on == waitCursor_) {
-            return;
-        }
-        waitCursor_ = on;
-        if (on) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        } else {
-            QApplication::restoreOverrideCursor();
-        }
-    });
+    console::CallOnThreadOf(this, [this, on] { ShowWaitCursor(on); });
 }
 
 void CSmartMotorUtilitiesDlg::ShowMessage(const std::wstring& text, platform::MessageStyle style) {

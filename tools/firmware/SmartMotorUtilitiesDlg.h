@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QDialog>
 #include <string>
 
 #include "console/WindowMessageSink.h"
-#include "console/WorkerRun.h"
+#include "console/WorkerDialog.h"
 #include "tools/firmware/FirmwareProgress.h"
 #include "tools/firmware/FirmwareUpdateRun.h"
 #include "tools/firmware/Smi.h"
@@ -26,15 +25,13 @@ class CSMFirmwarePathCtrl;
 // A download cannot be called off half way without leaving the motor with half a program, so
 // closing the window during a run (Esc, the close box) lets the run finish, with its closing
 // message, and closes the window then.
-class CSmartMotorUtilitiesDlg : public QDialog, public IFirmwareUpdateView {
+class CSmartMotorUtilitiesDlg : public CWorkerDialog, public IFirmwareUpdateView {
     Q_OBJECT
 
 public:
     explicit CSmartMotorUtilitiesDlg(QWidget* parent = nullptr);
     ~CSmartMotorUtilitiesDlg() override;
 
-    // A run is going.
-    bool IsRunning() const { return run_.IsActive(); }
     // Where later runs get their SMI host (tests shorten the host's waits); the serial host by
     // default.
     void SetHostFactory(SmiHostFactory factory) { hostFactory_ = std::move(factory); }
@@ -50,20 +47,20 @@ public:
 
 public slots:
     void OnDownload();
-    // While a run is going: the window closes with result once it has ended.
-    void done(int result) override;
+
+protected:
+    // A run is never stopped half way: closing waits for the motor to finish, and destroying
+    // the window serves the run to its end.
+    void StopRun() override {}
+    void RunEnded() override { SetRunning(false); }
 
 private:
     void SetRunning(bool running);
-    void OnRunFinished();
     void ShowProgress();
 
     CWindowMessageSink messages_{this};
     SmiHostFactory hostFactory_ = CreateSmiHost;
     CFirmwareProgress progress_;
-    bool waitCursor_ = false;
-    bool closeRequested_ = false;
-    int closeResult_ = Rejected;
 
     QComboBox* port_;
     CSMFirmwarePathCtrl* firmwarePath_;
@@ -73,8 +70,4 @@ private:
     QLabel* percent_;
     QProgressBar* progressBar_;
     QPushButton* close_;
-
-    // Last, so that it is destroyed first: a run still going is waited for while everything it
-    // uses is still there.
-    CWorkerRun run_;
 };

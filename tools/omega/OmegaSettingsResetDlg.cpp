@@ -1,9 +1,7 @@
 #include "tools/omega/OmegaSettingsResetDlg.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,6 +16,7 @@
 
 #include "console/EditBrowseCtrl.h"
 #include "console/GuiThreadCall.h"
+#include "console/PortChoiceList.h"
 #include "console/SerialPortList.h"
 
 namespace {
@@ -38,24 +37,13 @@ QString Text(std::wstring_view text) {
 
 }  // namespace
 
-COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : QDialog(parent) {
+COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(parent) {
     setWindowTitle("Omega Temperature Controller Configuration");
 
     auto* group = new QGroupBox("Reset Settings", this);
     group->setObjectName("settingsGroup");
 
-    port_ = new QComboBox(group);
-    port_->setObjectName("portList");
-    port_->setMinimumContentsLength(16);
-    port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    port_->addItem("-- Select One --");
-    for (int port : ScanOpenablePorts(1, kHighestScannedPort)) {
-        port_->addItem(QString::asprintf("COM%d", port));
-    }
-    // A sorted list, in text order as such lists are: COM10 before COM2, and "-- Select One --"
-    // ahead of every port.
-    port_->model()->sort(0);
-    port_->setCurrentIndex(0);
+    port_ = MakePortChoiceList("COM%d", ScanOpenablePorts(1, kHighestScannedPort), group);
     auto* portLabel = new QLabel("COM Port:", group);
     portLabel->setBuddy(port_);
 
@@ -142,17 +130,10 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : QDialog(parent
     connect(reset_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnResetSettings);
     connect(cancelButton_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnCancel);
     connect(done_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::accept);
-    connect(&run_, &CWorkerRun::Finished, this, &COmegaSettingsResetDlg::OnRunFinished);
 }
 
 COmegaSettingsResetDlg::~COmegaSettingsResetDlg() {
-    // Destroyed mid-run (not closed first): stop the run and serve its last calls, without
-    // acting on its end as if the window were still in use.
-    disconnect(&run_, nullptr, this, nullptr);
-    if (run_.IsActive()) {
-        cancel_.Set();
-    }
-    run_.Wait();
+    EndRunBeforeDestruction();
 }
 
 void COmegaSettingsResetDlg::EnableInputFile() {
@@ -160,49 +141,31 @@ void COmegaSettingsResetDlg::EnableInputFile() {
 }
 
 void COmegaSettingsResetDlg::OnResetSettings() {
-    if (closeRequested_) {
+    if (ClosePending()) {
         return;
     }
-    if (run_.IsActive()) {
+    if (IsRunning()) {
         // The cancelled run is still winding down; this one follows it, and looks started.
         reset_->setEnabled(false);
         cancelButton_->setEnabled(true);
     }
-    run_.Start([this, tuning = tuning_] { RunSettingsReset(*this, tuning); });
+    StartRun([this, tuning = tuning_] { RunSettingsReset(*this, tuning); });
 }
 
 void COmegaSettingsResetDlg::OnCancel() {
     // A run that has not started yet is simply not started.
-    run_.DropPending();
+    DropPendingRun();
     cancel_.Set();
     reset_->setEnabled(true);
     cancelButton_->setEnabled(false);
 }
 
-void COmegaSettingsResetDlg::done(int result) {
-    if (run_.IsActive()) {
-        run_.DropPending();
-        closeRequested_ = true;
-        closeResult_ = result;
-        cancel_.Set();
-        return;
-    }
-    QDialog::done(result);
-}
-
-void COmegaSettingsResetDlg::OnRunFinished() {
-    if (closeRequested_ && !run_.IsActive()) {
-        closeRequested_ = false;
-        QDialog::done(closeResult_);
-    }
-}
-
 int COmegaSettingsResetDlg::SelectedPortIndex() {
-    return console::CallOnThreadOf(this, [this] { return port_->currentIndex(); });
+    return CurrentIndexOf(port_);
 }
 
 std::wstring COmegaSettingsResetDlg::SelectedPortText() {
-    return console::CallOnThreadOf(this, [this] { return port_->currentText().toStdWString(); });
+    return CurrentTextOf(port_);
 }
 
 bool COmegaSettingsResetDlg::UseFactoryDefaults() {
@@ -210,14 +173,11 @@ bool COmegaSettingsResetDlg::UseFactoryDefaults() {
 }
 
 std::wstring COmegaSettingsResetDlg::SelectedConfiguration() {
-    return console::CallOnThreadOf(this,
-                                   [this] { return configuration_->currentText().toStdWString(); });
+    return CurrentTextOf(configuration_);
 }
 
 std::filesystem::path COmegaSettingsResetDlg::InputPath() {
-    return console::CallOnThreadOf(this, [this] {
-        return std::filesystem::path(QFile::encodeName(inputFile_->text()).toStdString());
-    });
+    return PathIn(inputFile_);
 }
 
 int COmegaSettingsResetDlg::ProgressPosition() {
@@ -241,14 +201,7 @@ void COmegaSettingsResetDlg::SetRunning(bool running) {
         } else {
             EnableInputFile();
         }
-        if (running != waitCursor_) {
-            waitCursor_ = running;
-            if (running) {
-                QApplication::setOverrideCursor(Qt::WaitCursor);
-            } else {
-                QApplication::restoreOverrideCursor();
-            }
-        }
+        ShowWaitCursor(running);
     });
 }
 

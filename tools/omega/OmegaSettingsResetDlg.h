@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QDialog>
 #include <filesystem>
 #include <string>
 
 #include "console/WindowMessageSink.h"
-#include "console/WorkerRun.h"
+#include "console/WorkerDialog.h"
 #include "platform/AutoResetEvent.h"
 #include "tools/omega/SettingsResetRun.h"
 
@@ -24,15 +23,13 @@ class CEditBrowseCtrl;
 // "Cancel" makes the window look idle at once while the run stops at its next register; a
 // "Reset Settings" pressed before then starts as soon as the run has ended. Closing the window
 // while a run is going cancels the run and closes once it has ended.
-class COmegaSettingsResetDlg : public QDialog, public ISettingsResetView {
+class COmegaSettingsResetDlg : public CWorkerDialog, public ISettingsResetView {
     Q_OBJECT
 
 public:
     explicit COmegaSettingsResetDlg(QWidget* parent = nullptr);
     ~COmegaSettingsResetDlg() override;
 
-    // A run is going, winding down after a cancel, or waiting to start.
-    bool IsRunning() const { return run_.IsActive(); }
     // Adjusts the controller of each later run before it opens (tests shorten its waits).
     void SetControllerTuning(ControllerTuning tuning) { tuning_ = tuning; }
 
@@ -51,20 +48,18 @@ public:
 public slots:
     void OnResetSettings();
     void OnCancel();
-    // While a run is going: cancels it, and the window closes with result once it has ended.
-    void done(int result) override;
+
+protected:
+    // Closing or destroying the window mid-run cancels the run.
+    void StopRun() override { cancel_.Set(); }
 
 private:
-    void OnRunFinished();
     // The path field is for the settings file choice only.
     void EnableInputFile();
 
     platform::AutoResetEvent cancel_;
     CWindowMessageSink messages_{this};
     ControllerTuning tuning_ = nullptr;
-    bool waitCursor_ = false;
-    bool closeRequested_ = false;
-    int closeResult_ = Rejected;
 
     QComboBox* port_;
     QCheckBox* factoryDefaults_;
@@ -76,6 +71,4 @@ private:
     QLabel* percent_;
     QProgressBar* progress_;
     QPushButton* done_;
-
-    CWorkerRun run_;
 };

@@ -1,8 +1,6 @@
 #include "tools/omega/OmegaSettingsSaveDlg.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,8 +13,9 @@
 #include <vector>
 
 #include "console/GuiThreadCall.h"
-#include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
+#include "console/PortChoiceList.h"
 #include "console/SerialPortList.h"
+#include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 
 namespace {
 
@@ -30,26 +29,16 @@ void KeepSpaceWhenHidden(QWidget* widget) {
 
 }  // namespace
 
-COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : QDialog(parent) {
+COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(parent) {
     setWindowTitle("Omega Temperature Controller Configuration");
 
     auto* group = new QGroupBox("Reset Settings", this);
     group->setObjectName("settingsGroup");
 
-    port_ = new QComboBox(group);
-    port_->setObjectName("portList");
-    port_->setMinimumContentsLength(16);
-    port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    port_->addItem("-- Select One --");
+    // Every port there is, held by someone else or not: the technician may mean any of them.
     std::vector<int> ports;
     EnumerateSerialPorts(ports);
-    for (int port : ports) {
-        port_->addItem(QString::asprintf("COM%d", port));
-    }
-    // A sorted list, in text order as such lists are: COM10 before COM2, and "-- Select One --"
-    // ahead of every port.
-    port_->model()->sort(0);
-    port_->setCurrentIndex(0);
+    port_ = MakePortChoiceList("COM%d", ports, group);
     auto* portLabel = new QLabel("Com Port:", group);
     portLabel->setBuddy(port_);
 
@@ -116,60 +105,30 @@ COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : QDialog(parent) 
     connect(save_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnSaveSettings);
     connect(cancelButton_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnCancel);
     connect(done_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::accept);
-    connect(&run_, &CWorkerRun::Finished, this, &COmegaSettingsSaveDlg::OnRunFinished);
 }
 
 COmegaSettingsSaveDlg::~COmegaSettingsSaveDlg() {
-    // Destroyed mid-run (not closed first): stop the run and serve its last calls, without
-    // acting on its end as if the window were still in use.
-    disconnect(&run_, nullptr, this, nullptr);
-    if (run_.IsActive()) {
-        cancel_.Set();
-    }
-    run_.Wait();
+    EndRunBeforeDestruction();
 }
 
 void COmegaSettingsSaveDlg::OnSaveSettings() {
-    if (closeRequested_) {
-        return;
-    }
-    run_.Start([this, tuning = tuning_] { RunSettingsSave(*this, tuning); });
+    StartRun([this, tuning = tuning_] { RunSettingsSave(*this, tuning); });
 }
 
 void COmegaSettingsSaveDlg::OnCancel() {
     cancel_.Set();
 }
 
-void COmegaSettingsSaveDlg::done(int result) {
-    if (run_.IsActive()) {
-        run_.DropPending();
-        closeRequested_ = true;
-        closeResult_ = result;
-        cancel_.Set();
-        return;
-    }
-    QDialog::done(result);
-}
-
-void COmegaSettingsSaveDlg::OnRunFinished() {
-    if (closeRequested_ && !run_.IsActive()) {
-        closeRequested_ = false;
-        QDialog::done(closeResult_);
-    }
-}
-
 int COmegaSettingsSaveDlg::SelectedPortIndex() {
-    return console::CallOnThreadOf(this, [this] { return port_->currentIndex(); });
+    return CurrentIndexOf(port_);
 }
 
 std::wstring COmegaSettingsSaveDlg::SelectedPortText() {
-    return console::CallOnThreadOf(this, [this] { return port_->currentText().toStdWString(); });
+    return CurrentTextOf(port_);
 }
 
 std::filesystem::path COmegaSettingsSaveDlg::OutputPath() {
-    return console::CallOnThreadOf(this, [this] {
-        return std::filesystem::path(QFile::encodeName(outputFile_->text()).toStdString());
-    });
+    return PathIn(outputFile_);
 }
 
 void COmegaSettingsSaveDlg::SetRunning(bool running) {
@@ -181,14 +140,7 @@ void COmegaSettingsSaveDlg::SetRunning(bool running) {
         }
         save_->setEnabled(!running);
         cancelButton_->setEnabled(running);
-        if (running != waitCursor_) {
-            waitCursor_ = running;
-            if (running) {
-                QApplication::setOverrideCursor(Qt::WaitCursor);
-            } else {
-                QApplication::restoreOverrideCursor();
-            }
-        }
+        ShowWaitCursor(running);
     });
 }
 

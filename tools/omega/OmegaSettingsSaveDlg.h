@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QDialog>
 #include <filesystem>
 #include <string>
 
 #include "console/WindowMessageSink.h"
-#include "console/WorkerRun.h"
+#include "console/WorkerDialog.h"
 #include "platform/AutoResetEvent.h"
 #include "tools/omega/SettingsSaveRun.h"
 
@@ -22,15 +21,13 @@ class COmegaSettingsOutputFileBrowseCtrl;
 //
 // Closing the window while a run is going cancels the run and closes once it has ended, so the
 // worker never outlives the controls it uses.
-class COmegaSettingsSaveDlg : public QDialog, public ISettingsSaveView {
+class COmegaSettingsSaveDlg : public CWorkerDialog, public ISettingsSaveView {
     Q_OBJECT
 
 public:
     explicit COmegaSettingsSaveDlg(QWidget* parent = nullptr);
     ~COmegaSettingsSaveDlg() override;
 
-    // A run is going, or winding down after a cancel.
-    bool IsRunning() const { return run_.IsActive(); }
     // Adjusts the controller of each later run before it opens (tests shorten its waits).
     void SetControllerTuning(ControllerTuning tuning) { tuning_ = tuning; }
 
@@ -46,18 +43,15 @@ public:
 public slots:
     void OnSaveSettings();
     void OnCancel();
-    // While a run is going: cancels it, and the window closes with result once it has ended.
-    void done(int result) override;
+
+protected:
+    // Closing or destroying the window mid-run cancels the run.
+    void StopRun() override { cancel_.Set(); }
 
 private:
-    void OnRunFinished();
-
     platform::AutoResetEvent cancel_;
     CWindowMessageSink messages_{this};
     ControllerTuning tuning_ = nullptr;
-    bool waitCursor_ = false;
-    bool closeRequested_ = false;
-    int closeResult_ = Rejected;
 
     QComboBox* port_;
     COmegaSettingsOutputFileBrowseCtrl* outputFile_;
@@ -67,8 +61,4 @@ private:
     QLabel* percent_;
     QProgressBar* progress_;
     QPushButton* done_;
-
-    // Last, so that it is destroyed first: a run still going is waited for while everything it
-    // uses is still there.
-    CWorkerRun run_;
 };

@@ -61,7 +61,7 @@ QLineEdit* ThresholdEdit(const char* name, QWidget* parent) {
 
 CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThresholdDlg(
     QWidget* parent)
-    : QDialog(parent), desired_(kLowestDesiredThreshold) {
+    : CWorkerDialog(parent), desired_(kLowestDesiredThreshold) {
     setWindowTitle("Shutter Controller Light Sensor Threshold Configuration");
 
     // The search.
@@ -229,8 +229,6 @@ CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThreshol
     connect(up6dB_, &QPushButton::clicked, this,
             [this] { SendThresholdCommand("!0TH6+", L"Error incrementing threshold 6db."); });
     connect(done_, &QPushButton::clicked, this, &CShutterControllerLightSensorThresholdDlg::accept);
-    connect(&run_, &CWorkerRun::Finished, this,
-            &CShutterControllerLightSensorThresholdDlg::OnRunFinished);
 
     status_->clear();
     percent_->clear();
@@ -239,13 +237,8 @@ CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThreshol
 }
 
 CShutterControllerLightSensorThresholdDlg::~CShutterControllerLightSensorThresholdDlg() {
-    // Destroyed mid-search (not closed first): stop the search and serve its last calls, without
-    // acting on its end as if the window were still in use. Only then may the controller go.
-    disconnect(&run_, nullptr, this, nullptr);
-    if (run_.IsActive()) {
-        CancelEvent.Set();
-    }
-    run_.Wait();
+    // Only once the search is through may the controller go.
+    EndRunBeforeDestruction();
 }
 
 void CShutterControllerLightSensorThresholdDlg::SetProgress(double percent,
@@ -327,7 +320,7 @@ void CShutterControllerLightSensorThresholdDlg::SearchEnded() {
 }
 
 void CShutterControllerLightSensorThresholdDlg::OnRun() {
-    if (closeRequested_) {
+    if (ClosePending()) {
         return;
     }
     if (SearchRunning != 0) {
@@ -342,7 +335,7 @@ void CShutterControllerLightSensorThresholdDlg::OnRun() {
     advanced_->setEnabled(false);
     UpdateControls();
     try {
-        run_.Start([this] { RunThresholdSearch({Device, SearchRunning, CancelEvent}, *this); });
+        StartRun([this] { RunThresholdSearch({Device, SearchRunning, CancelEvent}, *this); });
     } catch (const std::system_error&) {
         runButton_->setEnabled(true);
         cancelButton_->setEnabled(false);
@@ -480,28 +473,14 @@ void CShutterControllerLightSensorThresholdDlg::OnReload() {
     SendThresholdCommand("!0TR", L"Error reloading threshold from memory.");
 }
 
-void CShutterControllerLightSensorThresholdDlg::done(int result) {
-    if (run_.IsActive()) {
-        run_.DropPending();
-        closeRequested_ = true;
-        closeResult_ = result;
-        CancelEvent.Set();
-        return;
-    }
-    closeRequested_ = false;
+void CShutterControllerLightSensorThresholdDlg::CloseNow(int result) {
     if (Device.PortConnected != 0) {
-        // Nothing is sent on the way out: the box keeps the protection it was last given.
+        // The box keeps the protection it was last given.
         Device.ClosePort();
         Device.PortConnected = 0;
         UpdateControls();
     }
-    QDialog::done(result);
-}
-
-void CShutterControllerLightSensorThresholdDlg::OnRunFinished() {
-    if (closeRequested_ && !run_.IsActive()) {
-        done(closeResult_);
-    }
+    CWorkerDialog::CloseNow(result);
 }
 
 bool CShutterControllerLightSensorThresholdDlg::eventFilter(QObject* watched, QEvent* event) {

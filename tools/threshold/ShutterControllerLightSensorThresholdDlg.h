@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QDialog>
 #include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "console/WindowMessageSink.h"
-#include "console/WorkerRun.h"
+#include "console/WorkerDialog.h"
 #include "devices/ShutterController3.h"
 #include "platform/ManualResetEvent.h"
 #include "tools/threshold/ThresholdSearch.h"
@@ -29,15 +28,13 @@ class CSerialComboBox;
 // so the window and the worker never talk to the box at once.
 //
 // Closing the window while a search runs cancels the search and closes once it has ended.
-class CShutterControllerLightSensorThresholdDlg : public QDialog, public IThresholdSearchView {
+class CShutterControllerLightSensorThresholdDlg : public CWorkerDialog,
+                                                  public IThresholdSearchView {
     Q_OBJECT
 
 public:
     explicit CShutterControllerLightSensorThresholdDlg(QWidget* parent = nullptr);
     ~CShutterControllerLightSensorThresholdDlg() override;
-
-    // A search is going, or its thread is still being wound up.
-    bool IsSearching() const { return run_.IsActive(); }
 
     // Bar at the percentage truncated, the status line, and the percentage without decimals.
     // From any thread; a worker's call waits until the window has shown it.
@@ -71,11 +68,13 @@ public slots:
     void OnSet();
     void OnSave();
     void OnReload();
-    // While a search runs: cancels it, and the window closes with result once it has ended.
-    void done(int result) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing or destroying the window mid-search cancels the search.
+    void StopRun() override { CancelEvent.Set(); }
+    // Drops a connection the user left open; nothing is sent on the way out.
+    void CloseNow(int result) override;
 
 private:
     // One step or memory command, sent without awaiting a reply; the thresholds are read again
@@ -86,12 +85,9 @@ private:
     // Write protection on, as connecting and disconnecting leave the box.
     bool ProtectOnConnectionChange();
     void Error(const wchar_t* text);
-    void OnRunFinished();
 
     CWindowMessageSink messages_{this};
     uint16_t desired_;
-    bool closeRequested_ = false;
-    int closeResult_ = Rejected;
 
     CSerialComboBox* port_;
     QPushButton* runButton_;
@@ -119,7 +115,4 @@ private:
     QPushButton* up1_;
     QPushButton* up6dB_;
     QPushButton* done_;
-
-    // Last: destroyed first, so no search outlives what it uses.
-    CWorkerRun run_;
 };
