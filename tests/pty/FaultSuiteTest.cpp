@@ -13,6 +13,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "devices/Athena16TempController.h"
@@ -256,6 +257,25 @@ Rig FilterWheelRig(const std::string& dir, int baud) {
     return rig;
 }
 
+// The three shutter controllers answer the same faults the same way: a state read, 3 + 2
+// characters, with a check byte.
+template <typename Driver>
+DeviceCase ShutterCase(std::string name, CShutterControllerSim::Generation generation,
+                       std::string other) {
+    return {std::move(name),
+            [generation](const std::string& dir, int baud) {
+                return ShutterRig<Driver>(dir, baud, generation);
+            },
+            0,
+            kShortReplyMs,
+            5,
+            0,
+            {false},
+            std::move(other),
+            {false},
+            true};
+}
+
 std::vector<DeviceCase> Cases() {
     using Generation = CShutterControllerSim::Generation;
     using Program = CSmartMotorSim::Program;
@@ -268,42 +288,9 @@ std::vector<DeviceCase> Cases() {
     // 3 + 2 characters a state read, 5 + 3 + 2 an open and its read-back; a motor command
     // pair is "d=1" CR and "GOSUB6" CR, each with its echo, and the 7-character answer.
     return {
-        {"ShutterLegacy",
-         [](const std::string& dir, int baud) {
-             return ShutterRig<CShutterBoxDeviceLegacy>(dir, baud, Generation::Legacy);
-         },
-         0,
-         kShortReplyMs,
-         5,
-         0,
-         {false},
-         threshold,
-         {false},
-         true},
-        {"Shutter26",
-         [](const std::string& dir, int baud) {
-             return ShutterRig<CShutterBoxDevice>(dir, baud, Generation::V26);
-         },
-         0,
-         kShortReplyMs,
-         5,
-         0,
-         {false},
-         threshold,
-         {false},
-         true},
-        {"Shutter30",
-         [](const std::string& dir, int baud) {
-             return ShutterRig<CShutterController3>(dir, baud, Generation::V30);
-         },
-         0,
-         kShortReplyMs,
-         5,
-         0,
-         {false},
-         threshold,
-         {false},
-         true},
+        ShutterCase<CShutterBoxDeviceLegacy>("ShutterLegacy", Generation::Legacy, threshold),
+        ShutterCase<CShutterBoxDevice>("Shutter26", Generation::V26, threshold),
+        ShutterCase<CShutterController3>("Shutter30", Generation::V30, threshold),
         {"SmartMotor",
          [](const std::string& dir, int baud) {
              return MotorRig<CSmartMotor>(dir, baud, Program::Current);
