@@ -1,8 +1,10 @@
 #include "serial/SerialPort.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 #include "serial/SerialDevice.h"
 
@@ -12,6 +14,8 @@ namespace {
 // always been set (1000 ms each). Enough for any baud rate the program offers.
 constexpr int64_t kWriteTimeoutBaseMs = 1000;
 constexpr int64_t kWriteTimeoutPerByteMs = 1000;
+// How long a writer looks for its write to be done before it sleeps on it.
+constexpr auto kWriteDoneLook = std::chrono::microseconds(40);
 
 // How much one wake-up of the monitoring thread reads before it looks at its events again; a
 // device that never stops talking cannot keep a write or a shutdown waiting.
@@ -214,6 +218,14 @@ bool CSerialPort::Write(const void* data, int32_t length) {
     }
     // No time limit of its own: the write routine's own bound ends it, and a monitoring thread
     // that stops meanwhile sets WriteDoneEvent on its way out.
+    // The monitoring thread has a short command out within microseconds of being asked. Looking
+    // for that for a bounded moment, giving the processor away meanwhile, spares the caller a
+    // sleep and a wake-up per command, which is most of what a command costs beyond the line;
+    // a slow or long write still ends in the sleep below.
+    const auto lookUntil = std::chrono::steady_clock::now() + kWriteDoneLook;
+    while (!WriteDoneEvent.IsSet() && std::chrono::steady_clock::now() < lookUntil) {
+        std::this_thread::yield();
+    }
     WriteDoneEvent.Wait(platform::kInfinite);
     std::lock_guard lock(PortLock);
     return WriteSucceeded;
