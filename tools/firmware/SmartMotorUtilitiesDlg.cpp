@@ -14,6 +14,7 @@
 #include "console/GuiThreadCall.h"
 #include "console/MessageBox.h"
 #include "console/PortChoiceList.h"
+#include "console/RunProgressWidgets.h"
 #include "console/SerialPortList.h"
 #include "tools/firmware/SMFirmwarePathCtrl.h"
 
@@ -21,14 +22,6 @@ namespace {
 
 // The port list offers every port from 1 to this that the updater can open for itself.
 constexpr int kHighestListedPort = 256;
-
-// The progress controls keep their place in the layout while hidden, so nothing moves when the
-// first step of a run shows them.
-void KeepSpaceWhenHidden(QWidget* widget) {
-    QSizePolicy policy = widget->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    widget->setSizePolicy(policy);
-}
 
 // Room for the longest step text, so the window does not change size as the steps go by.
 int WidestStepText(const QFontMetrics& metrics) {
@@ -72,25 +65,12 @@ CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : CWorkerDialo
     buttons->addWidget(download_);
     buttons->addWidget(restore_);
 
-    status_ = new QLabel("Status", group);
-    status_->setObjectName("statusText");
-    status_->setMinimumWidth(WidestStepText(status_->fontMetrics()) + 8);
-    status_->hide();
-    KeepSpaceWhenHidden(status_);
-    percent_ = new QLabel("0%", group);
-    percent_->setObjectName("percentText");
-    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    percent_->setMinimumWidth(percent_->fontMetrics().horizontalAdvance("100%"));
-    percent_->hide();
-    KeepSpaceWhenHidden(percent_);
-    progressBar_ = new QProgressBar(group);
-    progressBar_->setObjectName("progressBar");
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    // The percentage label says it already.
-    progressBar_->setTextVisible(false);
+    const RunProgressWidgets progress = MakeRunProgressWidgets(
+        group, [](const QFontMetrics& metrics) { return WidestStepText(metrics) + 8; }, false);
+    status_ = progress.status;
+    percent_ = progress.percent;
+    progressBar_ = progress.bar;
     progressBar_->hide();
-    KeepSpaceWhenHidden(progressBar_);
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(portLabel, 0, 0);

@@ -17,6 +17,7 @@
 #include "console/EditBrowseCtrl.h"
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
+#include "console/RunProgressWidgets.h"
 #include "console/SerialPortList.h"
 
 namespace {
@@ -24,12 +25,6 @@ namespace {
 // The list offers only ports this program can open now: one someone else holds could not be
 // reset anyway.
 constexpr int kHighestScannedPort = 256;
-
-void KeepSpaceWhenHidden(QWidget* widget) {
-    QSizePolicy policy = widget->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    widget->setSizePolicy(policy);
-}
 
 QString Text(std::wstring_view text) {
     return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -76,27 +71,18 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     buttons->addWidget(reset_);
     buttons->addWidget(cancelButton_);
 
-    status_ = new QLabel("Status", group);
-    status_->setObjectName("statusText");
     // Room for the longest register step; the window does not grow with the text.
-    status_->setMinimumWidth(
-        status_->fontMetrics().horizontalAdvance(
-            "Setting register 0x0C (Output 1 Configuration) to value 0x00 ...") +
-        8);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    status_->hide();
-    KeepSpaceWhenHidden(status_);
-    percent_ = new QLabel("0%", group);
-    percent_->setObjectName("percentText");
-    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    percent_->setMinimumWidth(percent_->fontMetrics().horizontalAdvance("100%"));
-    percent_->hide();
-    KeepSpaceWhenHidden(percent_);
-    progress_ = new QProgressBar(group);
-    progress_->setObjectName("progressBar");
-    progress_->setRange(0, 100);
-    progress_->setValue(0);
-    progress_->setTextVisible(false);
+    const RunProgressWidgets progress = MakeRunProgressWidgets(
+        group,
+        [](const QFontMetrics& metrics) {
+            return metrics.horizontalAdvance(
+                       "Setting register 0x0C (Output 1 Configuration) to value 0x00 ...") +
+                   8;
+        },
+        true);
+    status_ = progress.status;
+    percent_ = progress.percent;
+    progress_ = progress.bar;
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(portLabel, 0, 0);

@@ -14,20 +14,9 @@
 
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
+#include "console/RunProgressWidgets.h"
 #include "console/SerialPortList.h"
 #include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
-
-namespace {
-
-// Progress labels keep their place in the layout while hidden, so nothing moves when a run
-// shows them.
-void KeepSpaceWhenHidden(QWidget* widget) {
-    QSizePolicy policy = widget->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    widget->setSizePolicy(policy);
-}
-
-}  // namespace
 
 COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(parent) {
     setWindowTitle("Omega Temperature Controller Configuration");
@@ -58,27 +47,17 @@ COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(pa
     buttons->addWidget(save_);
     buttons->addWidget(cancelButton_);
 
-    status_ = new QLabel("Status", group);
-    status_->setObjectName("statusText");
     // Room for the longest step, longer than any "Getting <register> ..."; the window does not
     // grow with the text.
-    status_->setMinimumWidth(
-        status_->fontMetrics().horizontalAdvance("Connecting to temperature controller ...") + 8);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    status_->hide();
-    KeepSpaceWhenHidden(status_);
-    percent_ = new QLabel("0%", group);
-    percent_->setObjectName("percentText");
-    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    percent_->setMinimumWidth(percent_->fontMetrics().horizontalAdvance("100%"));
-    percent_->hide();
-    KeepSpaceWhenHidden(percent_);
-    progress_ = new QProgressBar(group);
-    progress_->setObjectName("progressBar");
-    progress_->setRange(0, 100);
-    progress_->setValue(0);
-    // The percent text says it already.
-    progress_->setTextVisible(false);
+    const RunProgressWidgets progress = MakeRunProgressWidgets(
+        group,
+        [](const QFontMetrics& metrics) {
+            return metrics.horizontalAdvance("Connecting to temperature controller ...") + 8;
+        },
+        true);
+    status_ = progress.status;
+    percent_ = progress.percent;
+    progress_ = progress.bar;
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(portLabel, 0, 0);
