@@ -4,9 +4,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTextStream>
 #include <cstdio>
@@ -19,8 +21,9 @@ namespace {
 struct Options {
     int motorPort = 0;
     int controllerPort = 0;
-    QString log = "pravik-session.log";
-    QString screenshot = "pravik-session.png";
+    // Left empty, both go into a fresh private folder rather than wherever the caller stands.
+    QString log;
+    QString screenshot;
 };
 
 bool Choose(CPravikDlg& window, const char* list, int port) {
@@ -64,6 +67,18 @@ int main(int argc, char** argv) {
             "usage: pravik-demo --motor N --controller N [--log FILE] [--screenshot FILE]\n");
         return 2;
     }
+    if (options.log.isEmpty() || options.screenshot.isEmpty()) {
+        QTemporaryDir folder(QDir::tempPath() + "/pravik-demo-XXXXXX");
+        if (!folder.isValid()) {
+            std::fprintf(stderr, "pravik-demo: cannot make a folder for the session's files\n");
+            return 1;
+        }
+        folder.setAutoRemove(false);
+        if (options.log.isEmpty())
+            options.log = folder.filePath("terminal.log");
+        if (options.screenshot.isEmpty())
+            options.screenshot = folder.filePath("console.png");
+    }
     // Nobody is there to answer a message box: note it in the output and go on.
     console::SetMessageBoxHandler([](const console::MessageRequest& request) {
         std::printf("message box: %s\n", qPrintable(request.text));
@@ -81,7 +96,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     Click(window, "connectButton");
-    if (!window.IsConnected()) {
+    const bool connected = window.IsConnected();
+    if (!connected) {
         std::fprintf(stderr, "pravik-demo: the console did not connect\n");
     }
     for (const char* button :
@@ -106,5 +122,6 @@ int main(int argc, char** argv) {
     }
     std::printf("terminal log: %s\nscreenshot:   %s\n", qPrintable(options.log),
                 qPrintable(options.screenshot));
-    return window.IsConnected() ? 1 : 0;
+    // A session that never connected, or that did not disconnect at the end, is a failed demo.
+    return connected && !window.IsConnected() ? 0 : 1;
 }

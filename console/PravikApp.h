@@ -2,8 +2,9 @@
 
 #include <QApplication>
 
-// The application: it runs the console window modally and ends when the window closes. The
-// program reads no command line of its own, no environment and no stored settings.
+// The application: it runs the console window modally and ends when the window closes. Apart
+// from --help and --version (answered before the application exists), the program reads no
+// command line of its own and no stored settings.
 class CPravikApp : public QApplication {
     Q_OBJECT
 

@@ -18,10 +18,12 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 
 #include "console/AboutDlg.h"
 #include "console/AdvComDlg.h"
@@ -158,10 +160,7 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     temperatureSpin_->SetPos(270);
     terminal_->WriteLegend();
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const int available = screen->availableGeometry().height() - 50;
-        resize(sizeHint().width() + 40, std::min(sizeHint().height() + 60, available));
-    }
+    FitToScreen();
     UpdateControls();
 }
 
@@ -178,9 +177,46 @@ CPravikDlg::~CPravikDlg() {
     while (runningWatchers_.load() > 0) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    for (std::thread& watcher : watchers_) {
-        watcher.join();
+    for (Watcher& watcher : watchers_) {
+        watcher.thread.join();
     }
+}
+
+void CPravikDlg::FitToScreen() {
+    // The scroll area's own size hint is capped at a few dozen lines of text, far less than the
+    // console needs: the window is sized from its contents instead, and scrolls only where the
+    // screen is smaller than that.
+    auto* scroll = findChild<QScrollArea*>("scrollArea");
+    const QMargins margins = layout()->contentsMargins();
+    QSize natural = scroll->widget()->sizeHint() +
+                    QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+    if (QWidget* menu = layout()->menuBar()) {
+        natural.rheight() += menu->sizeHint().height();
+    }
+    QSize size = natural;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // Room for the window manager's title bar and borders, which the window cannot measure
+        // before it is shown.
+        constexpr int kFrameAllowance = 48;
+        const QRect available = screen->availableGeometry();
+        const int maxWidth = available.width() - kFrameAllowance / 4;
+        const int maxHeight = available.height() - kFrameAllowance;
+        if (natural.height() > maxHeight) {
+            size.rwidth() += scroll->verticalScrollBar()->sizeHint().width();
+        }
+        size = size.boundedTo(QSize(maxWidth, maxHeight));
+    }
+    resize(size);
+}
+
+void CPravikDlg::ReapWatchers() {
+    std::erase_if(watchers_, [](Watcher& watcher) {
+        if (!watcher.done->load()) {
+            return false;
+        }
+        watcher.thread.join();  // it has nothing left to do but return
+        return true;
+    });
 }
 
 QWidget* CPravikDlg::BuildContents() {
@@ -713,15 +749,22 @@ void CPravikDlg::OnReset() {
     CWaitCursor wait;
     if (current_->ResetFilter(false, true, &resetDone_, &resetFailed_)) {
         AppendLog("Reset initiated. Please wait for complete.\n", kLogPlain);
+        ReapWatchers();
+        auto done = std::make_shared<std::atomic<bool>>(false);
         runningWatchers_.fetch_add(1);
-        watchers_.emplace_back(&CPravikDlg::WatchReset, this);
+        try {
+            watchers_.push_back({std::thread(&CPravikDlg::WatchReset, this, done), done});
+        } catch (const std::system_error&) {
+            // No thread to be had: the reset runs on, its end just goes unreported.
+            runningWatchers_.fetch_sub(1);
+        }
     } else {
         AppendLog("Reset failed.\n", kLogError);
     }
     UpdateControls();
 }
 
-void CPravikDlg::WatchReset() {
+void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done) {
     // Sends, not posts: the line is in the log before the watcher goes on, as the reset's own
     // lines are. A window that is closing takes no more lines.
     const auto send = [this](const QString& text, int code) {
@@ -741,10 +784,12 @@ void CPravikDlg::WatchReset() {
         resetDone_.Reset();
         send("Reset complete.\n", kLogSuccess);
     }
+    done->store(true);
     runningWatchers_.fetch_sub(1);
-    // Wakes a closing window that waits for the watchers in its event loop.
+    // Joins this watcher on the window's thread, and wakes a closing window that waits for the
+    // watchers in its event loop. A window already gone drops the call with its other events.
     QMetaObject::invokeMethod(
-        this, [] {}, Qt::QueuedConnection);
+        this, [this] { ReapWatchers(); }, Qt::QueuedConnection);
 }
 
 void CPravikDlg::OnGetLightSensor() {

@@ -98,7 +98,12 @@ private:
     bool CurrentHasLightSensor();
     // Runs one test button: header, the operation, then "Success!" or the error line.
     bool RunTest(const QString& header, const QString& errorLine, const std::function<bool()>& op);
-    void WatchReset();
+    // Opens at the size the contents ask for, fitted to the screen.
+    void FitToScreen();
+    void WatchReset(std::shared_ptr<std::atomic<bool>> done);
+    // Joins the watchers that have finished: each holds a thread stack until it is joined, and a
+    // technician may press Reset hundreds of times in a day.
+    void ReapWatchers();
     // Selects in list the first entry that begins with text, ignoring case, starting after entry
     // 0 and wrapping; no match keeps the selection.
     static void SelectString(QComboBox* list, const QString& text);
@@ -108,7 +113,11 @@ private:
     platform::ManualResetEvent resetDone_;
     platform::ManualResetEvent resetFailed_;
     platform::ManualResetEvent closing_;
-    std::vector<std::thread> watchers_;
+    struct Watcher {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Watcher> watchers_;
     std::atomic<int> runningWatchers_{0};
 
     CFilterWheel wheel_;
