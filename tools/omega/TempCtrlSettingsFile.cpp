@@ -32,9 +32,10 @@ bool CTempCtrlSettingsFile::Open(const std::filesystem::path& path) {
     problem_.clear();
     fd_ = platform::OpenRegularFile(path, O_RDONLY);
     if (fd_ < 0) {
-        problem_ = errno == platform::kNotARegularFile
+        const int error = errno;
+        problem_ = error == platform::kNotARegularFile
                        ? L"The path does not name a file."
-                       : L"The file cannot be opened: " + Widen(std::strerror(errno)) + L".";
+                       : L"The file cannot be opened: " + Widen(std::strerror(error)) + L".";
         return false;
     }
     struct stat info {};
