@@ -234,6 +234,19 @@ TEST_F(OmegaToolDlg, AResetTakesItsChoicesFromTheControlsAndLocksThemWhileItRuns
     EXPECT_TRUE(messages.empty()) << MessageTexts().join(" | ").toStdString();
     EXPECT_EQ(controller->Register(kInputType), 0x11u);
     EXPECT_TRUE(input->isEnabled());
+
+    // A file with a register the controller lacks: one message, and the window says where.
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("Reg\tValue\t\tDescription\r\n0x99\t0x12\tMystery\r\nEnd of file");
+    }
+    const uint64_t heard = controller->ReceivedCount();
+    Click(reset.get(), "resetButton");
+    ASSERT_TRUE(RunEnds(*reset));
+    EXPECT_EQ(MessageTexts(), QStringList{"Error opening input file."});
+    EXPECT_TRUE(Text(reset.get(), "statusText").startsWith("line 2: "));
+    EXPECT_EQ(controller->ReceivedCount(), heard);
 }
 
 TEST_F(OmegaToolDlg, ResetCancelLooksIdleAtOnceAndTheRunEndsWithErrors) {

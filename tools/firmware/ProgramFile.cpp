@@ -1,13 +1,13 @@
 #include "tools/firmware/ProgramFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
+#include "platform/RegularFile.h"
 #include "serial/WireText.h"
 #include "tools/firmware/MotorTransfer.h"
 
@@ -64,40 +64,20 @@ std::optional<std::string> ReadProgram(const std::wstring& path, std::wstring& w
         why = L"The firmware file name " + Quoted(path) + L" is not a valid file name.";
         return std::nullopt;
     }
-    // Non-blocking, so that a named pipe or a device given by mistake cannot hold the open.
-    const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = platform::OpenRegularFile(*file, O_RDONLY);
+    if (fd < 0 && errno == platform::kNotARegularFile) {
+        why = L"The firmware path " + Quoted(path) + L" is not a file.";
+        return std::nullopt;
+    }
     if (fd < 0) {
         why = L"The firmware file " + Quoted(path) + L" cannot be opened: " + SystemError(errno) +
               L".";
         return std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        why = L"The firmware path " + Quoted(path) + L" is not a file.";
-        return std::nullopt;
-    }
     std::string program;
     // One byte more than a program may have, so that a file that grew is seen to be too big.
-    program.resize(kProgramMemory + 1);
-    size_t done = 0;
-    int readError = 0;
-    while (done < program.size()) {
-        const ssize_t n = ::read(fd, program.data() + done, program.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            readError = errno;
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
+    const int readError = platform::ReadUpTo(fd, kProgramMemory + 1, program);
     ::close(fd);
-    program.resize(done);
     if (readError != 0) {
         why = L"The firmware file " + Quoted(path) + L" cannot be read: " + SystemError(readError) +
               L".";
@@ -143,7 +123,7 @@ bool CBackupFile::Create(const std::wstring& path, std::wstring& why) {
     }
     path_ = *file;
     text_ = path;
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
+    fd_ = platform::OpenRegularFile(path_, O_WRONLY | O_CREAT | O_EXCL);
     if (fd_ < 0) {
         why = L"The backup file " + Quoted(path) + L" cannot be created: " + SystemError(errno) +
               L".";
@@ -157,19 +137,7 @@ bool CBackupFile::Commit(const std::string& program, std::wstring& why) {
         why = L"The backup file was not created.";
         return false;
     }
-    size_t done = 0;
-    int error = 0;
-    while (done < program.size()) {
-        const ssize_t n = ::write(fd_, program.data() + done, program.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
+    int error = platform::WriteAll(fd_, program);
     // A full disk may only show at close (network file systems); the backup counts only if it
     // is all there.
     if (error == 0 && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {

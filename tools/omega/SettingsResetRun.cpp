@@ -63,6 +63,24 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
         tuning(*controller);
     }
 
+    // A settings file is read and checked whole before the port is opened: the controller hears
+    // nothing of a file that cannot be written to it in full, and the person gets one message
+    // with the first line at fault on the status line, not one per line.
+    const std::wstring configuration = view.SelectedConfiguration();
+    std::optional<RegisterTable> table = BuiltInTable(configuration);
+    if (!table && IsCustomSettingsFile(configuration)) {
+        CTempCtrlSettingsFile file;
+        RegisterTable read;
+        if (!file.Open(view.InputPath()) || !file.ReadSettingsFile(read)) {
+            if (!file.Problem().empty()) {
+                view.SetProgress(0.0, file.Problem());
+            }
+            view.ShowMessage(L"Error opening input file.", platform::MessageStyle::Plain);
+            return;
+        }
+        table = std::move(read);
+    }
+
     view.SetProgress(0.0, L"Connecting to temperature controller ...");
     if (!controller->OpenPort()) {
         view.ShowMessage(L"Error connecting to temperature controller.",
@@ -70,21 +88,9 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
         return;
     }
 
-    const std::wstring configuration = view.SelectedConfiguration();
     bool ok = false;
-    if (std::optional<RegisterTable> table = BuiltInTable(configuration)) {
+    if (table) {
         ok = omega::WriteRegisters(*controller, std::move(*table), view, view.CancelEvent(), view);
-    } else if (IsCustomSettingsFile(configuration)) {
-        CTempCtrlSettingsFile file;
-        if (!file.Open(view.InputPath())) {
-            view.ShowMessage(L"Error opening input file.", platform::MessageStyle::Plain);
-            controller->ClosePort();
-            return;
-        }
-        RegisterTable table;
-        file.ReadSettingsFile(table);
-        ok = omega::WriteRegisters(*controller, std::move(table), view, view.CancelEvent(), view);
-        file.Close();
     } else {
         view.ShowMessage(L"Invalid settings configuration selection.",
                          platform::MessageStyle::Error);

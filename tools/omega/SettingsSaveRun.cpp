@@ -1,13 +1,9 @@
 #include "tools/omega/SettingsSaveRun.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <memory>
 
 #include "devices/OmegaTempController.h"
+#include "platform/ReplacementFile.h"
 #include "tools/omega/RegisterHex.h"
 #include "tools/omega/RegisterTable.h"
 #include "tools/omega/TempCtrlSettingsFile.h"
@@ -28,28 +24,6 @@ uint32_t PortNumberOfEntry(const std::wstring& text) {
 
 namespace {
 
-// Writes all of text to the file that the run created, without truncating it again.
-bool WriteOutput(const std::filesystem::path& path, const std::string& text, bool& opened) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    opened = fd >= 0;
-    if (!opened) {
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    const bool closed = ::close(fd) == 0;
-    return done == text.size() && closed;
-}
-
 void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     const int index = view.SelectedPortIndex();
     if (index <= 0) {
@@ -57,14 +31,16 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
         return;
     }
 
-    // The file is made before the controller is touched, so a bad path costs no port time.
+    // The new file is made before the controller is touched, so a bad path costs no port time.
+    // It takes the chosen file's place only when every register has been read into it: until
+    // then a settings file saved earlier stays as it was, whatever ends the run (a wrong port,
+    // Cancel, a controller gone silent, a full disk, the program killed).
     const std::filesystem::path path = view.OutputPath();
-    std::FILE* created = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
-    if (created == nullptr) {
+    platform::CReplacementFile output;
+    if (path.empty() || output.Create(path) != 0) {
         view.ShowMessage(L"Error creating output file.", platform::MessageStyle::Plain);
         return;
     }
-    std::fclose(created);
 
     auto controller = std::make_unique<COmegaTempController>();
     controller->Settings.PortNumber = static_cast<int32_t>(PortNumberOfEntry(view.SelectedPortText()));
@@ -87,6 +63,7 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     }
 
     double percent = 0.0;
+    bool complete = true;
     const double step = 100.0 / static_cast<double>(table.size());
     RegisterTable read;
     for (RegisterEntry entry : table) {
@@ -99,7 +76,7 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
         if (controller->ReadRegister(static_cast<int32_t>(entry.Register), entry.Value)) {
             percent += step;
         } else {
-            // The line shows FFFFFFFF for it, which no register of the controller can hold.
+            complete = false;
             view.ShowMessage(L"Error getting register 0x" + omega::WideHex(entry.Register, 2) +
                                  L" (" + entry.Name + L").",
                              platform::MessageStyle::Plain);
@@ -107,13 +84,14 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
         read.Set(std::move(entry));
     }
 
-    bool opened = false;
-    const bool written = WriteOutput(path, omega::FormatSettingsFile(read), opened);
-    if (!opened) {
-        view.ShowMessage(L"Error opening output file for writing!", platform::MessageStyle::Plain);
+    // A register left at FFFFFFFF would make a file that no reset can take; better the file
+    // that was there (or none) than that.
+    if (!complete) {
+        view.SetProgress(100.0, L"Not saved: some registers could not be read.");
+        controller->ClosePort();
         return;
     }
-    if (!written) {
+    if (output.Commit(omega::FormatSettingsFile(read)) != 0) {
         view.ShowMessage(L"Error writing output file.", platform::MessageStyle::Plain);
         return;
     }

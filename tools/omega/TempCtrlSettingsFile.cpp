@@ -1,11 +1,27 @@
 #include "tools/omega/TempCtrlSettingsFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
 
+#include "platform/RegularFile.h"
 #include "serial/ReplyScan.h"
 #include "tools/omega/RegisterHex.h"
+
+namespace {
+
+std::wstring Widen(std::string_view text) {
+    std::wstring wide;
+    for (const char c : text) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return wide;
+}
+
+}  // namespace
 
 CTempCtrlSettingsFile::~CTempCtrlSettingsFile() {
     Close();
@@ -13,44 +29,51 @@ CTempCtrlSettingsFile::~CTempCtrlSettingsFile() {
 
 bool CTempCtrlSettingsFile::Open(const std::filesystem::path& path) {
     Close();
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) {
+    problem_.clear();
+    fd_ = platform::OpenRegularFile(path, O_RDONLY);
+    if (fd_ < 0) {
+        const int error = errno;
+        problem_ = error == platform::kNotARegularFile
+                       ? L"The path does not name a file."
+                       : L"The file cannot be opened: " + Widen(std::strerror(error)) + L".";
         return false;
     }
     struct stat info {};
-    if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > kMaxFileSize) {
+    if (::fstat(fd_, &info) != 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxFileSize) {
         Close();
+        problem_ = L"The file is larger than a settings file can be.";
         return false;
     }
     return true;
 }
 
 void CTempCtrlSettingsFile::Close() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
 }
 
 bool CTempCtrlSettingsFile::ReadSettingsFile(RegisterTable& table) {
     table.clear();
-    if (file_ == nullptr) {
+    problem_.clear();
+    if (fd_ < 0) {
+        problem_ = L"No file is open.";
         return false;
     }
-    // The size was checked at open, but the file may have grown since; never read past the cap.
+    // The size was checked at open, but the file may have grown since: one byte past the cap
+    // shows that it did.
     std::string text;
-    char chunk[4096];
-    size_t got = 0;
-    while (text.size() < kMaxFileSize &&
-           (got = std::fread(chunk, 1, sizeof chunk, file_)) > 0) {
-        text.append(chunk, got);
+    if (platform::ReadUpTo(fd_, kMaxFileSize + 1, text) != 0) {
+        problem_ = L"The file cannot be read.";
+        return false;
     }
     if (text.size() > kMaxFileSize) {
-        text.resize(kMaxFileSize);
+        problem_ = L"The file is larger than a settings file can be.";
+        return false;
     }
-    omega::ReadSettingsText(text, table);
-    return true;
+    problem_ = omega::ReadSettingsText(text, table);
+    return problem_.empty();
 }
 
 namespace omega {
@@ -61,18 +84,34 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-void ReadLine(std::string_view line, const RegisterTable& reference, RegisterTable& table) {
+// A line as a status text can show it: TABs and other control bytes as blanks, and not so long
+// that a file of one endless line fills the window.
+std::wstring Shown(std::string_view line) {
+    constexpr size_t kShown = 60;
+    std::wstring shown = Widen(line.substr(0, kShown));
+    for (wchar_t& c : shown) {
+        if (c < L' ' || c == 0x7F) {
+            c = L' ';
+        }
+    }
+    return L"\"" + shown + (line.size() > kShown ? L"...\"" : L"\"");
+}
+
+// Reads one line into table. Returns why the line cannot be written to a controller; an empty
+// text when it can or when it is not a register line at all.
+std::wstring ReadLine(std::string_view line, size_t number, const RegisterTable& reference,
+                      RegisterTable& table) {
     std::string copy(line);
     for (char& c : copy) {
         c = Lower(c);
     }
     // Only register lines start with "0x": the header, "End of file" and blank lines do not.
     if (copy.size() < 2 || copy.compare(0, 2, "0x") != 0) {
-        return;
+        return {};
     }
     const size_t p = copy.find("0x", 2);
     if (p == std::string::npos) {
-        return;
+        return {};
     }
     // The separator in front of the value is not part of the register, and the value stops one
     // character short of the line's end, where the register's name ends in a file we wrote.
@@ -81,11 +120,24 @@ void ReadLine(std::string_view line, const RegisterTable& reference, RegisterTab
     RegisterEntry entry;
     entry.Register = wire::ScanHex(registerText).value_or(0);
     entry.Value = wire::ScanHex(valueText).value_or(0);
-    if (const RegisterEntry* known = reference.Find(entry.Register)) {
-        entry.Width = known->Width;
-        entry.Name = known->Name;
+    const std::wstring where = L"line " + std::to_wstring(number) + L": " + Shown(line);
+    const RegisterEntry* known = reference.Find(entry.Register);
+    if (known == nullptr) {
+        // The controller has no command for it; writing the rest would leave it half set.
+        return where + L" names register 0x" + WideHex(entry.Register, 2) +
+               L", which the controller does not have.";
+    }
+    entry.Width = known->Width;
+    entry.Name = known->Name;
+    // A value wider than its register would go out whole and be taken as other settings by
+    // the controller; a save that could not read a register leaves FFFFFFFF, which none holds.
+    if (entry.Width < 8 && entry.Value >> (4 * entry.Width) != 0) {
+        return where + L" sets register 0x" + WideHex(entry.Register, 2) + L" (" + entry.Name +
+               L") to 0x" + WideHex(entry.Value, 0) + L", more than its " +
+               std::to_wstring(entry.Width) + L" hex digits hold.";
     }
     table.Set(std::move(entry));
+    return {};
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -99,10 +151,10 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
-void ReadSettingsText(std::string_view text, RegisterTable& table) {
-    const RegisterTable reference = RtdHeatFilterwheelTable();
+std::wstring ReadSettingsText(std::string_view text, RegisterTable& table) {
+    static const RegisterTable reference = RtdHeatFilterwheelTable();
     table.clear();
-    while (!text.empty()) {
+    for (size_t number = 1; !text.empty(); ++number) {
         const size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
@@ -112,8 +164,17 @@ void ReadSettingsText(std::string_view text, RegisterTable& table) {
             line.remove_suffix(1);
         }
         line = line.substr(0, line.find('\0'));
-        ReadLine(line, reference, table);
+        if (std::wstring problem = ReadLine(line, number, reference, table); !problem.empty()) {
+            table.clear();
+            return problem;
+        }
     }
+    // A note, an empty file or one from another tool: restarting the controller on nothing
+    // would only hide that the wrong file was chosen.
+    if (table.empty()) {
+        return L"No line of the file sets a register.";
+    }
+    return {};
 }
 
 std::string FormatSettingsFile(const RegisterTable& table) {
