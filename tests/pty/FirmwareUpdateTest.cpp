@@ -517,32 +517,36 @@ TEST_F(FirmwareUpdateTest, AFailedBackupLeavesTheMotorsProgramAndSaysWhy) {
     EXPECT_EQ(motor->StoredProgram(), old);
 }
 
-TEST_F(FirmwareUpdateTest, ABrokenDownloadIsReportedAndTheMotorTakesCommandsAgain) {
-    WriteFile(firmware, MakeProgram(200, 9));
-    motor->BreakDownloadAfter(64);  // the second block goes unacknowledged
-    RunFirmwareUpdate(view, ShortHost());
-    ASSERT_EQ(view.Errors.size(), 1u);
-    EXPECT_TRUE(Contains(view.Errors[0], L"stopped acknowledging after 32 of 200 bytes"))
-        << std::string(view.Errors[0].begin(), view.Errors[0].end());
-    EXPECT_TRUE(Contains(view.Errors[0], L"now reads")) << "what the motor holds afterwards";
-    EXPECT_TRUE(view.Messages.empty());
-    EXPECT_FALSE(motor->StoredProgramValid());
-    EXPECT_EQ(BackupsIn(folder).size(), 1u) << "the old program is safe in the backup";
-    EXPECT_NE(view.Codes().back(), smi_notify::kFinished);
+TEST_F(FirmwareUpdateTest, OnlyTheMotors06TakesABlockAndABrokenDownloadIsReported) {
+    {
+        CSerialSmiHost host(kShort);
+        std::unique_ptr<ISMIMotor> got = GetMotor(host);
+        ASSERT_TRUE(got);
+        // In echo mode the motor echoes "LOAD" and the checksum question, but none of the
+        // program: a 06 among the program's bytes (byte 36, in the second block) must not pass
+        // for the motor's acknowledgement.
+        motor->SetEcho(true);
+        const std::string program = MakeProgram(200, 9);
+        ASSERT_EQ(program[36], '\x06');
+        WriteFile(firmware, program);
+        motor->BreakDownloadAfter(64);  // the second block goes unacknowledged
+        int32_t loaded = 0;
+        const SmiStatus broken = got->DownloadProgram(firmware.wstring(), 1, loaded);
+        const std::string why(broken.Description.begin(), broken.Description.end());
+        EXPECT_TRUE(Contains(broken.Description, L"stopped acknowledging after 32 of 200 bytes"))
+            << why;
+        EXPECT_TRUE(Contains(broken.Description, L"now reads")) << why;
+        EXPECT_FALSE(motor->StoredProgramValid());
+        ASSERT_TRUE(got->DownloadProgram(firmware.wstring(), 1, loaded));
+        EXPECT_EQ(motor->StoredProgram(), program);
 
-    // Everything acknowledged, but a byte of the short last block lost: the checksum tells.
-    const fs::path again = folder / "again";
-    fs::create_directory(again);
-    WriteFile(again / "new.smx", MakeProgram(100, 9));
-    view.Path = (again / "new.smx").wstring();
-    view.Errors.clear();
-    motor->BreakDownloadAfter(98);  // in the last 4 bytes, after the third block
-    RunFirmwareUpdate(view, ShortHost());
-    ASSERT_EQ(view.Errors.size(), 1u);
-    EXPECT_TRUE(Contains(view.Errors[0], L"bad checksum"))
-        << std::string(view.Errors[0].begin(), view.Errors[0].end());
-    EXPECT_TRUE(view.Messages.empty());
-
+        // Everything acknowledged, but a byte of the short last block lost: the checksum tells.
+        WriteFile(firmware, MakeProgram(100, 9));
+        motor->BreakDownloadAfter(98);  // in the last 4 bytes, after the third block
+        const SmiStatus lost = got->DownloadProgram(firmware.wstring(), 1, loaded);
+        EXPECT_TRUE(Contains(lost.Description, L"bad checksum"))
+            << std::string(lost.Description.begin(), lost.Description.end());
+    }
     // The motor left its loading mode: the console's driver talks to it as before.
     CSmartMotor driver;
     driver.Settings.PortNumber = kFirstTestPort;
@@ -625,13 +629,14 @@ TEST_F(FirmwareUpdateTest, UploadGivesTheProgramsTextWithoutTheCompilersBytes) {
     CSmartMotorLink link;
     link.Settings.PortNumber = kFirstTestPort;
     ASSERT_TRUE(link.OpenPort());
-    ASSERT_TRUE(link.Send("UPLOAD "));
+    const auto soon = [] { return CSmartMotorLink::Clock::now() + std::chrono::seconds(1); };
+    ASSERT_TRUE(link.Send("UPLOAD ", soon()));
     motor_transfer::CUploadFramer framer;
     while (!framer.Ended()) {
-        const auto byte = link.ReadByte(CSmartMotorLink::Clock::now() + std::chrono::seconds(1));
+        const auto byte = link.ReadByte(soon());
         ASSERT_TRUE(byte);
         if (framer.Feed(*byte) == motor_transfer::CUploadFramer::Step::BlockEnd) {
-            ASSERT_TRUE(link.Send("\x06"));
+            ASSERT_TRUE(link.Send("\x06", soon()));
         }
     }
     EXPECT_EQ(framer.Program(), "C4\rRETURN\rEND\r");

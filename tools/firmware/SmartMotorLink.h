@@ -40,8 +40,9 @@ public:
     // On the monitoring thread: queues the byte for the reader.
     void ReceiveChar(uint8_t byte) override;
 
-    // Writes all bytes, in as many pieces as the port takes at once.
-    bool Send(std::string_view bytes);
+    // Writes all bytes, in as many pieces as the port takes at once, by deadline at the latest:
+    // false when the line did not take them all by then.
+    bool Send(std::string_view bytes, Clock::time_point deadline);
     // The next byte the motor sent, waiting until deadline at most.
     std::optional<uint8_t> ReadByte(Clock::time_point deadline);
 
