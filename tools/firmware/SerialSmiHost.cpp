@@ -107,8 +107,9 @@ private:
                L"the motor must be got again.";
     }
     std::wstring WriteFailed(const std::wstring& step) const {
-        return Failed(step) + L"the port did not take the bytes in time (was the adapter "
-                              L"unplugged, or is the line held by flow control?).";
+        return Failed(step) +
+               L"the port did not take the bytes in time (was the adapter "
+               L"unplugged, or is the line held by flow control?).";
     }
 
     const SmiTimeouts timeouts_;
