@@ -596,6 +596,17 @@ TEST_F(FirmwareUpdateTest, NoMotorNoPortAndBadSettingsAreDescribed) {
     EXPECT_FALSE(got);
     EXPECT_TRUE(Contains(status.Description, L"Detecting motors on " + kPortText))
         << std::string(status.Description.begin(), status.Description.end());
+
+    // A line held by flow control costs no more than the two echo waits of a silent motor (plus
+    // what a loaded machine may add); the motor is found once the line moves again.
+    motor->DropReplies(0);
+    ASSERT_TRUE(motor->HoldLine(true));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(host.GetMotor(1, got));
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              2 * std::chrono::milliseconds(kShort.Echo) + std::chrono::seconds(4));
+    ASSERT_TRUE(motor->HoldLine(false));
+    EXPECT_TRUE(host.GetMotor(1, got));
 }
 
 }  // namespace
