@@ -32,7 +32,9 @@ public:
     void ProcessReply() override {}
     // Writes a command ended by the motor's blank (length -1), or exactly length bytes. With
     // waitEcho, waits EchoTimeout for the same bytes to come back; with waitReply, then waits
-    // ReplyTimeout for a reply line, left in ReceiveLine. True when all that was waited for came.
+    // ReplyTimeout for a reply line, left in ReceiveLine. The write counts against the first of
+    // those time-outs (ReplyTimeout when nothing is awaited). True when all that was waited for
+    // came.
     bool SendCommand(const char* data, bool waitEcho, bool waitReply, int32_t length = -1) override;
     // Opens the port with Settings and starts the monitoring thread.
     bool OpenPort() override;
