@@ -26,7 +26,7 @@ bool CSmartMotor::AssembleByte(uint8_t byte) {
 }
 
 bool CSmartMotor::WriteCommand(const std::string& command, const std::string& wire, bool waitEcho,
-                               bool waitReply) {
+                               bool waitReply, const platform::Deadline& deadline) {
     PrepareCommand(command);
     {
         std::lock_guard reply(ReplyLock);
@@ -37,7 +37,7 @@ bool CSmartMotor::WriteCommand(const std::string& command, const std::string& wi
             ReplyPendingEvent.Set();
         }
     }
-    return Write(wire.data(), static_cast<int32_t>(wire.size()));
+    return Write(wire.data(), static_cast<int32_t>(wire.size()), deadline.RemainingMs());
 }
 
 int64_t CSmartMotor::ReplyTimeoutFor(const std::string& command) const {
@@ -56,10 +56,11 @@ int64_t CSmartMotor::ReplyTimeoutFor(const std::string& command) const {
 bool CSmartMotor::EchoHandshake() {
     std::lock_guard command(CommandLock);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!WriteCommand("ECHO", "ECHO\r", true, false)) {
+        const platform::Deadline deadline(Timeout.Echo);
+        if (!WriteCommand("ECHO", "ECHO\r", true, false, deadline)) {
             break;
         }
-        if (EchoReceivedEvent.Wait(Timeout.Echo)) {
+        if (EchoReceivedEvent.Wait(deadline.RemainingMs())) {
             EchoPendingEvent.Reset();
             EchoReceivedEvent.Reset();
             return true;
@@ -78,18 +79,23 @@ bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, i
     const std::string& command = *bytes;
     const std::string wire = length < 0 ? command + '\r' : command;
 
-    if (!WriteCommand(command, wire, waitEcho, waitReply)) {
+    // The write shares the time-out of what comes back first: the echo, or else the reply. A
+    // line that does not drain then fails the command as a missing echo or reply would.
+    const int64_t firstWaitMs = waitEcho ? Timeout.Echo : ReplyTimeoutFor(command);
+    const platform::Deadline firstWait(firstWaitMs);
+    if (!WriteCommand(command, wire, waitEcho, waitReply, firstWait)) {
         AwaitReply(0);
         EchoPendingEvent.Reset();
         return false;
     }
     if (waitEcho) {
-        if (!EchoReceivedEvent.Wait(Timeout.Echo)) {
+        if (!EchoReceivedEvent.Wait(firstWait.RemainingMs())) {
             // The motor may have lost its echo mode (a restart, a power blip): switch it on
             // again and give the command one more go.
             if (EchoHandshake()) {
-                if (!WriteCommand(command, wire, true, waitReply) ||
-                    !EchoReceivedEvent.Wait(Timeout.Echo)) {
+                const platform::Deadline again(Timeout.Echo);
+                if (!WriteCommand(command, wire, true, waitReply, again) ||
+                    !EchoReceivedEvent.Wait(again.RemainingMs())) {
                     AwaitReply(0);
                     EchoPendingEvent.Reset();
                     EchoReceivedEvent.Reset();
@@ -103,7 +109,7 @@ bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, i
     if (!waitReply) {
         return true;
     }
-    if (!AwaitReply(ReplyTimeoutFor(command))) {
+    if (!AwaitReply(waitEcho ? ReplyTimeoutFor(command) : firstWait.RemainingMs())) {
         return false;
     }
     if (!FaultEvent.IsSet()) {
@@ -116,8 +122,9 @@ bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, i
 void CSmartMotor::FetchFaultReport() {
     FaultEvent.Reset();
     ReplyValid = 0;  // the report starts a fresh fault text
-    if (WriteCommand("GOSUB9", "GOSUB9\r", true, true)) {
-        AwaitReply(Timeout.Reset);
+    const platform::Deadline deadline(Timeout.Reset);
+    if (WriteCommand("GOSUB9", "GOSUB9\r", true, true, deadline)) {
+        AwaitReply(deadline.RemainingMs());
     } else {
         AwaitReply(0);
     }

@@ -83,9 +83,9 @@ protected:
 
 private:
     // Writes a command: it becomes the one in flight, the echo and reply are marked pending as
-    // asked, and the bytes go out. False when the write failed.
+    // asked, and the bytes go out by deadline at the latest. False when the write failed.
     bool WriteCommand(const std::string& command, const std::string& wire, bool waitEcho,
-                      bool waitReply);
+                      bool waitReply, const platform::Deadline& deadline);
     int64_t ReplyTimeoutFor(const std::string& command) const;
     // "d=<state>" then the shutter subroutine; the state the motor reports.
     bool ShutterExchange(int32_t request, int32_t& reported);

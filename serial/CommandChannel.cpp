@@ -165,20 +165,24 @@ bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool wait
     if (!command) {
         return false;
     }
+    // One time-out for the whole command, its write included: a line that does not drain
+    // (flow control holding it, a device that stopped reading) must not keep the caller longer
+    // than a device that does not answer would.
+    const platform::Deadline deadline(ReplyTimeout);
     const std::string wire = FrameCommand(*command);
     PrepareCommand(std::move(*command));
     if (waitReply) {
         ReplyPendingEvent.Set();
     }
-    // A write that did not go out (port closed, device unplugged) fails the command now rather
-    // than after the reply time-out: no reply can come.
-    if (!Write(wire.data(), static_cast<int32_t>(wire.size()))) {
+    // A write that did not go out (port closed, device unplugged, line held) fails the command
+    // now rather than after the reply time-out: no reply can come.
+    if (!Write(wire.data(), static_cast<int32_t>(wire.size()), deadline.RemainingMs())) {
         if (waitReply) {
             AwaitReply(0);
         }
         return false;
     }
-    return waitReply ? AwaitReply(ReplyTimeout) : true;
+    return waitReply ? AwaitReply(deadline.RemainingMs()) : true;
 }
 
 bool CCommandChannel::OpenPort() {

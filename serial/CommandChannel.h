@@ -33,8 +33,8 @@ public:
     // Serialises whole operations (a command and its follow-ups); taken by callers of
     // SendCommand, never by the monitoring thread.
     std::recursive_mutex CommandLock;
-    // How long SendCommand waits for a reply. Each driver sets its device's figure; tests
-    // shorten it rather than sit out real time-outs.
+    // How long SendCommand may take, its write and the wait for the reply together. Each driver
+    // sets its device's figure; tests shorten it rather than sit out real time-outs.
     int64_t ReplyTimeout = 2000;
 
 protected:

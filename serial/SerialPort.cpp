@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -10,8 +11,9 @@
 
 namespace {
 
-// Every write may take this long in all: a base plus so much a byte, as the port's time-outs have
-// always been set (1000 ms each). Enough for any baud rate the program offers.
+// A write with no time-out of its own may take this long in all: a base plus so much a byte, as
+// the port's time-outs have always been set (1000 ms each). Enough for any baud rate the program
+// offers.
 constexpr int64_t kWriteTimeoutBaseMs = 1000;
 constexpr int64_t kWriteTimeoutPerByteMs = 1000;
 // How long a writer looks for its write to be done before it sleeps on it.
@@ -174,9 +176,14 @@ void CSerialPort::WriteRoutine() {
     {
         std::lock_guard lock(PortLock);
         length = WriteLength;
-        written =
-            PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
-                             kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length, &ShutdownEvent);
+        // The writer's deadline counts from its Write call, so the wait for this thread is part
+        // of it; a line that does not drain then costs the command no more than its time-out.
+        int64_t timeoutMs = kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length;
+        if (const int64_t left = WriteDeadline.RemainingMs(); left != platform::kInfinite) {
+            timeoutMs = std::min(timeoutMs, left);
+        }
+        written = PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length), timeoutMs,
+                                   &ShutdownEvent);
         WriteSucceeded = written == static_cast<size_t>(length);
     }
     if (written == static_cast<size_t>(length)) {
@@ -196,7 +203,8 @@ void CSerialPort::WriteRoutine() {
     WriteDoneEvent.Set();
 }
 
-bool CSerialPort::Write(const void* data, int32_t length) {
+bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
+    const platform::Deadline deadline(timeoutMs);
     if (!PortHandle.IsOpen() || length < 0 || length > WriteBufferSize ||
         (data == nullptr && length > 0)) {
         return false;
@@ -209,6 +217,7 @@ bool CSerialPort::Write(const void* data, int32_t length) {
             std::memcpy(WriteBuffer.data(), data, static_cast<size_t>(length));
         }
         WriteLength = length;
+        WriteDeadline = deadline;
         WriteSucceeded = false;
     }
     WriteRequestEvent.Set();

@@ -44,9 +44,11 @@ public:
     bool StartMonitor();
 
     // Hands length bytes (NUL bytes included) to the monitoring thread and returns once they
-    // are written. True when all were written. Returns false at once when the port is closed,
-    // has no running monitoring thread, or length is outside 0..512.
-    bool Write(const void* data, int32_t length);
+    // are written, or once timeoutMs has passed while the line took no more (flow control holds
+    // it, the device does not read): a command's time-out covers its write too. kInfinite leaves
+    // the port's own bound, 1 s and 1 s a byte. True when all were written. Returns false at once
+    // when the port is closed, has no running monitoring thread, or length is outside 0..512.
+    bool Write(const void* data, int32_t length, int64_t timeoutMs = platform::kInfinite);
 
     // Ends the monitoring thread and releases the port. Safe on a port that is not open.
     void Close();
@@ -71,6 +73,8 @@ public:
     std::array<uint8_t, kWriteBufferSize> WriteBuffer{};
     int32_t WriteBufferSize = kWriteBufferSize;
     int32_t WriteLength = 0;
+    // How long the bytes in WriteBuffer may take to go out, counted from the Write call.
+    platform::Deadline WriteDeadline{platform::kInfinite};
     bool WriteSucceeded = false;
     std::string ReceiveLine;
     std::string CommandInFlight;

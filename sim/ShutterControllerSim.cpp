@@ -63,9 +63,16 @@ CShutterControllerSim::CShutterControllerSim(int portNumber, std::string portDir
                                              Generation generation)
     : CSimulatedDevice(portNumber, std::move(portDirectory)), generation_(generation) {
     const bool v3 = generation == Generation::V30;
-    identification_ = {
-        {"ver", v3 ? "3.0.2" : "2.6.1"},       {"dev", "miran"},    {"nof", "1"}, {"fsz", "25mm"},
-        {"sht", v3 ? "feedback" : "standard"}, {"prc", "PIC16F690"}};
+    // All eight keys, as the box sends them. A single-filter instrument has no motor and no
+    // temperature controller of its own: the box says "none" for both.
+    identification_ = {{"ver", v3 ? "3.0.2" : "2.6.1"},
+                       {"dev", "miran"},
+                       {"nof", "1"},
+                       {"fsz", "25mm"},
+                       {"sht", v3 ? "feedback" : "standard"},
+                       {"mot", "none"},
+                       {"prc", "PIC16F690"},
+                       {"tct", "none"}};
     status_ = {{"sts", "ok"}, {"tmp", "21"}};
 }
 

@@ -168,6 +168,14 @@ bool CSimulatedDevice::PlugIn() {
     return Start();
 }
 
+bool CSimulatedDevice::HoldLine(bool held) {
+    std::lock_guard lock(mutex_);
+    // Stopping the terminal's output is what flow control does to a real line: the program's
+    // writes find no room (EAGAIN) and its poll never reports the port writable until the line
+    // is started again. What the device sends is not held.
+    return slaveFd_ >= 0 && ::tcflow(slaveFd_, held ? TCOOFF : TCOON) == 0;
+}
+
 void CSimulatedDevice::SetPacing(Pacing pacing) {
     std::lock_guard lock(mutex_);
     pacing_ = pacing;

@@ -43,6 +43,9 @@ public:
     // Plugs a fresh adapter in under the same COMn.
     bool PlugIn();
     bool Connected() const;
+    // Holds the line from the program, as flow control does, or lets it go again: while held,
+    // the program's writes do not drain. False when there is no line to hold.
+    bool HoldLine(bool held);
 
     void SetPacing(Pacing pacing);
     // Every answer goes out this much later.

@@ -213,9 +213,9 @@ void CSmartMotorSim::CommandByte(uint8_t byte, std::vector<Output>& out) {
 }
 
 void CSmartMotorSim::LoadByte(uint8_t byte, std::vector<Output>& out) {
-    if (echo_) {
-        out.push_back({std::string(1, static_cast<char>(byte))});
-    }
+    // Program bytes are not echoed, even in echo mode: the one thing the motor sends while it
+    // loads is the 06 that takes each full block. A short last block gets none; the end bytes
+    // follow it.
     if (loadEnd_ > 0 || byte == kProgramEnd) {
         // FF FF 20 ends the download; anything else in there spoils it.
         if (byte == kProgramEnd && loadEnd_ < 2) {

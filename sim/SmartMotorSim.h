@@ -34,7 +34,8 @@ namespace sim {
 // of 8 bytes, each further one when the host sends 06 (echoed in echo mode), the last one
 // shorter and followed by FF; "UPLOAD" does the same with only the program's printable text.
 // "LOAD" answers 06 and takes every following byte as the new program, answering 06 after each
-// 32, until FF FF 20 ends it. A download can be made to break off half way, an upload to stop.
+// 32 and echoing none of them, until FF FF 20 ends it. A download can be made to break off half
+// way, an upload to stop.
 class CSmartMotorSim : public CSimulatedDevice {
 public:
     enum class Program { Legacy = 1, Current = 2 };

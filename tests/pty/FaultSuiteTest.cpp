@@ -1,9 +1,10 @@
 // Every driver and both instruments against their simulated devices, through the faults a bench
 // throws at them: the adapter pulled out in the middle of a command and while idle, garbage,
 // half an answer, a bad check byte, the answer to another command, an answer after the time-out,
-// a line that never ends, and a line running at 300 baud. Each fault must end in the result the
-// driver documents, within its time-outs, with no thread left behind and no buffer growing, and
-// the driver must work again once the device behaves (or is plugged in) again.
+// a line that never ends, a line that stops draining, and a line running at 300 baud. Each fault
+// must end in the result the driver documents, within its time-outs, with no thread left behind
+// and no buffer growing, and the driver must work again once the device behaves (or is plugged
+// in) again.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -516,6 +517,23 @@ TEST_P(Faults, ALineThatNeverEnds) {
     ExpectOutcome({false});
     ASSERT_TRUE(Device().WaitUntilSent(60s));
     ExpectLineBounded();
+    ExpectRecovery();
+}
+
+// Flow control holds the line: the command's write finds no room. It must cost no more than the
+// command's own time-out, as a device that does not answer would, however often it is tried (a
+// refresh every second): the slack is for the whole run, not for each try.
+TEST_P(Faults, TheLineStopsDraining) {
+    constexpr int kTries = 3;
+    Connect();
+    ASSERT_TRUE(Device().HoldLine(true));
+    const auto start = Clock::now();
+    for (int i = 0; i < kTries; ++i) {
+        ExpectOutcome({false});
+    }
+    EXPECT_LT(Clock::now() - start,
+              kTries * std::chrono::milliseconds(GetParam().budgetMs) + kSlack);
+    ASSERT_TRUE(Device().HoldLine(false));
     ExpectRecovery();
 }
 

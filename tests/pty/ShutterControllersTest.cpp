@@ -76,6 +76,9 @@ TEST_F(ShutterControllers, Version26IdentifiesItselfAndReportsItsStatus) {
     EXPECT_EQ(v26.InstrumentInfo.InstrumentModel, 3);  // "miran"
     EXPECT_EQ(v26.InstrumentInfo.ShutterType, 1);      // "standard"
     EXPECT_EQ(v26.InstrumentInfo.Processor, 4);        // "PIC16F690"
+    // A single-filter instrument has neither: "none" is read, not left unread (-1).
+    EXPECT_EQ(v26.InstrumentInfo.MotorModel, 0);
+    EXPECT_EQ(v26.InstrumentInfo.TempController, 0);
 
     box->SetStatus({{"a", "1"}, {"b", "2"}, {"c", "3"}});
     CShutterBoxDevice::StatusMap status;
@@ -222,6 +225,8 @@ TEST_F(ShutterBoxInstrument, DeviceInfoNamesGeneration3OnlyForAFeedbackShutter) 
     ASSERT_TRUE(instrument.GetDeviceInfo(info));
     EXPECT_EQ(info.ShutterType, vocabulary::kShutterTypeFeedback);
     EXPECT_EQ(info.ShutterControllerGeneration, 3);
+    EXPECT_EQ(info.MotorModel, 0) << "\"mot=none\"";
+    EXPECT_EQ(info.TempController, 0) << "\"tct=none\"";
 
     for (const char* type : {"standard", "CS65", "no-such-type"}) {
         box->SetIdentification({{"sht", type}});

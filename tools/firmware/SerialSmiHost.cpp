@@ -91,8 +91,9 @@ private:
         return link_.SendCommand(wire.data(), true, false, static_cast<int32_t>(wire.size()));
     }
     std::optional<mt::ChecksumReport> AskChecksum();
-    // Waits for the acknowledgement byte; everything else the motor sends meanwhile is noise.
-    bool AwaitAck(int64_t timeoutMs);
+    // Waits for the acknowledgement byte until deadline; everything else the motor sends
+    // meanwhile is noise.
+    bool AwaitAck(Clock::time_point deadline);
     // After a download broke off: ends the motor's loading mode and says what it holds now.
     std::wstring EndLoadingAfterFailure();
 
@@ -106,7 +107,9 @@ private:
                L"the motor must be got again.";
     }
     std::wstring WriteFailed(const std::wstring& step) const {
-        return Failed(step) + L"the port took no more bytes (was the adapter unplugged?).";
+        return Failed(step) +
+               L"the port did not take the bytes in time (was the adapter "
+               L"unplugged, or is the line held by flow control?).";
     }
 
     const SmiTimeouts timeouts_;
@@ -137,11 +140,16 @@ std::optional<mt::ChecksumReport> CSmartMotorSession::AskChecksum() {
     if (!link_.SendCommand(wire.data(), false, true, static_cast<int32_t>(wire.size()))) {
         return std::nullopt;
     }
-    return mt::ParseChecksumReport(link_.ReceiveLine);
+    // A motor in echo mode sends the question back first, ended by its blank rather than a
+    // carriage return, so the echo stands at the start of the report's line.
+    std::string_view line = link_.ReceiveLine;
+    if (line.starts_with("RCKS ")) {
+        line.remove_prefix(5);
+    }
+    return mt::ParseChecksumReport(line);
 }
 
-bool CSmartMotorSession::AwaitAck(int64_t timeoutMs) {
-    const auto deadline = After(timeoutMs);
+bool CSmartMotorSession::AwaitAck(Clock::time_point deadline) {
     while (const std::optional<uint8_t> byte = link_.ReadByte(deadline)) {
         if (*byte == mt::kAck) {
             return true;
@@ -203,12 +211,13 @@ SmiStatus CSmartMotorSession::Upload(std::string& program) {
         return SmiStatus::Fail(NotOpen(step));
     }
     Tell(smi_notify::kBackingUp, static_cast<int32_t>(mt::kProgramMemory));
-    if (!link_.Send(Addressed(kMotorNumber, "UP"))) {
+    // Each request and the block it asks for share one time-out, the write included.
+    auto deadline = After(timeouts_.Block);
+    if (!link_.Send(Addressed(kMotorNumber, "UP"), deadline)) {
         return SmiStatus::Fail(WriteFailed(step));
     }
     link_.ForgetHeard();
     mt::CUploadFramer framer;
-    auto deadline = After(timeouts_.Block);
     for (;;) {
         const std::optional<uint8_t> byte = link_.ReadByte(deadline);
         if (!byte) {
@@ -223,10 +232,10 @@ SmiStatus CSmartMotorSession::Upload(std::string& program) {
                 break;
             case mt::CUploadFramer::Step::BlockEnd:
                 Tell(smi_notify::kProgress, static_cast<int32_t>(framer.Program().size()));
-                if (!link_.Send(std::string(1, static_cast<char>(mt::kAck)))) {
+                deadline = After(timeouts_.Block);
+                if (!link_.Send(std::string(1, static_cast<char>(mt::kAck)), deadline)) {
                     return SmiStatus::Fail(WriteFailed(step));
                 }
-                deadline = After(timeouts_.Block);
                 break;
             case mt::CUploadFramer::Step::ProgramEnd:
                 Tell(smi_notify::kProgress, static_cast<int32_t>(framer.Program().size()));
@@ -250,12 +259,13 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
     Tell(smi_notify::kDownloading, total);
 
     link_.ForgetHeard();
-    if (!link_.Send(Addressed(kMotorNumber, "LOAD"))) {
+    const auto goAhead = After(timeouts_.LoadStart);
+    if (!link_.Send(Addressed(kMotorNumber, "LOAD"), goAhead)) {
         return SmiStatus::Fail(WriteFailed(step));
     }
     // From here on the motor may be taking bytes as its program: whatever goes wrong, it is told
     // that the program has ended, so that it leaves its loading mode and takes commands again.
-    if (!AwaitAck(timeouts_.LoadStart)) {
+    if (!AwaitAck(goAhead)) {
         std::wstring why = Failed(step) + L"the motor did not take \"LOAD\": no go-ahead (06) " +
                            L"came within " + Ms(timeouts_.LoadStart) + WhatItSent() + L".";
         return SmiStatus::Fail(why + EndLoadingAfterFailure());
@@ -263,12 +273,15 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
     for (size_t sent = 0; sent < program.size();) {
         const std::string_view block = std::string_view(program).substr(sent, mt::kDownloadBlock);
         link_.ForgetHeard();
-        if (!link_.Send(block)) {
+        const auto deadline = After(timeouts_.Block);
+        if (!link_.Send(block, deadline)) {
             return SmiStatus::Fail(WriteFailed(step) + L" The motor's program is incomplete now.");
         }
         sent += block.size();
-        // The motor acknowledges every full block; a shorter last one is ended by the end bytes.
-        if (block.size() == mt::kDownloadBlock && !AwaitAck(timeouts_.Block)) {
+        // The motor acknowledges every full block, and sends nothing else while it loads: it
+        // does not echo program bytes, even in echo mode. A shorter last block is ended by the
+        // end bytes instead.
+        if (block.size() == mt::kDownloadBlock && !AwaitAck(deadline)) {
             std::wstring why =
                 Failed(step) + L"the motor stopped acknowledging after " +
                 std::to_wstring(sent - block.size()) + L" of " + std::to_wstring(total) +
@@ -279,7 +292,7 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
         }
         Tell(smi_notify::kProgress, static_cast<int32_t>(sent));
     }
-    if (!link_.Send(mt::kDownloadEnd)) {
+    if (!link_.Send(mt::kDownloadEnd, After(timeouts_.Block))) {
         return SmiStatus::Fail(WriteFailed(step));
     }
     // Asked even when not checking: the answer shows the end bytes have arrived before anything
@@ -301,7 +314,7 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
 }
 
 std::wstring CSmartMotorSession::EndLoadingAfterFailure() {
-    if (!link_.Send(mt::kDownloadEnd)) {
+    if (!link_.Send(mt::kDownloadEnd, After(timeouts_.Block))) {
         return {};
     }
     // The answer also shows the end bytes arrived: a port closed and opened again straight

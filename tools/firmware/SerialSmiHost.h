@@ -21,14 +21,16 @@ class CSmartMotorSession;
 // motor is there; "SADDR1" to every motor, then "ECHO_OFF" to motor 1 (address byte 81), both
 // awaited as echoes, so that from then on nothing comes back but answers; "RCKS" to motor 1,
 // whose checksum report shows it answers under its address. The motor then runs without echo,
-// as the program transfers need: in echo mode the motor would send back every program byte
-// too. The port stays open until the host and every motor it gave out are gone.
+// as the upload needs: in echo mode the motor sends back each 06 that asks for the next block
+// among the program's own bytes. The port stays open until the host and every motor it gave
+// out are gone.
 //
 // BackupProgram: "UP", then each block of 8 bytes asked for with 06 until the end byte FF.
 // DownloadProgram: "LOAD", the go-ahead 06, the program in blocks of 32 bytes each
-// acknowledged with 06 (a shorter last block is not), then FF FF 20 and "RCKS", whose report
-// must end in P. A download that breaks off still sends FF FF 20, so that the motor leaves its
-// loading mode and takes commands again.
+// acknowledged with 06 and not echoed (a shorter last block is not acknowledged), then FF FF 20
+// and "RCKS", whose report must end in P. A download that breaks off still sends FF FF 20, so
+// that the motor leaves its loading mode and takes commands again. Every write is bounded by
+// the time-out of the answer it waits for.
 class CSerialSmiHost : public ISMIHost, public ISMICMotion, public ISMIPath {
 public:
     explicit CSerialSmiHost(SmiTimeouts timeouts = {});

@@ -2,6 +2,19 @@
 
 #include <algorithm>
 
+namespace {
+
+// What is left until deadline, for a write bounded by it; 0 once it has passed.
+int64_t MsUntil(CSmartMotorLink::Clock::time_point deadline) {
+    const auto left = deadline - CSmartMotorLink::Clock::now();
+    if (left <= CSmartMotorLink::Clock::duration::zero()) {
+        return 0;
+    }
+    return std::chrono::ceil<std::chrono::milliseconds>(left).count();
+}
+
+}  // namespace
+
 CSmartMotorLink::CSmartMotorLink() {
     OwnerDevice = this;
 }
@@ -38,10 +51,10 @@ std::optional<uint8_t> CSmartMotorLink::ReadByte(Clock::time_point deadline) {
     return byte;
 }
 
-bool CSmartMotorLink::Send(std::string_view bytes) {
+bool CSmartMotorLink::Send(std::string_view bytes, Clock::time_point deadline) {
     while (!bytes.empty()) {
         const size_t piece = std::min(bytes.size(), static_cast<size_t>(kWriteBufferSize));
-        if (!Write(bytes.data(), static_cast<int32_t>(piece))) {
+        if (!Write(bytes.data(), static_cast<int32_t>(piece), MsUntil(deadline))) {
             return false;
         }
         bytes.remove_prefix(piece);
@@ -58,11 +71,15 @@ bool CSmartMotorLink::SendCommand(const char* data, bool waitEcho, bool waitRepl
     CommandInFlight = wire;
     ReceiveLine.clear();
     ForgetHeard();
-    if (!Send(wire)) {
+    // The write shares the time-out of what comes back first, so that a line that does not
+    // drain fails the command as a silent motor would.
+    const auto firstWait =
+        Clock::now() + std::chrono::milliseconds(waitEcho ? EchoTimeout : ReplyTimeout);
+    if (!Send(wire, firstWait)) {
         return false;
     }
     if (waitEcho) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(EchoTimeout);
+        const auto deadline = firstWait;
         motor_transfer::CEchoWatch echo(wire);
         for (;;) {
             const std::optional<uint8_t> byte = ReadByte(deadline);
@@ -75,7 +92,8 @@ bool CSmartMotorLink::SendCommand(const char* data, bool waitEcho, bool waitRepl
         }
     }
     if (waitReply) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ReplyTimeout);
+        const auto deadline =
+            waitEcho ? Clock::now() + std::chrono::milliseconds(ReplyTimeout) : firstWait;
         motor_transfer::CReplyLines lines;
         for (;;) {
             const std::optional<uint8_t> byte = ReadByte(deadline);

@@ -32,7 +32,9 @@ public:
     void ProcessReply() override {}
     // Writes a command ended by the motor's blank (length -1), or exactly length bytes. With
     // waitEcho, waits EchoTimeout for the same bytes to come back; with waitReply, then waits
-    // ReplyTimeout for a reply line, left in ReceiveLine. True when all that was waited for came.
+    // ReplyTimeout for a reply line, left in ReceiveLine. The write counts against the first of
+    // those time-outs (ReplyTimeout when nothing is awaited). True when all that was waited for
+    // came.
     bool SendCommand(const char* data, bool waitEcho, bool waitReply, int32_t length = -1) override;
     // Opens the port with Settings and starts the monitoring thread.
     bool OpenPort() override;
@@ -40,8 +42,9 @@ public:
     // On the monitoring thread: queues the byte for the reader.
     void ReceiveChar(uint8_t byte) override;
 
-    // Writes all bytes, in as many pieces as the port takes at once.
-    bool Send(std::string_view bytes);
+    // Writes all bytes, in as many pieces as the port takes at once, by deadline at the latest:
+    // false when the line did not take them all by then.
+    bool Send(std::string_view bytes, Clock::time_point deadline);
     // The next byte the motor sent, waiting until deadline at most.
     std::optional<uint8_t> ReadByte(Clock::time_point deadline);
 
