@@ -40,6 +40,7 @@
 #include "devices/ShutterBoxDevice.h"
 #include "devices/SmartMotor.h"
 #include "instruments/Vocabulary.h"
+#include "platform/PortNames.h"
 
 namespace {
 
@@ -157,6 +158,9 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     temperatureSpin_->SetRange(0, 400);
     temperatureSpin_->SetPos(270);
     terminal_->WriteLegend();
+    if (const std::string unsafe = platform::PortDirectoryWarning(); !unsafe.empty()) {
+        AppendLog(QString::fromStdString(unsafe + "\n"), kLogError);
+    }
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const int available = screen->availableGeometry().height() - 50;
