@@ -18,9 +18,9 @@ namespace platform {
 
 namespace {
 
-// Where the port directory is: an anchor the program takes as it is (/tmp, the user's home, the
-// runtime directory; not ours to judge, and /tmp is not ours at all) and the folders below it
-// that the program makes, each of which must be the user's own.
+// Where the port directory is: an anchor the program takes as it is (/tmp, the user's state or
+// runtime directory), which must only belong to the user or to root, and the folders below it
+// that the program makes, each of which must be the user's own and writable by nobody else.
 struct Place {
     std::string path;
     std::string anchor;
@@ -77,7 +77,8 @@ Place CurrentPlace() {
     if (home.empty()) {
         return {};
     }
-    return {home + "/.local/state/pravik/ports", home, {".local", "state", "pravik", "ports"}};
+    const std::string state = home + "/.local/state";
+    return {state + "/pravik/ports", state, {"pravik", "ports"}};
 }
 
 class Descriptor {
@@ -134,6 +135,18 @@ Verdict Inspect(const Place& place, bool create) {
             return {Verdict::Absent, {}};
         }
         return Unsafe(place.anchor, std::string("cannot be opened (") + std::strerror(err) + ")");
+    }
+    // Whoever owns the anchor can rename what is in it, our folder included. Root's own /tmp is
+    // fine; a root shell that kept another user's variables is not. Its mode is not judged: a
+    // home shared only with the user's private group is group-writable on many systems.
+    struct stat anchor;
+    if (::fstat(dir.get(), &anchor) != 0) {
+        return Unsafe(place.anchor,
+                      std::string("cannot be checked (") + std::strerror(errno) + ")");
+    }
+    if (anchor.st_uid != ::geteuid() && anchor.st_uid != 0) {
+        return Unsafe(place.anchor,
+                      "belongs to another user (uid " + std::to_string(anchor.st_uid) + ")");
     }
     std::string folder = place.anchor == "/" ? "" : place.anchor;
     for (const std::string& name : place.below) {

@@ -93,7 +93,7 @@ TEST_F(PortDirectoryPlace, FallsBackToTheRuntimeDirectoryThenTheUsersOwnStateNev
 TEST_F(PortDirectoryPlace, IsUsedOnlyWhileItAndItsMadeFoldersAreTheUsersAlone) {
     struct Case {
         const char* what;
-        const char* folder;  // the one made wrong: "ports" or "pravik" above it
+        const char* folder;  // the one made wrong, under the runtime directory
         mode_t mode;
         bool otherOwner;
         bool symlink;
@@ -101,16 +101,21 @@ TEST_F(PortDirectoryPlace, IsUsedOnlyWhileItAndItsMadeFoldersAreTheUsersAlone) {
         const char* says;      // nothing: the folder is used
     };
     const Case cases[] = {
-        {"private", "ports", 0700, false, false, false, nullptr},
-        {"readable by others", "ports", 0755, false, false, false, nullptr},
-        {"named by the variable", "ports", 0700, false, false, true, nullptr},
-        {"world-writable", "ports", 0777, false, false, false, "(mode 0777)"},
-        {"world-writable, named by the variable", "ports", 0777, false, false, true, "(mode 0777)"},
+        {"private", "pravik/ports", 0700, false, false, false, nullptr},
+        {"readable by others", "pravik/ports", 0755, false, false, false, nullptr},
+        {"named by the variable", "pravik/ports", 0700, false, false, true, nullptr},
+        {"world-writable", "pravik/ports", 0777, false, false, false, "(mode 0777)"},
+        {"world-writable, named by the variable", "pravik/ports", 0777, false, false, true,
+         "(mode 0777)"},
         {"group-writable folder above", "pravik", 0770, false, false, false,
          "pravik can be written"},
-        {"another user's", "ports", 0700, true, false, false, "belongs to another user (uid 1500)"},
+        {"another user's", "pravik/ports", 0700, true, false, false,
+         "belongs to another user (uid 1500)"},
         {"another user's folder above", "pravik", 0755, true, false, false, "pravik belongs to"},
-        {"a symlink to a private folder", "ports", 0700, false, true, false, "is a symbolic link"},
+        {"a symlink to a private folder", "pravik/ports", 0700, false, true, false,
+         "is a symbolic link"},
+        {"group-writable directory it is made in", ".", 0770, false, false, false, nullptr},
+        {"another user's runtime directory", ".", 0700, true, false, false, "belongs to another"},
     };
     int index = 0;
     for (const Case& c : cases) {
@@ -128,8 +133,7 @@ TEST_F(PortDirectoryPlace, IsUsedOnlyWhileItAndItsMadeFoldersAreTheUsersAlone) {
             ASSERT_EQ(::symlink(real.c_str(), portDir.c_str()), 0);
         }
         ASSERT_EQ(::symlink("/nonexistent/adapter", (real + "/COM5").c_str()), 0);
-        const std::string wrong =
-            root + "/" + (c.folder == std::string("ports") ? "pravik/ports" : "pravik");
+        const std::string wrong = root + "/" + c.folder;
         ASSERT_EQ(::chmod(wrong.c_str(), c.mode), 0);
         if (c.otherOwner) {
             ASSERT_EQ(::lchown(wrong.c_str(), 1500, 1500), 0);
