@@ -20,6 +20,7 @@ namespace {
 // Binary lock files hold a native int; text ones "%10d\n". Anything longer is not a lock file.
 constexpr size_t kMaxLockFileBytes = 64;
 
+// The pid written as text, 0 for text naming no pid, -1 when the bytes are not text.
 pid_t TextPid(const char* bytes, size_t size) {
     size_t i = 0;
     while (i < size && std::isspace(static_cast<unsigned char>(bytes[i]))) {
@@ -30,19 +31,21 @@ pid_t TextPid(const char* bytes, size_t size) {
     for (; i < size && std::isdigit(static_cast<unsigned char>(bytes[i])); ++i, ++digits) {
         pid = pid * 10 + (bytes[i] - '0');
         if (pid > INT_MAX) {
-            return 0;
+            return 0;  // text, but no pid
         }
     }
     while (i < size && std::isspace(static_cast<unsigned char>(bytes[i]))) {
         ++i;
     }
-    return digits > 0 && i == size ? static_cast<pid_t>(pid) : 0;
+    return digits > 0 && i == size ? static_cast<pid_t>(pid) : -1;
 }
 
-// The pid a lock file names, or 0 when its contents are not a pid. A binary pid can look like
-// text at first ("90\0\0" is 12345), so text is tried whole before the bytes are taken as an int.
-pid_t PidIn(const char* bytes, size_t size) {
-    if (const pid_t pid = TextPid(bytes, size); pid > 0) {
+}  // namespace
+
+// A binary pid can look like text at first ("90\0\0" is 12345), so text is tried whole before
+// the bytes are taken as an int.
+pid_t LockFilePid(const char* bytes, size_t size) {
+    if (const pid_t pid = TextPid(bytes, size); pid >= 0) {
         return pid;
     }
     if (size == sizeof(int)) {
@@ -52,8 +55,6 @@ pid_t PidIn(const char* bytes, size_t size) {
     }
     return 0;
 }
-
-}  // namespace
 
 bool LockFileNamesLiveProcess(const std::string& lockDirectory, const std::string& deviceName) {
     if (deviceName.empty()) {
@@ -78,7 +79,7 @@ bool LockFileNamesLiveProcess(const std::string& lockDirectory, const std::strin
     if (size <= 0 || static_cast<size_t>(size) > kMaxLockFileBytes) {
         return false;
     }
-    const pid_t pid = PidIn(bytes, static_cast<size_t>(size));
+    const pid_t pid = LockFilePid(bytes, static_cast<size_t>(size));
     // EPERM: alive, only not ours to signal.
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
