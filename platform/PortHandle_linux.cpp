@@ -96,6 +96,14 @@ void WaitBrieflyForOutput(int fd) {
     }
 }
 
+// The kernel makes /dev/ttyS0-31 whether or not a UART is there. USB adapters report no UART
+// type either, so this is asked of the 8250 family's own major only.
+bool NoUartBehind(int fd, const struct stat& device) {
+    serial_struct serial{};
+    return major(device.st_rdev) == TTY_MAJOR && ::ioctl(fd, TIOCGSERIAL, &serial) == 0 &&
+           serial.type == PORT_UNKNOWN;
+}
+
 bool HungUp(int fd) {
     pollfd p{fd, POLLIN, 0};
     int rc;
@@ -416,13 +424,7 @@ PortPresence ProbePort(int portNumber) {
         return failed(errno);
     }
     PortPresence presence = PortPresence::Available;
-    serial_struct serial{};
-    if (major(st.st_rdev) == TTY_MAJOR && ::ioctl(fd, TIOCGSERIAL, &serial) == 0 &&
-        serial.type == PORT_UNKNOWN) {
-        // The kernel makes /dev/ttyS0-31 whether or not a UART is there. (USB adapters report
-        // no UART type either, so this is asked of the 8250 family's own major only.)
-        presence = PortPresence::Absent;
-    } else if (!::isatty(fd)) {
+    if (NoUartBehind(fd, st) || !::isatty(fd)) {
         presence = PortPresence::Absent;
     } else if (HeldByAnotherProgram(fd, *path) ||
                (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
