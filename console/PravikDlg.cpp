@@ -42,6 +42,7 @@
 #include "devices/ShutterBoxDevice.h"
 #include "devices/SmartMotor.h"
 #include "instruments/Vocabulary.h"
+#include "platform/PortNames.h"
 
 namespace {
 
@@ -159,6 +160,9 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     temperatureSpin_->SetRange(0, 400);
     temperatureSpin_->SetPos(270);
     terminal_->WriteLegend();
+    if (const std::string unsafe = platform::PortDirectoryWarning(); !unsafe.empty()) {
+        AppendLog(QString::fromStdString(unsafe + "\n"), kLogError);
+    }
 
     FitToScreen();
     UpdateControls();

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "platform/PortHandle.h"
-#include "serial/SerialPort.h"
 
 namespace {
 
@@ -24,13 +23,12 @@ bool EnumerateSerialPorts(std::vector<int>& ports) {
 
 std::vector<int> ScanOpenablePorts(int first, int last) {
     std::vector<int> ports;
-    // One object for the whole scan: each Open closes what the previous one held, and the
-    // destructor closes the last, so nothing stays held once the list is made.
-    CSerialPort scratch;
+    // Not opened and configured to find out: that would leave a console line raw and another
+    // program's port at 9600 baud. The probe asks what an open would be refused for instead.
     // 64-bit count so that last == INT_MAX cannot wrap the loop around.
     for (int64_t n = std::max(first, 1); n <= last; ++n) {
         const int port = static_cast<int>(n);
-        if (scratch.Open(port, 9600, 0, 8, 0)) {
+        if (platform::ProbePort(port) == platform::PortPresence::Available) {
             ports.push_back(port);
         }
     }

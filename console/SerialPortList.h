@@ -10,7 +10,7 @@
 bool EnumerateSerialPorts(std::vector<int>& ports);
 
 // The ports from first to last inclusive that this program can open for itself right now, in
-// ascending order: each is opened at 9600 baud, no parity, 8 data bits, one stop bit, by one
-// scratch port object, and closed again. A port someone else holds is not among them. Numbers
-// below 1 never open and are skipped.
+// ascending order. Each is looked at as the listing does, changing nothing about it; a port
+// someone else holds, or that the user may not open, is not among them. Numbers below 1 never
+// open and are skipped.
 std::vector<int> ScanOpenablePorts(int first, int last);

@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "platform/Event.h"
+
+struct termios;
 
 namespace platform {
 
@@ -21,7 +24,8 @@ enum class PortError {
     Other,
 };
 
-// One open serial device. Move-only; closing releases the exclusive hold.
+// One open serial device. Move-only; closing puts the line settings back as the open found them
+// and releases the exclusive hold.
 class PortHandle {
 public:
     PortHandle() = default;
@@ -31,11 +35,15 @@ public:
     PortHandle& operator=(PortHandle&& other) noexcept;
     ~PortHandle();
 
-    // Opens COMn for exclusive use, non-blocking. On failure the handle stays closed and error
-    // (and sysError, the errno of the failing call) say why.
+    // Opens COMn for exclusive use, non-blocking. A port another program holds (its exclusive
+    // flag, a flock, a live UUCP lock file) is Busy, for root too, and is left exactly as it was.
+    // On failure the handle stays closed and error (and sysError, the errno of the failing call)
+    // say why.
     static PortHandle Open(int portNumber, PortError& error, int& sysError);
 
     bool IsOpen() const { return fd_ >= 0; }
+    // Waits a bounded moment for queued output to go, restores the line settings saved at open,
+    // clears the exclusive flag this handle set, and closes. Never blocks on a stalled line.
     void Close();
 
     // Raw mode plus the line settings of a mode string ("baud=9600 parity=n data=8 stop=1"),
@@ -69,6 +77,12 @@ public:
 private:
     int fd_ = -1;
     bool gone_ = false;
+    bool exclusive_ = false;  // this handle set the exclusive flag
+    struct TermiosDeleter {
+        void operator()(termios* settings) const;
+    };
+    // The line settings as the open found them.
+    std::unique_ptr<termios, TermiosDeleter> restore_;
 };
 
 // What a look at COMn finds, for listing the machine's ports.
@@ -78,8 +92,10 @@ enum class PortPresence {
     Busy,       // a device that exists but is held, refused to us, or not working right now
 };
 
-// Opens COMn for a moment and closes it again. EACCES, EBUSY, EIO and a lock someone else holds
-// mean "exists but busy"; every other failure means no such port. Never blocks, never retries.
+// Opens COMn for a moment and closes it again, changing nothing: no line settings, no modem
+// lines, no exclusive flag, only read-only ioctls. EACCES, EBUSY, EIO and a port another program
+// holds (as Open judges it) mean "exists but busy"; a /dev/ttyS* with no UART behind it, and every
+// other failure, mean no such port. Never blocks, never retries.
 PortPresence ProbePort(int portNumber);
 
 // A plain-words message for a failed open, naming the port and, where it helps, the device path.

@@ -1,8 +1,11 @@
 #include <fcntl.h>
+#include <linux/major.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 
 #include "platform/LineMode.h"
 #include "platform/PortHandle.h"
+#include "platform/PortLocks.h"
 #include "platform/PortNames.h"
 
 namespace platform {
@@ -56,6 +60,50 @@ PortError ClassifyOpenErrno(int err) {
     }
 }
 
+// How long Close waits for queued output before it puts the old line settings back. Long enough
+// for any command this program sends at 9600 baud; a line stalled by flow control or a hung
+// adapter must not hold the program up for longer.
+constexpr int64_t kDrainLimitMs = 500;
+
+int BaudOf(speed_t speed) {
+    for (const SpeedEntry& e : kSpeeds) {
+        if (e.speed == speed) {
+            return e.baud;
+        }
+    }
+    return 0;
+}
+
+// Restoring the settings with bytes still queued would send their tail at the old speed. There is
+// no wake-up for "output queue empty", and tcdrain can wait for ever, so: look at the queue, sleep
+// about as long as it needs at the line's speed, look again, within kDrainLimitMs.
+void WaitBrieflyForOutput(int fd) {
+    const Deadline deadline(kDrainLimitMs);
+    termios tio;
+    const int baud = ::tcgetattr(fd, &tio) == 0 ? BaudOf(::cfgetospeed(&tio)) : 0;
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        const int64_t left = deadline.RemainingMs();
+        if (left == 0) {
+            return;
+        }
+        // Ten bits a character covers start, stop and parity closely enough.
+        const int64_t needMs = baud > 0 ? int64_t{queued} * 10 * 1000 / baud + 1 : 1;
+        const int64_t sleepMs = std::min(left, std::max<int64_t>(needMs, 1));
+        timespec pause{static_cast<time_t>(sleepMs / 1000),
+                       static_cast<long>(sleepMs % 1000) * 1'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+// The kernel makes /dev/ttyS0-31 whether or not a UART is there. USB adapters report no UART
+// type either, so this is asked of the 8250 family's own major only.
+bool NoUartBehind(int fd, const struct stat& device) {
+    serial_struct serial{};
+    return major(device.st_rdev) == TTY_MAJOR && ::ioctl(fd, TIOCGSERIAL, &serial) == 0 &&
+           serial.type == PORT_UNKNOWN;
+}
+
 bool HungUp(int fd) {
     pollfd p{fd, POLLIN, 0};
     int rc;
@@ -68,15 +116,24 @@ bool HungUp(int fd) {
 }  // namespace
 
 PortHandle::PortHandle(PortHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), gone_(std::exchange(other.gone_, false)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      gone_(std::exchange(other.gone_, false)),
+      exclusive_(std::exchange(other.exclusive_, false)),
+      restore_(std::move(other.restore_)) {}
 
 PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
         gone_ = std::exchange(other.gone_, false);
+        exclusive_ = std::exchange(other.exclusive_, false);
+        restore_ = std::move(other.restore_);
     }
     return *this;
+}
+
+void PortHandle::TermiosDeleter::operator()(termios* settings) const {
+    delete settings;
 }
 
 PortHandle::~PortHandle() {
@@ -109,20 +166,31 @@ PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
         handle.Close();
         return handle;
     }
-    // TIOCEXCL keeps ordinary users' opens out, but not root's; the advisory lock refuses any
-    // second opener that plays by the same rules, whoever it is.
+    // TIOCEXCL keeps ordinary users' opens out, but not root's: root asks whether the flag is
+    // set, and whether a UUCP lock file names a live owner. The advisory lock refuses any second
+    // opener that plays by the same rules, whoever it is. A port held in any of these ways is
+    // closed again untouched.
+    if (HeldByAnotherProgram(fd, *path)) {
+        sysError = EBUSY;
+        error = PortError::Busy;
+        ::close(std::exchange(handle.fd_, -1));
+        return handle;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         sysError = errno;
         error = sysError == EWOULDBLOCK ? PortError::Busy : PortError::Other;
-        ::close(std::exchange(handle.fd_, -1));  // not ours: leave its TIOCEXCL alone
+        ::close(std::exchange(handle.fd_, -1));
         return handle;
     }
-    ::ioctl(fd, TIOCEXCL);
+    handle.exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
 
     // A serial port is always a raw byte pipe for this program, whatever line settings follow:
     // without this a terminal translates CR and LF, echoes, and holds bytes back until a newline.
+    // What the port had is kept and put back on close, as terminal programs do: the next user of
+    // the port (a login on a console line, another tool) finds it as it left it.
     termios tio;
     if (::tcgetattr(fd, &tio) == 0) {
+        handle.restore_.reset(new termios(tio));
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cflag &= ~CRTSCTS;
@@ -136,13 +204,22 @@ PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
 
 void PortHandle::Close() {
     if (fd_ >= 0) {
+        if (restore_ && !gone_) {
+            WaitBrieflyForOutput(fd_);
+            ::tcsetattr(fd_, TCSANOW, restore_.get());
+        }
         // The exclusive flag outlives our descriptor while anyone else (a simulator's own slave
-        // end) keeps the terminal open; clear it so the next open by a normal user is not refused.
-        ::ioctl(fd_, TIOCNXCL);
+        // end) keeps the terminal open; clear it so the next open by a normal user is not
+        // refused. Only ours, though: a flag someone else set is theirs to clear.
+        if (exclusive_) {
+            ::ioctl(fd_, TIOCNXCL);
+        }
         ::close(fd_);
         fd_ = -1;
     }
     gone_ = false;
+    exclusive_ = false;
+    restore_.reset();
 }
 
 bool PortHandle::Configure(const std::string& modeString) {
@@ -337,6 +414,8 @@ PortPresence ProbePort(int portNumber) {
     if (!S_ISCHR(st.st_mode)) {
         return PortPresence::Absent;
     }
+    // Looking must not change what is looked at: a kernel console or another program's session
+    // may be on this port. So no line settings, no modem lines, no exclusive flag: only asking.
     int fd;
     do {
         fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -345,13 +424,14 @@ PortPresence ProbePort(int portNumber) {
         return failed(errno);
     }
     PortPresence presence = PortPresence::Available;
-    if (!::isatty(fd)) {
+    if (NoUartBehind(fd, st) || !::isatty(fd)) {
         presence = PortPresence::Absent;
-    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        // Root gets past another holder's TIOCEXCL; the lock is what tells us it is taken.
+    } else if (HeldByAnotherProgram(fd, *path) ||
+               (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
+        // A shared lock, gone with our descriptor, only tells whether someone holds the port
+        // exclusively; two listings at once do not see each other as holders.
         presence = PortPresence::Busy;
     }
-    // Closing drops our lock, if we got it; the holder's TIOCEXCL is not ours to clear.
     ::close(fd);
     return presence;
 }

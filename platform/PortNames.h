@@ -10,8 +10,21 @@ namespace platform {
 // technician or the simulator put there); otherwise COM1-32 are /dev/ttyS0-31, COM33-64
 // /dev/ttyUSB0-31 and COM65-96 /dev/ttyACM0-31.
 
-// $PRAVIK_PORT_DIR, else $XDG_RUNTIME_DIR/pravik/ports, else /tmp/pravik-<uid>/ports.
+// $PRAVIK_PORT_DIR, else $XDG_RUNTIME_DIR/pravik/ports, else pravik/ports in the user's own state
+// directory ($XDG_STATE_HOME, else ~/.local/state). Never a shared folder such as /tmp, where
+// another user could make the folder first and put their own device behind a port name.
 std::string PortDirectory();
+
+// The port directory's entries are used only while the folder, and every folder the program
+// makes for it, is a real folder (not a symlink) that belongs to this user and that nobody else
+// can write to. Empty when it is safe or does not exist yet; otherwise one line saying which
+// folder is wrong and that ports use their default names. The line also goes to stderr, once.
+std::string PortDirectoryWarning();
+
+// Makes path (the port directory, or a simulator's --port-dir) ready to publish COMn entries in:
+// creates what is missing, mode 0700, and checks it as above, including folders that existed
+// already. False, with a message in error, when it is not safe to publish there.
+bool MakePortDirectory(const std::string& path, std::string& error);
 
 // The device path of COMn, or nothing for port 0, negative numbers and unmapped numbers.
 std::optional<std::string> PortDevicePath(int portNumber);

@@ -120,6 +120,12 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Checked before any device starts, so that the refusal is said once, plainly.
+    if (std::string unsafe; !platform::MakePortDirectory(portDir, unsafe)) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], unsafe.c_str());
+        return 1;
+    }
+
     // Signals are taken by sigwait below, not by whichever device thread they land on.
     sigset_t signals;
     sigemptyset(&signals);

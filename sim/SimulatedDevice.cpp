@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/PortNames.h"
+
 namespace sim {
 
 namespace {
@@ -25,19 +27,6 @@ bool MakeRaw(int fd) {
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
-bool MakeDirectories(const std::string& path) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (!partial.empty() && ::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    return true;
 }
 
 int SpeedToBaud(speed_t speed) {
@@ -83,6 +72,12 @@ bool CSimulatedDevice::Connected() const {
 }
 
 bool CSimulatedDevice::OpenPseudoTerminal() {
+    // Publishing into a folder someone else owns or can write to would hand them our port
+    // names; the console would refuse to read it anyway.
+    std::string unsafe;
+    if (!platform::MakePortDirectory(portDirectory_, unsafe)) {
+        return false;
+    }
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {
         return false;
@@ -108,7 +103,7 @@ bool CSimulatedDevice::OpenPseudoTerminal() {
     const std::string entry = PortPath();
     const std::string temporary = entry + ".new";
     ::unlink(temporary.c_str());
-    if (!MakeDirectories(portDirectory_) || ::symlink(name, temporary.c_str()) != 0 ||
+    if (::symlink(name, temporary.c_str()) != 0 ||
         ::rename(temporary.c_str(), entry.c_str()) != 0) {
         ::unlink(temporary.c_str());
         ::close(slave);

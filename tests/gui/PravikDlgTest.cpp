@@ -1,5 +1,6 @@
 // The console window driven through its widgets, offscreen, against simulated benches.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -162,6 +163,12 @@ TEST_F(ConsoleTest, OnlyTheTypeChoiceIsOpenUntilATypeIsChosen) {
                              "controllerPortList", "shutterGetButton", "terminal"}) {
         EXPECT_FALSE(Enabled(name)) << name;
     }
+}
+
+TEST_F(ConsoleTest, AnUnsafePortFolderIsReportedInTheLogAtStart) {
+    ASSERT_EQ(::chmod(PortDir().c_str(), 0777), 0);
+    Open();
+    EXPECT_TRUE(Log().contains(QString::fromStdString("Ignoring the port folder " + PortDir())));
 }
 
 TEST_F(ConsoleTest, ChoosingATypeRescansThePortsAndOpensItsSettings) {

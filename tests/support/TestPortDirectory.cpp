@@ -3,9 +3,12 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+
+#include "platform/PortNames.h"
 
 namespace testing_support {
 
@@ -14,6 +17,10 @@ void PortDirectoryTest::SetUp() {
     const char* made = ::mkdtemp(pattern);
     ASSERT_NE(made, nullptr);
     dir_ = made;
+    for (int n = 1; platform::DefaultPortDevicePath(n); ++n) {
+        const std::string entry = dir_ + "/COM" + std::to_string(n);
+        ASSERT_EQ(::symlink("/nonexistent/pravik-test-port", entry.c_str()), 0);
+    }
     ::setenv("PRAVIK_PORT_DIR", dir_.c_str(), 1);
 }
 

@@ -17,6 +17,8 @@ namespace testing_support {
 inline constexpr int kFirstTestPort = 201;
 
 // Gives each test a port directory of its own (PRAVIK_PORT_DIR) and removes it afterwards.
+// COM1-COM96 in it point nowhere, so that a listing or a scan from COM1 up never opens this
+// machine's own /dev/ttyS*, ttyUSB* or ttyACM* (a ttyS may be its console).
 class PortDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -1,0 +1,108 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/PortLocks.h"
+
+namespace platform {
+
+namespace {
+
+// Binary lock files hold a native int; text ones "%10d\n". Anything longer is not a lock file.
+constexpr size_t kMaxLockFileBytes = 64;
+
+// The pid written as text, 0 for text naming no pid, -1 when the bytes are not text.
+pid_t TextPid(const char* bytes, size_t size) {
+    size_t i = 0;
+    while (i < size && std::isspace(static_cast<unsigned char>(bytes[i]))) {
+        ++i;
+    }
+    long pid = 0;
+    size_t digits = 0;
+    for (; i < size && std::isdigit(static_cast<unsigned char>(bytes[i])); ++i, ++digits) {
+        pid = pid * 10 + (bytes[i] - '0');
+        if (pid > INT_MAX) {
+            return 0;  // text, but no pid
+        }
+    }
+    while (i < size && std::isspace(static_cast<unsigned char>(bytes[i]))) {
+        ++i;
+    }
+    return digits > 0 && i == size ? static_cast<pid_t>(pid) : -1;
+}
+
+}  // namespace
+
+// A binary pid can look like text at first ("90\0\0" is 12345), so text is tried whole before
+// the bytes are taken as an int.
+pid_t LockFilePid(const char* bytes, size_t size) {
+    if (const pid_t pid = TextPid(bytes, size); pid >= 0) {
+        return pid;
+    }
+    if (size == sizeof(int)) {
+        int pid = 0;
+        std::memcpy(&pid, bytes, sizeof pid);
+        return pid > 0 ? pid : 0;
+    }
+    return 0;
+}
+
+bool LockFileNamesLiveProcess(const std::string& lockDirectory, const std::string& deviceName) {
+    if (deviceName.empty()) {
+        return false;
+    }
+    const std::string path = lockDirectory + "/LCK.." + deviceName;
+    // Non-blocking and no symlinks: a FIFO or a link planted under that name must not stall or
+    // redirect us.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st;
+    char bytes[kMaxLockFileBytes + 1];
+    ssize_t size = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        do {
+            size = ::read(fd, bytes, sizeof bytes);
+        } while (size < 0 && errno == EINTR);
+    }
+    ::close(fd);
+    if (size <= 0 || static_cast<size_t>(size) > kMaxLockFileBytes) {
+        return false;
+    }
+    const pid_t pid = LockFilePid(bytes, static_cast<size_t>(size));
+    // EPERM: alive, only not ours to signal.
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+bool HeldByAnotherProgram(int fd, const std::string& devicePath) {
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        return true;
+    }
+    // Lock files are named after the device itself, whatever link led to it.
+    char* real = ::realpath(devicePath.c_str(), nullptr);
+    if (real == nullptr) {
+        return false;
+    }
+    const char* slash = std::strrchr(real, '/');
+    const std::string name = slash ? slash + 1 : real;
+    std::free(real);
+    for (const char* directory : {"/run/lock", "/var/lock"}) {
+        if (LockFileNamesLiveProcess(directory, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace platform
