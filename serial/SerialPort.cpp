@@ -122,7 +122,8 @@ unsigned CSerialPort::MonitorThreadProc(CSerialPort* port) {
     for (;;) {
         // While dropped bytes wait to be reported, a quiet line ends the gap: the count must not
         // wait for a device that has stopped talking.
-        const int64_t timeoutMs = port->echoDropped_ > 0 ? kDropQuietMs : platform::kInfinite;
+        const int64_t timeoutMs =
+            port->echoDropped_ > 0 ? port->DropQuietMs.load() : platform::kInfinite;
         // Shutdown first, then a write before input: a write purges what is unread anyway, and
         // stale bytes read after the caller emptied its reply line would only pollute it.
         const int which = port->PortHandle.WaitForAny(

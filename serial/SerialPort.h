@@ -41,7 +41,7 @@ public:
     // queue entry), so that a device whose bytes come one read each cannot slip under the cap.
     static constexpr int64_t kEchoRecordCost = 128;
     // How long the line must be quiet before a gap is reported on its own, without waiting for
-    // the next received bytes to carry the count.
+    // the next received bytes to carry the count (DropQuietMs; tests lengthen it).
     static constexpr int64_t kDropQuietMs = 100;
 
     CSerialPort();
@@ -101,6 +101,7 @@ public:
     std::string CommandInFlight;
     CommSettings Settings;
     std::atomic<ISerialEchoSink*> OwnerWindow{nullptr};
+    std::atomic<int64_t> DropQuietMs{kDropQuietMs};
 
 protected:
     // Called on the monitoring thread for every write, after the unread input was thrown away
