@@ -29,12 +29,14 @@ class CSerialPort {
 public:
     static constexpr int32_t kWriteBufferSize = 512;
     // What a port's records may hold in all while they wait for the window: bytes plus
-    // kEchoRecordCost a record. A quarter of a mebibyte is some 20 seconds of a device streaming
-    // at 115200 baud, so a window held up for a while (a command waiting out its time-out, a
-    // message box) loses nothing from a device that keeps to its baud rate; and it is a
-    // quarter of a mebibyte whatever floods in. Received bytes are echoed again once the window
-    // has taken half of it, so that a flood leaves one gap (and one notice) per half backlog
-    // rather than one per record the window takes.
+    // kEchoRecordCost a record. A quarter of a mebibyte stays a quarter of a mebibyte whatever
+    // floods in, and it is far more than ordinary traffic leaves waiting: replies are a few dozen
+    // bytes, a reply read a byte at a time costs some 4 KiB of records while the window's thread
+    // waits on the command, and a window that keeps up with a device streaming at 115200 baud has
+    // a few dozen records waiting at most. It still leaves the window only seconds of logging to
+    // catch up on when a flood stops. Received bytes are echoed again once the
+    // window has taken half of it, so that a flood leaves one gap (and one notice) per half
+    // backlog rather than one per record the window takes.
     static constexpr int64_t kEchoBacklogLimit = 256 * 1024;
     static constexpr int64_t kEchoBacklogResume = kEchoBacklogLimit / 2;
     // What a record costs beyond its bytes (the record, the event that carries it, the window's
