@@ -28,7 +28,11 @@
 #include "console/InstrumentPictures.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
+#include "tools/firmware/SmartMotorUtilitiesDlg.h"
+#include "tools/omega/OmegaSettingsResetDlg.h"
+#include "tools/omega/OmegaSettingsSaveDlg.h"
 #include "console/SerialPortList.h"
+#include "tools/threshold/ShutterControllerLightSensorThresholdDlg.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/WaitCursor.h"
@@ -36,10 +40,6 @@
 #include "devices/ShutterBoxDevice.h"
 #include "devices/SmartMotor.h"
 #include "instruments/Vocabulary.h"
-#include "tools/firmware/SmartMotorUtilitiesDlg.h"
-#include "tools/omega/OmegaSettingsResetDlg.h"
-#include "tools/omega/OmegaSettingsSaveDlg.h"
-#include "tools/threshold/ShutterControllerLightSensorThresholdDlg.h"
 
 namespace {
 
