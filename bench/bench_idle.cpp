@@ -14,18 +14,10 @@
 // figure above the bound points at its cause.
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
@@ -40,26 +32,19 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/ConsoleBench.h"
 #include "bench/TemporaryPortDirectory.h"
 #include "console/MessageBox.h"
 #include "console/PravikDlg.h"
 
-extern char** environ;
-
 namespace {
 
 using bench::Clock;
-
-#ifndef PRAVIK_SIM_PATH
-#define PRAVIK_SIM_PATH "pravik-sim"
-#endif
+using bench::RunEventsFor;
 
 constexpr int kMotorPort = 3;
 constexpr int kControllerPort = 4;
 constexpr int kDefaultSeconds = 10;
-// How long the simulator may take to publish its ports, and the console to connect.
-constexpr auto kStartLimit = std::chrono::seconds(10);
-constexpr auto kConnectLimit = std::chrono::seconds(30);
 // After Connect: the echo records of the identification drain and the window settles.
 constexpr auto kSettle = std::chrono::milliseconds(500);
 
@@ -113,100 +98,6 @@ double IdleCpuMs(std::chrono::milliseconds window) {
     return CpuMsSelf() - before;
 }
 
-void RunEventsFor(std::chrono::milliseconds span) {
-    QEventLoop loop;
-    QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-class Simulator {
-public:
-    Simulator() = default;
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-    ~Simulator() { Stop(); }
-
-    bool Start(const std::string& program, const std::string& portDir) {
-        std::vector<std::string> args = {program, "--port-dir", portDir,
-                                         "motor=COM" + std::to_string(kMotorPort),
-                                         "omega=COM" + std::to_string(kControllerPort)};
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        // Its listing of the ports goes nowhere: this benchmark's output is for the figures.
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        const int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(rc));
-            pid_ = -1;
-            return false;
-        }
-        const auto deadline = Clock::now() + kStartLimit;
-        for (;;) {
-            bool all = true;
-            for (int port : {kMotorPort, kControllerPort}) {
-                struct stat st;
-                const std::string entry = portDir + "/COM" + std::to_string(port);
-                all = all && ::lstat(entry.c_str(), &st) == 0;
-            }
-            if (all) {
-                return true;
-            }
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                std::fprintf(stderr, "%s ended before publishing its ports\n", program.c_str());
-                pid_ = -1;
-                return false;
-            }
-            if (Clock::now() > deadline) {
-                std::fprintf(stderr, "%s did not publish its ports in time\n", program.c_str());
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-
-    void Stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-bool Choose(CPravikDlg& window, const char* list, int port) {
-    auto* combo = window.findChild<QComboBox*>(list);
-    const int index = combo ? combo->findText(QString("COM%1").arg(port)) : -1;
-    if (index < 0) {
-        std::fprintf(stderr, "COM%d is not in %s\n", port, list);
-        return false;
-    }
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-    return true;
-}
-
-bool Click(CPravikDlg& window, const char* name) {
-    auto* button = window.findChild<QAbstractButton*>(name);
-    if (button == nullptr) {
-        std::fprintf(stderr, "the window has no %s\n", name);
-        return false;
-    }
-    button->click();
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,8 +129,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     ::setenv("PRAVIK_PORT_DIR", directory.Path().c_str(), 1);
-    Simulator sim;
-    if (!sim.Start(simulator, directory.Path())) {
+    bench::Simulator sim;
+    if (!sim.Start(simulator,
+                   {"motor=COM" + std::to_string(kMotorPort),
+                    "omega=COM" + std::to_string(kControllerPort)},
+                   directory.Path(), {kMotorPort, kControllerPort})) {
         return 2;
     }
 
@@ -259,17 +153,7 @@ int main(int argc, char** argv) {
         const double baselineMs = IdleCpuMs(window);
 
         const auto connectStart = Clock::now();
-        const bool chosen =
-            Click(dialog, "multiFilterRadio") && Choose(dialog, "instrumentPortList", kMotorPort) &&
-            Choose(dialog, "controllerPortList", kControllerPort) && Click(dialog, "connectButton");
-        while (chosen && !dialog.IsConnected() && Clock::now() - connectStart < kConnectLimit) {
-            RunEventsFor(std::chrono::milliseconds(50));
-        }
-        if (!chosen || !dialog.IsConnected()) {
-            std::fprintf(stderr, "the console did not connect to the simulated bench\n");
-            for (const QString& text : messages) {
-                std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-            }
+        if (!bench::ConnectMultiFilter(dialog, kMotorPort, kControllerPort, messages)) {
             return 1;
         }
         const double connectMs =
@@ -305,7 +189,7 @@ int main(int argc, char** argv) {
         std::printf("idle_cpu_seconds=%d\n", seconds);
         std::printf("idle_cpu_vs_baseline_ratio=%.2f\n", bench::Ratio(connectedMs, baselineMs));
 
-        Click(dialog, "disconnectButton");
+        bench::Click(dialog, "disconnectButton");
         RunEventsFor(std::chrono::milliseconds(100));
         status = messages.empty() ? 0 : 1;
         for (const QString& text : messages) {

@@ -50,6 +50,9 @@ constexpr int kLogPlain = 0;
 constexpr int kLogError = 3;
 constexpr int kLogSuccess = 4;
 constexpr int kHighestPort = 256;
+// How long the window logs port traffic at a stretch before it lets clicks, key presses and
+// painting through.
+constexpr qint64 kEchoSliceMs = 20;
 const QString kSelectOne = "-- Select One --";
 
 // Port traffic crossing from a monitoring thread to the window's thread.
@@ -463,17 +466,54 @@ void CPravikDlg::customEvent(QEvent* event) {
         QDialog::customEvent(event);
         return;
     }
-    const SerialEcho& echo = *static_cast<SerialEchoEvent*>(event)->Echo;
+    echoes_.push_back(std::move(static_cast<SerialEchoEvent*>(event)->Echo));
+    // Behind records already waiting for the next slice, this one waits too, so that the log
+    // keeps the order of the traffic.
+    if (!echoesResumePosted_) {
+        TakeEchoes();
+    }
+}
+
+void CPravikDlg::TakeEchoes() {
+    // A slice long over means the event loop has been round since: a new one starts. Within a
+    // slice, records are logged as they come, so that a quiet port's lines are in the log before
+    // whatever the window does next.
+    if (!echoSlice_.isValid() || echoSlice_.elapsed() >= 2 * kEchoSliceMs) {
+        echoSlice_.start();
+    }
+    while (!echoes_.empty()) {
+        if (echoSlice_.elapsed() >= kEchoSliceMs) {
+            // A device that floods the port must not freeze the window: the rest waits until
+            // the events queued meanwhile (a click, a repaint) have been handled.
+            echoesResumePosted_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    echoesResumePosted_ = false;
+                    echoSlice_.start();
+                    TakeEchoes();
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        // Destroyed once logged: that gives its share of the backlog back to its port.
+        const std::unique_ptr<SerialEcho> echo = std::move(echoes_.front());
+        echoes_.pop_front();
+        LogEcho(*echo);
+    }
+}
+
+void CPravikDlg::LogEcho(const SerialEcho& echo) {
     if (echo.Received == 0) {
         AppendLog(QString::fromLatin1(traffic_.SentLine(echo)), 1);
         return;
     }
     const CInstrumentBase* instrument = current_;
-    const std::optional<std::string> line = traffic_.ReceivedByte(
-        echo, instrument != nullptr, instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
-        instrument ? instrument->Config.TempControllerPort.PortNumber : 0);
-    if (line) {
-        AppendLog(QString::fromLatin1(*line), 2);
+    for (const TrafficText& piece :
+         traffic_.Received(echo, instrument != nullptr,
+                           instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
+                           instrument ? instrument->Config.TempControllerPort.PortNumber : 0)) {
+        AppendLog(QString::fromLatin1(piece.Text), piece.Code);
     }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QString>
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -104,6 +106,9 @@ private:
     // Joins the watchers that have finished: each holds a thread stack until it is joined, and a
     // technician may press Reset hundreds of times in a day.
     void ReapWatchers();
+    // Logs the echo records waiting here, in order, for the rest of the current slice.
+    void TakeEchoes();
+    void LogEcho(const SerialEcho& echo);
     // Selects in list the first entry that begins with text, ignoring case, starting after entry
     // 0 and wrapping; no match keeps the selection.
     static void SelectString(QComboBox* list, const QString& text);
@@ -127,6 +132,11 @@ private:
     int connected_ = 0;
     int shownState_ = 1;
     CTrafficEcho traffic_;
+    // Echo records not logged yet. Each holds its share of its port's echo backlog until it is
+    // logged, so the ports stop echoing, rather than this growing, when the log falls behind.
+    std::deque<std::unique_ptr<SerialEcho>> echoes_;
+    QElapsedTimer echoSlice_;
+    bool echoesResumePosted_ = false;
 
     QRadioButton* multiRadio_;
     QRadioButton* singleRadio_;

@@ -14,10 +14,12 @@ public:
     // The colour codes AppendLog takes; any other value is plain.
     enum Code { Plain = 0, Sent = 1, Received = 2, Error = 3, Success = 4 };
 
-    // A line of forty characters costs the log about 0.7 KiB (its text, formats and laid-out
-    // glyphs), so a full log takes some 70 MiB. That is days of a technician's work, and still
-    // minutes of a device that floods lines at 115200 baud.
-    static constexpr int kDefaultMaximumLines = 100000;
+    // A line costs the log about 0.7 KiB whatever its length (a short one too: most of it is the
+    // line's layout), so a full log takes some 35 MiB. That is a day of a technician's work and
+    // minutes of a device that floods lines at 115200 baud; a device that floods faster fills it
+    // within seconds, and twice this many lines would take more memory than such a flood may
+    // cost the console.
+    static constexpr int kDefaultMaximumLines = 50000;
 
     explicit CTerminalLogCtrl(QWidget* parent = nullptr);
 

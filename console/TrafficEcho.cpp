@@ -52,10 +52,20 @@ std::string CTrafficEcho::SentLine(const SerialEcho& echo) {
     return PortPrefix(echo.PortNumber, ">>") + EscapeTraffic(echo);
 }
 
-std::optional<std::string> CTrafficEcho::ReceivedByte(const SerialEcho& echo, bool haveInstrument,
-                                                      int instrumentPort, int controllerPort) {
+std::string CTrafficEcho::DroppedLine(int32_t port, int64_t count) {
+    std::string digits = std::to_string(count);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    }
+    return "COM" + std::to_string(port) + ": " + digits +
+           (count == 1 ? " received byte" : " received bytes") +
+           " dropped: the device sends faster than the log can show.\n";
+}
+
+std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool haveInstrument,
+                                                int instrumentPort, int controllerPort) {
     if (!haveInstrument) {
-        return std::nullopt;
+        return {};
     }
     std::string* line = nullptr;
     if (echo.PortNumber == instrumentPort) {
@@ -63,11 +73,20 @@ std::optional<std::string> CTrafficEcho::ReceivedByte(const SerialEcho& echo, bo
     } else if (echo.PortNumber == controllerPort) {
         line = &controllerLine_;
     } else {
-        return std::nullopt;
+        return {};
     }
 
-    // A port hands over one byte per record; should a record ever carry more, each byte is taken
-    // in turn, and every line they complete is returned, one after the other.
+    std::vector<TrafficText> logged;
+    if (echo.Dropped > 0) {
+        // What came before the gap is shown as it is, unended, rather than joined to what comes
+        // after it into a line the device never sent.
+        if (!line->empty()) {
+            logged.push_back({PortPrefix(echo.PortNumber, "<<") + Escape(*line), kReceivedCode});
+            line->clear();
+        }
+        logged.push_back({DroppedLine(echo.PortNumber, echo.Dropped), kErrorCode});
+    }
+    // Every line the record's bytes complete, one after the other, in one piece of text.
     std::string completed;
     for (const char byte : RecordBytes(echo)) {
         line->push_back(byte);
@@ -79,8 +98,8 @@ std::optional<std::string> CTrafficEcho::ReceivedByte(const SerialEcho& echo, bo
             line->clear();
         }
     }
-    if (completed.empty()) {
-        return std::nullopt;
+    if (!completed.empty()) {
+        logged.push_back({std::move(completed), kReceivedCode});
     }
-    return completed;
+    return logged;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "serial/SerialDevice.h"
 
@@ -91,6 +92,8 @@ bool CSerialPort::StartMonitor() {
     ShutdownEvent.Reset();
     WriteRequestEvent.Reset();
     MonitorStoppedEvent.Reset();
+    echoDropping_ = false;
+    echoDropped_ = 0;
     try {
         MonitorThread = std::thread(&CSerialPort::MonitorThreadProc, this);
     } catch (const std::system_error&) {
@@ -119,10 +122,20 @@ void CSerialPort::StopMonitor() {
 unsigned CSerialPort::MonitorThreadProc(CSerialPort* port) {
     port->ThreadAlive = 1;
     for (;;) {
+        // While dropped bytes wait to be reported, a quiet line ends the gap: the count must not
+        // wait for a device that has stopped talking.
+        const int64_t timeoutMs =
+            port->echoDropped_ > 0 ? port->DropQuietMs.load() : platform::kInfinite;
         // Shutdown first, then a write before input: a write purges what is unread anyway, and
         // stale bytes read after the caller emptied its reply line would only pollute it.
         const int which = port->PortHandle.WaitForAny(
-            {&port->ShutdownEvent, &port->WriteRequestEvent}, platform::kInfinite);
+            {&port->ShutdownEvent, &port->WriteRequestEvent}, timeoutMs);
+        if (which < 0 && timeoutMs != platform::kInfinite) {
+            // Reported, the next wait has no time limit again: a poll that keeps failing ends
+            // the loop there instead of spinning here.
+            port->ReportDropped();
+            continue;
+        }
         if (which == 0 || which < 0) {
             break;
         }
@@ -132,6 +145,8 @@ unsigned CSerialPort::MonitorThreadProc(CSerialPort* port) {
             port->ReadRoutine();
         }
     }
+    // Closing ends the gap too: the window learns of every byte it was not shown.
+    port->ReportDropped();
     port->ThreadAlive = 0;
     port->MonitorStoppedEvent.Set();
     // A writer waiting right now is let go; WriteSucceeded is false for it.
@@ -146,21 +161,60 @@ void CSerialPort::ReadRoutine() {
         std::lock_guard lock(PortLock);
         count = PortHandle.Read(buffer, sizeof buffer);
     }
+    if (count <= 0) {
+        return;
+    }
     // Neither PortLock nor anything else of the port is held while the driver and the owner see
-    // the bytes: the driver takes its own locks.
-    for (ssize_t i = 0; i < count; ++i) {
-        if (OwnerDevice != nullptr) {
+    // the bytes: the driver takes its own locks. The driver sees each byte as it always has; the
+    // window gets one record for the whole read, after the driver has seen them all.
+    if (OwnerDevice != nullptr) {
+        for (ssize_t i = 0; i < count; ++i) {
             OwnerDevice->ReceiveChar(buffer[i]);
         }
-        if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
-            auto echo = std::make_unique<SerialEcho>();
-            echo->PortNumber = echoPortNumber_;
-            echo->Text.assign(1, static_cast<char>(buffer[i]));
-            echo->Length = 1;
-            echo->Received = 1;
-            sink->PostSerialEcho(std::move(echo));
-        }
     }
+    if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
+        EchoReceived(*sink, buffer, static_cast<size_t>(count));
+    }
+}
+
+void CSerialPort::EchoReceived(ISerialEchoSink& sink, const uint8_t* bytes, size_t count) {
+    const int64_t cost = static_cast<int64_t>(count) + kEchoRecordCost;
+    // Only this thread raises the backlog; the window only lowers it. What is read here can
+    // only have gone down by the time the record is charged.
+    const int64_t waiting = echoBacklog_->load(std::memory_order_acquire);
+    if (echoDropping_ ? waiting > kEchoBacklogResume : waiting + cost > kEchoBacklogLimit) {
+        echoDropping_ = true;
+        echoDropped_ += static_cast<int64_t>(count);
+        return;
+    }
+    echoDropping_ = false;
+    auto echo = std::make_unique<SerialEcho>();
+    echo->PortNumber = echoPortNumber_;
+    echo->Text.assign(reinterpret_cast<const char*>(bytes), count);
+    echo->Length = static_cast<int32_t>(count);
+    echo->Received = 1;
+    echo->Dropped = std::exchange(echoDropped_, 0);
+    echo->Charge = SerialEchoCharge(echoBacklog_, cost);
+    sink.PostSerialEcho(std::move(echo));
+}
+
+void CSerialPort::ReportDropped() {
+    if (echoDropped_ == 0) {
+        return;
+    }
+    ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire);
+    if (sink == nullptr) {
+        echoDropped_ = 0;
+        return;
+    }
+    // One small record a gap, whatever the backlog. It only says what has gone so far: bytes
+    // are still dropped (echoDropping_) until the window has caught up.
+    auto echo = std::make_unique<SerialEcho>();
+    echo->PortNumber = echoPortNumber_;
+    echo->Received = 1;
+    echo->Dropped = std::exchange(echoDropped_, 0);
+    echo->Charge = SerialEchoCharge(echoBacklog_, kEchoRecordCost);
+    sink->PostSerialEcho(std::move(echo));
 }
 
 void CSerialPort::WriteRoutine() {
@@ -194,6 +248,9 @@ void CSerialPort::WriteRoutine() {
                               static_cast<size_t>(length));
             echo->Length = length;
             echo->Received = 0;
+            // Charged like received records, so that they leave received bytes less room, but
+            // never dropped: each is a command of the program's own, one at a time.
+            echo->Charge = SerialEchoCharge(echoBacklog_, length + kEchoRecordCost);
             sink->PostSerialEcho(std::move(echo));
         }
     }

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,11 +17,34 @@ class CSerialDevice;
 
 // One serial port with the one thread that does all its reading and writing. Received bytes go,
 // one at a time and as soon as read, to OwnerDevice->ReceiveChar on that thread; Write hands
-// bytes to the thread and returns once they are written; every completed write and every
-// received byte is echoed to OwnerWindow when one is set.
+// bytes to the thread and returns once they are written; every completed write and every read
+// of received bytes is echoed to OwnerWindow when one is set.
+//
+// What the port's records hold while they wait for OwnerWindow is capped: a device that sends
+// faster than the window can log would otherwise fill memory with records. Received bytes that
+// find the backlog full are not echoed (the driver still gets every one); once the window has
+// caught up, or the line has been quiet for a moment, the next received record says how many
+// were left out.
 class CSerialPort {
 public:
     static constexpr int32_t kWriteBufferSize = 512;
+    // What a port's records may hold in all while they wait for the window: bytes plus
+    // kEchoRecordCost a record. A quarter of a mebibyte stays a quarter of a mebibyte whatever
+    // floods in, and it is far more than ordinary traffic leaves waiting: replies are a few dozen
+    // bytes, a reply read a byte at a time costs some 4 KiB of records while the window's thread
+    // waits on the command, and a window that keeps up with a device streaming at 115200 baud has
+    // a few dozen records waiting at most. It still leaves the window only seconds of logging to
+    // catch up on when a flood stops. Received bytes are echoed again once the
+    // window has taken half of it, so that a flood leaves one gap (and one notice) per half
+    // backlog rather than one per record the window takes.
+    static constexpr int64_t kEchoBacklogLimit = 256 * 1024;
+    static constexpr int64_t kEchoBacklogResume = kEchoBacklogLimit / 2;
+    // What a record costs beyond its bytes (the record, the event that carries it, the window's
+    // queue entry), so that a device whose bytes come one read each cannot slip under the cap.
+    static constexpr int64_t kEchoRecordCost = 128;
+    // How long the line must be quiet before a gap is reported on its own, without waiting for
+    // the next received bytes to carry the count (DropQuietMs; tests lengthen it).
+    static constexpr int64_t kDropQuietMs = 100;
 
     CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
@@ -55,6 +79,9 @@ public:
 
     bool IsOpen() const { return PortHandle.IsOpen(); }
 
+    // What this port's echo records hold now while they wait for their owner.
+    int64_t EchoBacklog() const { return echoBacklog_->load(std::memory_order_acquire); }
+
     // Why the last Open failed, and the same in plain words for the technician.
     platform::PortError LastOpenError() const { return lastOpenError_; }
     std::string DescribeLastOpenError() const;
@@ -80,6 +107,7 @@ public:
     std::string CommandInFlight;
     CommSettings Settings;
     std::atomic<ISerialEchoSink*> OwnerWindow{nullptr};
+    std::atomic<int64_t> DropQuietMs{kDropQuietMs};
 
 protected:
     // Called on the monitoring thread for every write, after the unread input was thrown away
@@ -90,8 +118,17 @@ private:
     void StopMonitor();
     void ReadRoutine();
     void WriteRoutine();
+    // Posts the received bytes, or counts them as dropped while the backlog is full.
+    void EchoReceived(ISerialEchoSink& sink, const uint8_t* bytes, size_t count);
+    // Posts the count of bytes dropped since the last record, on a record of its own.
+    void ReportDropped();
 
     int32_t echoPortNumber_ = 0;
+    std::shared_ptr<SerialEchoBacklog> echoBacklog_ = std::make_shared<SerialEchoBacklog>(0);
+    // The monitoring thread's own: whether received bytes are being dropped until the backlog
+    // is down to kEchoBacklogResume, and how many have not been reported yet.
+    bool echoDropping_ = false;
+    int64_t echoDropped_ = 0;
     platform::PortError lastOpenError_ = platform::PortError::None;
     int lastOpenErrno_ = 0;
     int32_t lastOpenPort_ = 0;

@@ -43,7 +43,10 @@ void Usage(const char* program) {
                  "0x3000)\n"
                  "--filters N        filter slots of simulated motors, 6 or 8 (default 6)\n"
                  "--break-download N the first program download to a simulated motor stops\n"
-                 "                   being acknowledged after N bytes\n",
+                 "                   being acknowledged after N bytes\n"
+                 "--flood COMn       on SIGUSR1 the device on COMn starts sending carriage\n"
+                 "                   returns as fast as the terminal takes them; SIGUSR2 stops\n"
+                 "                   it and prints how many it sent\n",
                  program, platform::PortDirectory().c_str());
 }
 
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
     long light = 0x3000;
     long filters = 6;
     long breakDownload = -1;
+    long floodPort = 0;
     struct Request {
         std::string kind;
         int port;
@@ -95,6 +99,12 @@ int main(int argc, char** argv) {
             if (!ParseNumber(argv[++i], 0, 32 * 1024, breakDownload)) {
                 std::fprintf(stderr, "%s: --break-download takes a number from 0 to 32768\n",
                              argv[0]);
+                return 2;
+            }
+        } else if (arg == "--flood" && i + 1 < argc) {
+            const std::string_view port = argv[++i];
+            if (!port.starts_with("COM") || !ParseNumber(port.substr(3), 1, 255, floodPort)) {
+                std::fprintf(stderr, "%s: --flood takes a port, COM1 to COM255\n", argv[0]);
                 return 2;
             }
         } else if (const size_t eq = arg.find("=COM"); eq != std::string_view::npos) {
@@ -132,6 +142,8 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     std::vector<std::unique_ptr<sim::CSimulatedDevice>> devices;
@@ -183,8 +195,30 @@ int main(int argc, char** argv) {
     std::printf("Running; press Ctrl+C to stop.\n");
     std::fflush(stdout);
 
-    int received = 0;
-    sigwait(&signals, &received);
+    sim::CSimulatedDevice* flooder = nullptr;
+    for (const auto& device : devices) {
+        if (device->PortNumber() == floodPort) {
+            flooder = device.get();
+        }
+    }
+    if (floodPort != 0 && flooder == nullptr) {
+        std::fprintf(stderr, "%s: --flood COM%ld: no device there\n", argv[0], floodPort);
+        return 2;
+    }
+    for (;;) {
+        int received = 0;
+        sigwait(&signals, &received);
+        if (received == SIGUSR1 && flooder != nullptr) {
+            flooder->Flood("\r");
+        } else if (received == SIGUSR2 && flooder != nullptr) {
+            flooder->StopFlood();
+            std::printf("COM%ld: flooded %llu bytes\n", floodPort,
+                        static_cast<unsigned long long>(flooder->FloodedBytes()));
+            std::fflush(stdout);
+        } else if (received != SIGUSR1 && received != SIGUSR2) {
+            break;
+        }
+    }
     devices.clear();  // unpublishes every COMn
     return 0;
 }

@@ -235,6 +235,42 @@ void CSimulatedDevice::Inject(std::string_view bytes) {
     wake_.Set();
 }
 
+void CSimulatedDevice::Flood(std::string pattern) {
+    {
+        std::lock_guard lock(mutex_);
+        floodPattern_ = std::move(pattern);
+        floodAt_ = 0;
+    }
+    wake_.Set();
+}
+
+void CSimulatedDevice::StopFlood() {
+    std::lock_guard lock(mutex_);
+    floodPattern_.clear();
+}
+
+uint64_t CSimulatedDevice::FloodedBytes() const {
+    std::lock_guard lock(mutex_);
+    return floodedBytes_;
+}
+
+void CSimulatedDevice::FloodSome() {
+    std::lock_guard lock(mutex_);
+    if (floodPattern_.empty() || masterFd_ < 0) {
+        return;
+    }
+    // As much as a terminal takes at once; the pattern runs on from where the last write left it.
+    char block[4096];
+    for (size_t i = 0; i < sizeof block; ++i) {
+        block[i] = floodPattern_[(floodAt_ + i) % floodPattern_.size()];
+    }
+    const ssize_t n = ::write(masterFd_, block, sizeof block);
+    if (n > 0) {
+        floodAt_ = (floodAt_ + static_cast<size_t>(n)) % floodPattern_.size();
+        floodedBytes_ += static_cast<uint64_t>(n);
+    }
+}
+
 uint64_t CSimulatedDevice::ReceivedCount() const {
     std::lock_guard lock(mutex_);
     return receivedCount_;
@@ -376,7 +412,10 @@ void CSimulatedDevice::Run() {
         int timeout;
         {
             std::lock_guard lock(mutex_);
-            fds[2] = {masterFd_, POLLIN, 0};
+            // Flooding, the device writes whenever the terminal has room, and sleeps while the
+            // program is not reading.
+            fds[2] = {masterFd_,
+                      static_cast<short>(floodPattern_.empty() ? POLLIN : POLLIN | POLLOUT), 0};
             timeout = NextTimeoutMs(std::chrono::steady_clock::now());
         }
         fds[0] = {stop_.NativeHandle(), POLLIN, 0};
@@ -429,6 +468,9 @@ void CSimulatedDevice::Run() {
             }
         }
         FlushDue(std::chrono::steady_clock::now());
+        if (rc > 0 && fds[2].fd >= 0 && (fds[2].revents & POLLOUT)) {
+            FloodSome();
+        }
     }
 }
 

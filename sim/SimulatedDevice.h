@@ -60,6 +60,12 @@ public:
     void ChangeNextReply(std::function<std::string(std::string_view)> change, int skip = 0);
     // Sends bytes nobody asked for, now (garbage, endless lines, late replies).
     void Inject(std::string_view bytes);
+    // Sends pattern over and over, as fast as the terminal takes it, until StopFlood: a device
+    // that talks faster than anyone reads (a USB device has no baud rate to hold it back).
+    // Answers still go out, between the flood's writes.
+    void Flood(std::string pattern);
+    void StopFlood();
+    uint64_t FloodedBytes() const;
 
     int PortNumber() const { return portNumber_; }
     std::string PortPath() const;   // the COMn entry
@@ -98,6 +104,7 @@ private:
     void ClosePseudoTerminal();
     void Run();
     void FlushDue(std::chrono::steady_clock::time_point now);
+    void FloodSome();
     std::chrono::nanoseconds CharacterTime() const;
     int NextTimeoutMs(std::chrono::steady_clock::time_point now) const;
 
@@ -127,6 +134,9 @@ private:
     bool hangUpNext_ = false;
     uint64_t receivedCount_ = 0;
     uint64_t repliesSent_ = 0;
+    std::string floodPattern_;
+    size_t floodAt_ = 0;
+    uint64_t floodedBytes_ = 0;
     std::string receivedTail_;
 };
 

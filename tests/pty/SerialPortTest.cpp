@@ -8,8 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
@@ -142,11 +146,118 @@ TEST_F(SerialPortTest, WritesGoOutWholeWithNulBytesAndEchoTheFullCount) {
     EXPECT_EQ(echoes.LastSent().PortNumber, kFirstTestPort);
     EXPECT_EQ(device->ShutterState(), 0);
 
-    // Received bytes reach the device part and are echoed one by one.
+    // Received bytes reach the device part and are echoed.
     ASSERT_TRUE(port.Write("#0R", 3));
     ASSERT_TRUE(echoes.WaitForReceived(2, 5000));
     EXPECT_EQ(recorder.Bytes(), std::string("\x00\xFF", 2));
     EXPECT_EQ(echoes.ReceivedPortNumber(), kFirstTestPort);
+}
+
+// An owner that notes what the port echoes (the bytes in order, and each gap: where it fell and
+// how many bytes it left out) and, while holding, keeps the records, as a window that has
+// stopped taking them.
+class HoldingSink : public ISerialEchoSink {
+public:
+    using Gap = std::pair<size_t, int64_t>;
+
+    void PostSerialEcho(std::unique_ptr<SerialEcho> echo) override {
+        std::lock_guard lock(mutex_);
+        if (echo->Dropped > 0) {
+            gaps_.emplace_back(echoed_.size(), echo->Dropped);
+            dropped_ += static_cast<size_t>(echo->Dropped);
+        }
+        echoed_ += echo->Text;
+        if (holding_) {
+            held_.push_back(std::move(echo));
+        }
+        cv_.notify_all();
+    }
+    void Hold(bool hold) {
+        std::lock_guard lock(mutex_);
+        holding_ = hold;
+        held_.clear();
+    }
+    // Waits until count bytes have been echoed or reported dropped.
+    bool WaitForAccounted(size_t count) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(10),
+                            [&] { return echoed_.size() + dropped_ >= count; });
+    }
+    std::string Echoed() {
+        std::lock_guard lock(mutex_);
+        return echoed_;
+    }
+    std::vector<Gap> Gaps() {
+        std::lock_guard lock(mutex_);
+        return gaps_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool holding_ = false;
+    std::vector<std::unique_ptr<SerialEcho>> held_;
+    std::string echoed_;
+    std::vector<Gap> gaps_;
+    size_t dropped_ = 0;
+};
+
+// Lines of forty bytes, each different from the one before.
+std::string Flood(size_t size) {
+    std::string bytes(size, '\r');
+    for (size_t i = 0; i < size; ++i) {
+        if (i % 40 != 39) {
+            bytes[i] = static_cast<char>('a' + (i / 40 + i) % 26);
+        }
+    }
+    return bytes;
+}
+
+TEST_F(SerialPortTest, AFloodStopsAtTheEchoBacklogCapAndEachGapIsReportedOnce) {
+    HoldingSink window;
+    CSerialPort flooded;  // after the sink: its thread posts there until it closes
+    flooded.OwnerDevice = &recorder;
+    flooded.Settings.PortNumber = kFirstTestPort;
+    flooded.OwnerWindow = &window;
+    // The first gap is reported by the bytes that come after it, not by a quiet line.
+    flooded.DropQuietMs = 60'000;
+    ASSERT_TRUE(OpenDefault(flooded));
+    ASSERT_TRUE(flooded.StartMonitor());
+
+    window.Hold(true);
+    const std::string first = Flood(512 * 1024);
+    device->Inject(first);
+    ASSERT_TRUE(recorder.WaitForBytes(first.size(), 10000));
+    EXPECT_EQ(recorder.Bytes(), first) << "the driver gets every byte, whatever the window does";
+    const size_t echoed = window.Echoed().size();
+    EXPECT_EQ(window.Echoed(), first.substr(0, echoed));
+    EXPECT_LE(flooded.EchoBacklog(), CSerialPort::kEchoBacklogLimit);
+    EXPECT_GT(flooded.EchoBacklog(), CSerialPort::kEchoBacklogLimit - 512)
+        << "the window is given all the cap allows";
+    EXPECT_TRUE(window.Gaps().empty());
+    // Done by the monitoring thread once it has finished with the flood's last read.
+    ASSERT_TRUE(flooded.Write("", 0));
+
+    // The window takes what it holds; the next lines arrive whole, behind the gap's count.
+    window.Hold(false);
+    EXPECT_EQ(flooded.EchoBacklog(), 0);
+    const std::string lines = "LINE ONE\rLINE TWO\r";
+    device->Inject(lines);
+    ASSERT_TRUE(window.WaitForAccounted(first.size() + lines.size()));
+    EXPECT_EQ(window.Echoed().substr(echoed), lines);
+    const std::vector<HoldingSink::Gap> oneGap = {{echoed, first.size() - echoed}};
+    EXPECT_EQ(window.Gaps(), oneGap);
+
+    // A flood that nothing follows is reported once the line has been quiet a moment.
+    flooded.DropQuietMs = CSerialPort::kDropQuietMs;
+    window.Hold(true);
+    const size_t before = window.Echoed().size();
+    const std::string second = Flood(384 * 1024);
+    device->Inject(second);
+    ASSERT_TRUE(window.WaitForAccounted(first.size() + lines.size() + second.size()));
+    EXPECT_EQ(window.Echoed().substr(before), second.substr(0, window.Echoed().size() - before));
+    EXPECT_GE(window.Gaps().size(), 2u);
+    flooded.Close();
 }
 
 TEST_F(SerialPortTest, WritesThatCannotBeDoneReturnAtOnceAndEchoNothing) {

@@ -2,8 +2,8 @@
 // received bytes gather into lines per port.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "console/TrafficEcho.h"
 
@@ -61,106 +61,113 @@ TEST(TrafficEcho, SentRecordsAreOneLineEachOnAnyPort) {
     EXPECT_EQ(CTrafficEcho::SentLine(Record(250, "X\r")), "COM250 >> X[0x0D]\n");
 }
 
-// Feeds bytes one record each, as a port delivers them, and collects the lines logged.
-class ReceivedLines : public testing::Test {
-protected:
-    std::string Feed(const std::string& bytes, int port = kInstrumentPort,
-                     bool haveInstrument = true, int instrumentPort = kInstrumentPort,
-                     int controllerPort = kControllerPort) {
-        std::string logged;
-        for (const char byte : bytes) {
-            const auto line = echo_.ReceivedByte(Record(port, std::string(1, byte), 1),
-                                                 haveInstrument, instrumentPort, controllerPort);
-            if (line) {
-                EXPECT_FALSE(line->empty());
-                logged += *line;
-            }
-        }
-        return logged;
-    }
-
-    CTrafficEcho echo_;
+// Received records as a port hands them over: the bytes of one read each, and now and then the
+// count of bytes it dropped just before them.
+struct Chunk {
+    std::string bytes = {};
+    int port = kInstrumentPort;
+    int64_t dropped = 0;
+    bool haveInstrument = true;
+    int instrumentPort = kInstrumentPort;
+    int controllerPort = kControllerPort;
+    int32_t length = -1;  // the record's claimed length, when it is not that of its bytes
 };
 
-TEST_F(ReceivedLines, ACarriageReturnCompletesTheLineAndEmptiesItsBuffer) {
-    EXPECT_EQ(Feed("OK"), "");
-    EXPECT_EQ(echo_.InstrumentLine(), "OK");
-    EXPECT_EQ(Feed("\r"), "COM3 << OK[0x0D]\n");
-    EXPECT_TRUE(echo_.InstrumentLine().empty());
-    EXPECT_EQ(Feed("\r"), "COM3 << [0x0D]\n") << "a bare carriage return is a line too";
+struct ReceivedCase {
+    std::string name;
+    std::vector<Chunk> chunks;
+    // What the chunks log, in order; text in the error colour is marked "{red}".
+    std::string logged = {};
+    std::string instrumentLeft = {};
+    std::string controllerLeft = {};
+};
+
+const std::string kLong(CTrafficEcho::kLineLimit * 3 + 10, 'x');
+const std::string kExact = std::string(CTrafficEcho::kLineLimit - 1, 'y') + "\r";
+const std::string kPiece = "COM3 << " + std::string(CTrafficEcho::kLineLimit, 'x') + "\n";
+
+std::vector<ReceivedCase> ReceivedCases() {
+    return {
+        {.name = "ACarriageReturnCompletesTheLine",
+         .chunks = {{"OK"}, {"\r"}, {"\r"}},
+         .logged = "COM3 << OK[0x0D]\nCOM3 << [0x0D]\n"},
+        {.name = "ALineSplitAcrossChunks",
+         .chunks = {{"ver"}, {"=1."}, {"2\rNE"}},
+         .logged = "COM3 << ver=1.2[0x0D]\n",
+         .instrumentLeft = "NE"},
+        {.name = "SeveralLinesInOneChunkAndALineFeedEndsNone",
+         .chunks = {{"A\nB\rC\rD"}},
+         .logged = "COM3 << A[0x0A]\nB[0x0D]\nCOM3 << C[0x0D]\n",
+         .instrumentLeft = "D"},
+        {.name = "UnprintableBytesStayInTheLine",
+         .chunks = {{std::string("V\0\x7F\x80\xFF\r", 6)}},
+         .logged = "COM3 << V[0x00][0x7F][0x80][0xFF][0x0D]\n"},
+        // A shutter state reply (state and check byte, no carriage return) shows in front of the
+        // next text reply on the port.
+        {.name = "ABinaryReplyIsLoggedInFrontOfTheNextLine",
+         .chunks = {{"\x01\xFE"}, {"ver=1.2\r"}},
+         .logged = "COM3 << [0x01][0xFE]ver=1.2[0x0D]\n"},
+        {.name = "EachPortHasItsOwnBuffer",
+         .chunks = {{"AB"}, {"12", kControllerPort}, {"3\r", kControllerPort}, {"C\r"}, {"Q"}},
+         .logged = "COM7 << 123[0x0D]\nCOM3 << ABC[0x0D]\n",
+         .instrumentLeft = "Q"},
+        {.name = "TheInstrumentWinsWhenBothSettingsNameOnePort",
+         .chunks = {{.bytes = "X", .port = 4, .instrumentPort = 4, .controllerPort = 4}},
+         .instrumentLeft = "X"},
+        {.name = "BytesNobodyExpectsAreIgnoredWithoutDisturbingTheBuffers",
+         .chunks = {{"AB"},
+                    {"12", kControllerPort},
+                    {"zz\r", 9, 5},
+                    {.bytes = "zz\r", .dropped = 5, .haveInstrument = false},
+                    {.bytes = "zz\r", .port = kControllerPort, .haveInstrument = false},
+                    {.bytes = "", .length = 64}},
+         .instrumentLeft = "AB",
+         .controllerLeft = "12"},
+        {.name = "AGapEndsTheLineBeforeItAndIsReportedInRed",
+         .chunks = {{"AB"}, {"CD\rE", kInstrumentPort, 81920}, {"F\r"}},
+         .logged = "COM3 << AB\n{red}COM3: 81,920 received bytes dropped: the device sends faster "
+                   "than the log can show.\nCOM3 << CD[0x0D]\nCOM3 << EF[0x0D]\n"},
+        {.name = "AGapOnARecordOfItsOwnTouchesOnlyItsPort",
+         .chunks = {{"AB"}, {"", kControllerPort, 1}, {"", kControllerPort, 1234567}, {"C\r"}},
+         .logged = "{red}COM7: 1 received byte dropped: the device sends faster than the log can "
+                   "show.\n{red}COM7: 1,234,567 received bytes dropped: the device sends faster "
+                   "than the log can show.\nCOM3 << ABC[0x0D]\n"},
+        // At the bound the gathered bytes are logged as a line of their own; the rest waits.
+        {.name = "ALineThatNeverEndsIsLoggedInBoundedPieces",
+         .chunks = {{kLong.substr(0, 100)}, {kLong.substr(100)}},
+         .logged = kPiece + kPiece + kPiece,
+         .instrumentLeft = std::string(10, 'x')},
+        {.name = "ALineThatEndsExactlyAtTheBoundIsOneLine",
+         .chunks = {{kExact}},
+         .logged = "COM3 << " + kExact.substr(0, kExact.size() - 1) + "[0x0D]\n"},
+    };
 }
 
-TEST_F(ReceivedLines, ALineFeedDoesNotEndALineAndTrailingBytesWait) {
-    EXPECT_EQ(Feed("A\nB\rC"), "COM3 << A[0x0A]\nB[0x0D]\n");
-    EXPECT_EQ(echo_.InstrumentLine(), "C");
-    EXPECT_EQ(Feed("\r"), "COM3 << C[0x0D]\n");
+class ReceivedLines : public testing::TestWithParam<ReceivedCase> {};
+
+TEST_P(ReceivedLines, LogAndBuffers) {
+    CTrafficEcho echo;
+    std::string logged;
+    for (const Chunk& chunk : GetParam().chunks) {
+        SerialEcho record = Record(chunk.port, chunk.bytes, 1);
+        record.Dropped = chunk.dropped;
+        if (chunk.length >= 0) {
+            record.Length = chunk.length;
+        }
+        for (const TrafficText& piece : echo.Received(record, chunk.haveInstrument,
+                                                      chunk.instrumentPort, chunk.controllerPort)) {
+            EXPECT_FALSE(piece.Text.empty());
+            ASSERT_TRUE(piece.Code == CTrafficEcho::kReceivedCode ||
+                        piece.Code == CTrafficEcho::kErrorCode);
+            logged += (piece.Code == CTrafficEcho::kErrorCode ? "{red}" : "") + piece.Text;
+        }
+    }
+    EXPECT_EQ(logged, GetParam().logged);
+    EXPECT_EQ(echo.InstrumentLine(), GetParam().instrumentLeft);
+    EXPECT_EQ(echo.ControllerLine(), GetParam().controllerLeft);
 }
 
-TEST_F(ReceivedLines, UnprintableBytesStayInTheLineAndAreAllShown) {
-    EXPECT_EQ(Feed(std::string("V\0\x7F\x80\xFF\r", 6)),
-              "COM3 << V[0x00][0x7F][0x80][0xFF][0x0D]\n");
-}
-
-TEST_F(ReceivedLines, ABinaryReplyIsLoggedInFrontOfTheNextLine) {
-    // A shutter state reply: the state and its check byte, no carriage return. The next text
-    // reply on the port carries them.
-    EXPECT_EQ(Feed("\x01\xFE"), "");
-    EXPECT_EQ(echo_.InstrumentLine(), "\x01\xFE");
-    EXPECT_EQ(Feed("ver=1.2\r"), "COM3 << [0x01][0xFE]ver=1.2[0x0D]\n");
-}
-
-TEST_F(ReceivedLines, EachPortHasItsOwnBufferAndTheInstrumentWinsATie) {
-    EXPECT_EQ(Feed("AB", kInstrumentPort), "");
-    EXPECT_EQ(Feed("12", kControllerPort), "");
-    EXPECT_EQ(Feed("3\r", kControllerPort), "COM7 << 123[0x0D]\n");
-    EXPECT_EQ(echo_.InstrumentLine(), "AB");
-    EXPECT_EQ(Feed("C\r", kInstrumentPort), "COM3 << ABC[0x0D]\n");
-
-    // Both settings on one port: the instrument's buffer takes the bytes.
-    EXPECT_EQ(Feed("X", 4, true, 4, 4), "");
-    EXPECT_EQ(echo_.InstrumentLine(), "X");
-    EXPECT_TRUE(echo_.ControllerLine().empty());
-}
-
-TEST_F(ReceivedLines, BytesNobodyExpectsAreDroppedWithoutDisturbingTheBuffers) {
-    EXPECT_EQ(Feed("AB", kInstrumentPort), "");
-    EXPECT_EQ(Feed("12", kControllerPort), "");
-
-    EXPECT_EQ(Feed("zz\r", 9), "") << "neither port";
-    EXPECT_EQ(Feed("zz\r", kInstrumentPort, false), "") << "no current instrument";
-    EXPECT_EQ(Feed("zz\r", kControllerPort, false), "") << "no current instrument";
-    EXPECT_EQ(echo_.InstrumentLine(), "AB");
-    EXPECT_EQ(echo_.ControllerLine(), "12");
-
-    // A record without a byte adds nothing.
-    EXPECT_FALSE(
-        echo_.ReceivedByte(Record(kInstrumentPort, ""), true, kInstrumentPort, kControllerPort));
-    SerialEcho lying = Record(kInstrumentPort, "");
-    lying.Length = 64;
-    EXPECT_FALSE(echo_.ReceivedByte(lying, true, kInstrumentPort, kControllerPort));
-    EXPECT_EQ(echo_.InstrumentLine(), "AB");
-}
-
-TEST_F(ReceivedLines, ARecordWithSeveralBytesLogsEveryLineItCompletes) {
-    const auto lines = echo_.ReceivedByte(Record(kInstrumentPort, "A\rB\rC", 1), true,
-                                          kInstrumentPort, kControllerPort);
-    ASSERT_TRUE(lines);
-    EXPECT_EQ(*lines, "COM3 << A[0x0D]\nCOM3 << B[0x0D]\n");
-    EXPECT_EQ(echo_.InstrumentLine(), "C");
-}
-
-TEST_F(ReceivedLines, ADeviceThatNeverSendsACarriageReturnIsLoggedInBoundedPieces) {
-    const std::string flood(CTrafficEcho::kLineLimit * 3 + 10, 'x');
-    const std::string logged = Feed(flood);
-    const std::string piece = "COM3 << " + std::string(CTrafficEcho::kLineLimit, 'x') + "\n";
-    EXPECT_EQ(logged, piece + piece + piece);
-    EXPECT_EQ(echo_.InstrumentLine(), std::string(10, 'x')) << "the rest waits as usual";
-    EXPECT_EQ(Feed("\r"), "COM3 << " + std::string(10, 'x') + "[0x0D]\n");
-
-    // A line that ends exactly at the bound with its carriage return is one ordinary line.
-    const std::string exact = std::string(CTrafficEcho::kLineLimit - 1, 'y') + "\r";
-    EXPECT_EQ(Feed(exact), "COM3 << " + exact.substr(0, exact.size() - 1) + "[0x0D]\n");
-    EXPECT_TRUE(echo_.InstrumentLine().empty());
-}
+INSTANTIATE_TEST_SUITE_P(Chunks, ReceivedLines, testing::ValuesIn(ReceivedCases()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
