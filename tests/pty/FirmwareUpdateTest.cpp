@@ -1,12 +1,12 @@
 // The firmware updater: its run against scripted hosts (what it calls, in which order, what it
 // shows), its notification handling, and the serial SMI host against a simulated SmartMotor.
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 
 #include "devices/SmartMotor.h"
 #include "sim/SmartMotorSim.h"
@@ -256,10 +256,13 @@ TEST(FirmwareUpdateRun, CallsTheHostInOrderAndStopsAtTheFirstFailure) {
             EXPECT_EQ(view.Messages, std::vector<std::wstring>{L"Download complete!"});
             EXPECT_TRUE(view.Errors.empty());
             // Beside the firmware, named after the local time: "Backup 04 Mar 2025 - 09_05_07.sms".
-            const std::wregex name(
-                LR"(/data/fw/Backup \d\d [A-Z][a-z]{2} \d{4} - \d\d_\d\d_\d\d\.sms)");
-            EXPECT_TRUE(std::regex_match(backupPath, name))
-                << std::string(backupPath.begin(), backupPath.end());
+            // (A shell pattern: GCC 12 warns inside std::regex under the sanitizer build.)
+            const std::string path(backupPath.begin(), backupPath.end());
+            EXPECT_EQ(::fnmatch("/data/fw/Backup [0-9][0-9] [A-Z][a-z][a-z] [0-9][0-9][0-9][0-9] - "
+                                "[0-9][0-9]_[0-9][0-9]_[0-9][0-9].sms",
+                                path.c_str(), 0),
+                      0)
+                << path;
         } else {
             EXPECT_TRUE(view.Messages.empty()) << "no \"Download complete!\" after a failure";
             EXPECT_EQ(view.Errors,
