@@ -20,10 +20,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/TemporaryPortDirectory.h"
 #include "console/PravikDlg.h"
 
 extern char** environ;
@@ -155,6 +157,41 @@ inline bool ConnectMultiFilter(CPravikDlg& window, int motorPort, int controller
         }
         return false;
     }
+    return true;
+}
+
+// The options every console benchmark takes, --seconds N and --sim PATH; false, after the usage
+// line, on anything else.
+inline bool ReadConsoleBenchOptions(int argc, char** argv, int& seconds, std::string& simulator) {
+    const int defaultSeconds = seconds;
+    bool optionsOk = true;
+    for (int i = 1; i < argc && optionsOk; ++i) {
+        if (IntOption(argc, argv, i, "--seconds", 1, 3600, seconds, optionsOk)) {
+            continue;
+        }
+        if (std::string_view(argv[i]) == "--sim" && i + 1 < argc) {
+            simulator = argv[++i];
+        } else {
+            optionsOk = false;
+        }
+    }
+    if (!optionsOk) {
+        std::fprintf(stderr, "usage: %s [--seconds N] [--sim PATH-TO-pravik-sim]   (default %d)\n",
+                     argv[0], defaultSeconds);
+    }
+    return optionsOk;
+}
+
+// Offscreen unless told otherwise, and a port folder of the benchmark's own for the simulator.
+inline bool PrepareConsoleBench(const TemporaryPortDirectory& directory) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    if (!directory.Valid()) {
+        std::fprintf(stderr, "cannot create a port directory: %s\n", std::strerror(errno));
+        return false;
+    }
+    ::setenv("PRAVIK_PORT_DIR", directory.Path().c_str(), 1);
     return true;
 }
 

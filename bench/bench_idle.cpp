@@ -103,32 +103,13 @@ double IdleCpuMs(std::chrono::milliseconds window) {
 int main(int argc, char** argv) {
     int seconds = kDefaultSeconds;
     std::string simulator = PRAVIK_SIM_PATH;
-    bool optionsOk = true;
-    for (int i = 1; i < argc && optionsOk; ++i) {
-        if (bench::IntOption(argc, argv, i, "--seconds", 1, 3600, seconds, optionsOk)) {
-            continue;
-        }
-        if (std::string_view(argv[i]) == "--sim" && i + 1 < argc) {
-            simulator = argv[++i];
-        } else {
-            optionsOk = false;
-        }
-    }
-    if (!optionsOk) {
-        std::fprintf(stderr, "usage: %s [--seconds N] [--sim PATH-TO-pravik-sim]   (default %d)\n",
-                     argv[0], kDefaultSeconds);
+    if (!bench::ReadConsoleBenchOptions(argc, argv, seconds, simulator)) {
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-
     TemporaryPortDirectory directory;
-    if (!directory.Valid()) {
-        std::fprintf(stderr, "cannot create a port directory: %s\n", std::strerror(errno));
+    if (!bench::PrepareConsoleBench(directory)) {
         return 2;
     }
-    ::setenv("PRAVIK_PORT_DIR", directory.Path().c_str(), 1);
     bench::Simulator sim;
     if (!sim.Start(simulator,
                    {"motor=COM" + std::to_string(kMotorPort),
