@@ -28,7 +28,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
-#include "console/SerialPortList.h"
+#include "serial/SerialPortList.h"
 #include "platform/PortNames.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"

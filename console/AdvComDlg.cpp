@@ -13,7 +13,7 @@
 #include <array>
 
 #include "console/MessageBox.h"
-#include "console/SerialPortList.h"
+#include "serial/SerialPortList.h"
 #include "console/WaitCursor.h"
 #include "serial/SerialPort.h"
 

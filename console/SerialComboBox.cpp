@@ -1,6 +1,6 @@
 #include "console/SerialComboBox.h"
 
-#include "console/SerialPortList.h"
+#include "serial/SerialPortList.h"
 #include "serial/CommSettings.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "instruments/InstrumentInfo.h"
+#include "devices/InstrumentInfo.h"
 #include "serial/CommandChannel.h"
 
 // The v2.6 shutter controller box, and the reference driver of the command channel. Binary "#0"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "serial/WireText.h"
 
 namespace {

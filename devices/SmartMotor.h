@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "instruments/InstrumentInfo.h"
+#include "devices/InstrumentInfo.h"
 #include "platform/ManualResetEvent.h"
 #include "serial/CommandChannel.h"
 

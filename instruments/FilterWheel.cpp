@@ -1,6 +1,6 @@
 #include "instruments/FilterWheel.h"
 
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 
 CFilterWheel::CFilterWheel()
     : motors_{nullptr, &LegacyMotor, &Motor}, controllers_{nullptr, &Omega, &Athena} {

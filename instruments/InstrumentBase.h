@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "instruments/InstrumentConfig.h"
-#include "instruments/InstrumentInfo.h"
+#include "devices/InstrumentInfo.h"
 #include "platform/Event.h"
 #include "serial/CommSettings.h"
 

@@ -1,6 +1,6 @@
 #include "instruments/ShutterBox.h"
 
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 
 CShutterBox::CShutterBox() : drivers_{nullptr, &LegacyDriver, &Driver26, &Driver30} {}
 

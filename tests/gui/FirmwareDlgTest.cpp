@@ -23,7 +23,7 @@
 #include "sim/SmartMotorSim.h"
 #include "support/TestPortDirectory.h"
 #include "tools/firmware/SerialSmiHost.h"
-#include "tools/firmware/SmartMotorUtilitiesDlg.h"
+#include "console/firmware/SmartMotorUtilitiesDlg.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include "serial/SerialPort.h"
 #include "sim/OmegaControllerSim.h"
 #include "support/TestPortDirectory.h"
-#include "tools/omega/OmegaSettingsResetDlg.h"
-#include "tools/omega/OmegaSettingsSaveDlg.h"
+#include "console/omega/OmegaSettingsResetDlg.h"
+#include "console/omega/OmegaSettingsSaveDlg.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
 #include "support/TestPortDirectory.h"
-#include "tools/threshold/ShutterControllerLightSensorThresholdDlg.h"
+#include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
 
 // Readable failures: lists of control names rather than bytes.
 void PrintTo(const QString& text, std::ostream* out) {

@@ -24,7 +24,7 @@
 #include "devices/SmartMotorLegacy.h"
 #include "instruments/FilterWheel.h"
 #include "instruments/ShutterBox.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"

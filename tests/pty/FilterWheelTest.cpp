@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "instruments/FilterWheel.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "platform/ManualResetEvent.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"

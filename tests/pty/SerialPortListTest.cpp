@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "console/SerialPortList.h"
+#include "serial/SerialPortList.h"
 #include "platform/PortHandle.h"
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"

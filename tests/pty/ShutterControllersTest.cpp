@@ -5,7 +5,7 @@
 #include "devices/ShutterBoxDeviceLegacy.h"
 #include "devices/ShutterController3.h"
 #include "instruments/ShutterBox.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "sim/ShutterControllerSim.h"
 #include "support/TestPortDirectory.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "devices/SmartMotorLegacy.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "sim/SmartMotorSim.h"
 #include "support/TestPortDirectory.h"
 

@@ -21,7 +21,7 @@
 
 #include "instruments/FilterWheel.h"
 #include "instruments/ShutterBox.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"

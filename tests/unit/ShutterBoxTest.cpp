@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "instruments/ShutterBox.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "devices/ShutterBoxDevice.h"
 #include "devices/ShutterBoxDeviceLegacy.h"
 #include "devices/ShutterController3.h"
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "support/ReplyFeeder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
+#include "console/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 
 #include <QDir>
 #include <QFileDialog>

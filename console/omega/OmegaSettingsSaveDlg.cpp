@@ -1,4 +1,4 @@
-#include "tools/omega/OmegaSettingsSaveDlg.h"
+#include "console/omega/OmegaSettingsSaveDlg.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -15,8 +15,8 @@
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
 #include "console/RunProgressWidgets.h"
-#include "console/SerialPortList.h"
-#include "tools/omega/OmegaSettingsOutputFileBrowseCtrl.h"
+#include "serial/SerialPortList.h"
+#include "console/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 
 COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(parent) {
     setWindowTitle("Omega Temperature Controller Configuration");

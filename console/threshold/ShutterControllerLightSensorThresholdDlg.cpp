@@ -1,4 +1,4 @@
-#include "tools/threshold/ShutterControllerLightSensorThresholdDlg.h"
+#include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "tools/firmware/SMFirmwarePathCtrl.h"
+#include "console/firmware/SMFirmwarePathCtrl.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "tools/omega/OmegaSettingsResetDlg.h"
+#include "console/omega/OmegaSettingsResetDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,7 +18,7 @@
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
 #include "console/RunProgressWidgets.h"
-#include "console/SerialPortList.h"
+#include "serial/SerialPortList.h"
 
 namespace {
 

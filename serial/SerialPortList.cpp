@@ -1,4 +1,4 @@
-#include "console/SerialPortList.h"
+#include "serial/SerialPortList.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "instruments/InstrumentInfo.h"
+#include "devices/InstrumentInfo.h"
 
-#include "instruments/Vocabulary.h"
+#include "devices/Vocabulary.h"
 #include "serial/WireText.h"
 
 InstrumentInfo InstrumentInfo::Unread() {

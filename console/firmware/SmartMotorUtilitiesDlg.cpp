@@ -1,4 +1,4 @@
-#include "tools/firmware/SmartMotorUtilitiesDlg.h"
+#include "console/firmware/SmartMotorUtilitiesDlg.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -15,8 +15,8 @@
 #include "console/MessageBox.h"
 #include "console/PortChoiceList.h"
 #include "console/RunProgressWidgets.h"
-#include "console/SerialPortList.h"
-#include "tools/firmware/SMFirmwarePathCtrl.h"
+#include "serial/SerialPortList.h"
+#include "console/firmware/SMFirmwarePathCtrl.h"
 
 namespace {
 
