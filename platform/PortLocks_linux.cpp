@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,8 +9,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/PortLocks.h"
+#include "platform/RegularFile.h"
 
 namespace platform {
 
@@ -60,26 +61,19 @@ bool LockFileNamesLiveProcess(const std::string& lockDirectory, const std::strin
     if (deviceName.empty()) {
         return false;
     }
-    const std::string path = lockDirectory + "/LCK.." + deviceName;
-    // Non-blocking and no symlinks: a FIFO or a link planted under that name must not stall or
-    // redirect us.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    // Never waiting and never through a link: a FIFO or a link planted under that name must not
+    // stall or redirect us.
+    const int fd = OpenRegularFile(lockDirectory + "/LCK.." + deviceName, O_RDONLY | O_NOFOLLOW);
     if (fd < 0) {
         return false;
     }
-    struct stat st;
-    char bytes[kMaxLockFileBytes + 1];
-    ssize_t size = -1;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        do {
-            size = ::read(fd, bytes, sizeof bytes);
-        } while (size < 0 && errno == EINTR);
-    }
+    std::string bytes;
+    const int error = ReadUpTo(fd, kMaxLockFileBytes + 1, bytes);
     ::close(fd);
-    if (size <= 0 || static_cast<size_t>(size) > kMaxLockFileBytes) {
+    if (error != 0 || bytes.empty() || bytes.size() > kMaxLockFileBytes) {
         return false;
     }
-    const pid_t pid = LockFilePid(bytes, static_cast<size_t>(size));
+    const pid_t pid = LockFilePid(bytes.data(), bytes.size());
     // EPERM: alive, only not ours to signal.
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }

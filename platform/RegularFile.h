@@ -31,4 +31,9 @@ int ReadUpTo(int fd, size_t limit, std::string& out);
 // Writes all of data to fd. Returns 0 or the errno of the failed write.
 int WriteAll(int fd, std::string_view data);
 
+// Writes all of data to a file opened for it, flushes it to disk and closes fd, whatever fails.
+// Returns 0 or the errno of the first step that failed: a full disk may show only at fsync or
+// close (network file systems), and a file counts as written only when it is all there.
+int WriteFlushAndClose(int fd, std::string_view data);
+
 }  // namespace platform

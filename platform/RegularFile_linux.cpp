@@ -69,4 +69,16 @@ int WriteAll(int fd, std::string_view data) {
     return 0;
 }
 
+int WriteFlushAndClose(int fd, std::string_view data) {
+    int error = WriteAll(fd, data);
+    // File systems that cannot flush say EINVAL or EROFS; what was written stands.
+    if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        error = errno;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
 }  // namespace platform

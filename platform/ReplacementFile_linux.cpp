@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/RegularFile.h"
 
@@ -108,17 +109,8 @@ int CReplacementFile::Commit(std::string_view contents) {
     if (fd_ < 0) {
         return EBADF;
     }
-    int error = WriteAll(fd_, contents);
-    // A full disk may show only at fsync or close (network file systems); the target is
-    // replaced only by a file that is all there.
-    if (error == 0 && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
-        error = errno;
-    }
-    const int closed = ::close(fd_);
-    if (error == 0 && closed != 0) {
-        error = errno;
-    }
-    fd_ = -1;
+    // The target is replaced only by a file that is all there.
+    int error = WriteFlushAndClose(std::exchange(fd_, -1), contents);
     if (error == 0 && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
         error = errno;
     }

@@ -188,14 +188,22 @@ void CSerialPort::EchoReceived(ISerialEchoSink& sink, const uint8_t* bytes, size
         return;
     }
     echoDropping_ = false;
-    auto echo = std::make_unique<SerialEcho>();
-    echo->PortNumber = echoPortNumber_;
-    echo->Text.assign(reinterpret_cast<const char*>(bytes), count);
-    echo->Length = static_cast<int32_t>(count);
-    echo->Received = 1;
+    auto echo = NewEcho(echoPortNumber_, bytes, count, 1);
     echo->Dropped = std::exchange(echoDropped_, 0);
-    echo->Charge = SerialEchoCharge(echoBacklog_, cost);
     sink.PostSerialEcho(std::move(echo));
+}
+
+std::unique_ptr<SerialEcho> CSerialPort::NewEcho(int32_t portNumber, const uint8_t* bytes,
+                                                 size_t count, int32_t received) {
+    auto echo = std::make_unique<SerialEcho>();
+    echo->PortNumber = portNumber;
+    if (count > 0) {
+        echo->Text.assign(reinterpret_cast<const char*>(bytes), count);
+    }
+    echo->Length = static_cast<int32_t>(count);
+    echo->Received = received;
+    echo->Charge = SerialEchoCharge(echoBacklog_, static_cast<int64_t>(count) + kEchoRecordCost);
+    return echo;
 }
 
 void CSerialPort::ReportDropped() {
@@ -209,11 +217,8 @@ void CSerialPort::ReportDropped() {
     }
     // One small record a gap, whatever the backlog. It only says what has gone so far: bytes
     // are still dropped (echoDropping_) until the window has caught up.
-    auto echo = std::make_unique<SerialEcho>();
-    echo->PortNumber = echoPortNumber_;
-    echo->Received = 1;
+    auto echo = NewEcho(echoPortNumber_, nullptr, 0, 1);
     echo->Dropped = std::exchange(echoDropped_, 0);
-    echo->Charge = SerialEchoCharge(echoBacklog_, kEchoRecordCost);
     sink->PostSerialEcho(std::move(echo));
 }
 
@@ -242,16 +247,10 @@ void CSerialPort::WriteRoutine() {
     }
     if (written == static_cast<size_t>(length)) {
         if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
-            auto echo = std::make_unique<SerialEcho>();
-            echo->PortNumber = PortNumber;
-            echo->Text.assign(reinterpret_cast<const char*>(WriteBuffer.data()),
-                              static_cast<size_t>(length));
-            echo->Length = length;
-            echo->Received = 0;
             // Charged like received records, so that they leave received bytes less room, but
             // never dropped: each is a command of the program's own, one at a time.
-            echo->Charge = SerialEchoCharge(echoBacklog_, length + kEchoRecordCost);
-            sink->PostSerialEcho(std::move(echo));
+            sink->PostSerialEcho(
+                NewEcho(PortNumber, WriteBuffer.data(), static_cast<size_t>(length), 0));
         }
     }
     // Cleared only now, so that the bytes go out without waiting for it; the writer cannot

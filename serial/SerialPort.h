@@ -122,6 +122,9 @@ private:
     void EchoReceived(ISerialEchoSink& sink, const uint8_t* bytes, size_t count);
     // Posts the count of bytes dropped since the last record, on a record of its own.
     void ReportDropped();
+    // A record of count bytes (none for a gap's own record), charged to this port's backlog.
+    std::unique_ptr<SerialEcho> NewEcho(int32_t portNumber, const uint8_t* bytes, size_t count,
+                                        int32_t received);
 
     int32_t echoPortNumber_ = 0;
     std::shared_ptr<SerialEchoBacklog> echoBacklog_ = std::make_shared<SerialEchoBacklog>(0);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "platform/RegularFile.h"
 #include "serial/WireText.h"
@@ -137,17 +138,8 @@ bool CBackupFile::Commit(const std::string& program, std::wstring& why) {
         why = L"The backup file was not created.";
         return false;
     }
-    int error = platform::WriteAll(fd_, program);
-    // A full disk may only show at close (network file systems); the backup counts only if it
-    // is all there.
-    if (error == 0 && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
-        error = errno;
-    }
-    const int closed = ::close(fd_);
-    if (error == 0 && closed != 0) {
-        error = errno;
-    }
-    fd_ = -1;
+    // The backup counts only if it is all there.
+    const int error = platform::WriteFlushAndClose(std::exchange(fd_, -1), program);
     if (error != 0) {
         ::unlink(path_.c_str());
         why = L"The backup file " + Quoted(text_) + L" cannot be written: " + SystemError(error) +

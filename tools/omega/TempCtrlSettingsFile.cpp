@@ -9,19 +9,8 @@
 
 #include "platform/RegularFile.h"
 #include "serial/ReplyScan.h"
+#include "serial/WireText.h"
 #include "tools/omega/RegisterHex.h"
-
-namespace {
-
-std::wstring Widen(std::string_view text) {
-    std::wstring wide;
-    for (const char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return wide;
-}
-
-}  // namespace
 
 CTempCtrlSettingsFile::~CTempCtrlSettingsFile() {
     Close();
@@ -35,7 +24,7 @@ bool CTempCtrlSettingsFile::Open(const std::filesystem::path& path) {
         const int error = errno;
         problem_ = error == platform::kNotARegularFile
                        ? L"The path does not name a file."
-                       : L"The file cannot be opened: " + Widen(std::strerror(error)) + L".";
+                       : L"The file cannot be opened: " + wire::Widen(std::strerror(error)) + L".";
         return false;
     }
     struct stat info {};
@@ -88,7 +77,7 @@ char Lower(char c) {
 // that a file of one endless line fills the window.
 std::wstring Shown(std::string_view line) {
     constexpr size_t kShown = 60;
-    std::wstring shown = Widen(line.substr(0, kShown));
+    std::wstring shown = wire::Widen(line.substr(0, kShown));
     for (wchar_t& c : shown) {
         if (c < L' ' || c == 0x7F) {
             c = L' ';
