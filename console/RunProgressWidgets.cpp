@@ -23,6 +23,9 @@ RunProgressWidgets MakeRunProgressWidgets(QWidget* parent,
     status->setMinimumWidth(statusWidth(status->fontMetrics()));
     if (fixedStatusWidth) {
         status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        // A step fits on one line; a longer text (why a settings file was refused, and where)
+        // takes more lines rather than losing its end at the window's edge.
+        status->setWordWrap(true);
     }
     status->hide();
     KeepSpaceWhenHidden(status);
