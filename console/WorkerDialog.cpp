@@ -8,13 +8,10 @@
 
 #include "console/GuiThreadCall.h"
 
-CWorkerDialog::CWorkerDialog(QWidget* parent) : QDialog(parent) {
-    connect(&run_, &CWorkerRun::Finished, this, &CWorkerDialog::OnRunFinished);
-}
+CWorkerDialog::CWorkerDialog(QWidget* parent) : QDialog(parent) {}
 
 CWorkerDialog::~CWorkerDialog() {
-    disconnect(&run_, nullptr, this, nullptr);
-    run_.Wait();
+    // The run, a member of the derived window, has been stopped and waited out already.
     ShowWaitCursor(false);
 }
 
@@ -22,17 +19,21 @@ bool CWorkerDialog::StartRun(std::function<void()> body) {
     if (closeRequested_) {
         return false;
     }
-    run_.Start(std::move(body));
+    if (run_ == nullptr) {
+        // The run is the derived window's member, not there yet when this base was made.
+        run_ = &Run();
+        connect(run_, &CWorkerRun::Finished, this, &CWorkerDialog::OnRunFinished);
+    }
+    run_->Start(std::move(body));
     return true;
 }
 
 void CWorkerDialog::done(int result) {
-    if (run_.IsActive()) {
-        // A run waiting to start would only be stopped again.
-        run_.DropPending();
+    if (IsRunning()) {
+        // A run waiting to start would only be stopped again: Stop forgets it.
         closeRequested_ = true;
         closeResult_ = result;
-        StopRun();
+        run_->Stop();
         return;
     }
     closeRequested_ = false;
@@ -45,19 +46,10 @@ void CWorkerDialog::CloseNow(int result) {
 
 void CWorkerDialog::OnRunFinished() {
     RunEnded();
-    if (closeRequested_ && !run_.IsActive()) {
+    if (closeRequested_ && !IsRunning()) {
         closeRequested_ = false;
         CloseNow(closeResult_);
     }
-}
-
-void CWorkerDialog::EndRunBeforeDestruction() {
-    disconnect(&run_, nullptr, this, nullptr);
-    if (run_.IsActive()) {
-        StopRun();
-    }
-    run_.Wait();
-    ShowWaitCursor(false);
 }
 
 void CWorkerDialog::ShowWaitCursor(bool on) {

@@ -16,17 +16,17 @@ class QLineEdit;
 // The window never goes away under a run. Closing it while a run is going (Esc, the close box,
 // a button that closes) asks the run to stop, as the tool decides, and closes once the run has
 // ended and its thread has been joined. Destroying it outright stops the run the same way and
-// serves the run's calls until it is through.
+// serves the run's calls until it is through: each window holds its CWorkerRun as its last
+// member, so the run is through before any other member of the window goes.
 class CWorkerDialog : public QDialog {
     Q_OBJECT
 
 public:
     explicit CWorkerDialog(QWidget* parent = nullptr);
-    // Only a safety net: a derived window has called EndRunBeforeDestruction already.
     ~CWorkerDialog() override;
 
     // A run is going, winding down, or waiting to start after one that is.
-    bool IsRunning() const { return run_.IsActive(); }
+    bool IsRunning() const { return run_ != nullptr && run_->IsActive(); }
 
 public slots:
     // While a run is going: asks it to stop, and the window closes with result once it has
@@ -34,28 +34,24 @@ public slots:
     void done(int result) override;
 
 protected:
+    // The window's run: a member declared after everything its runs use, made with what
+    // stopping a run means for this tool.
+    virtual CWorkerRun& Run() = 0;
+
     // Starts body on the worker thread, or as soon as the run still winding down has ended.
     // Refused once the window is waiting to close. Throws std::system_error when no thread can
     // be made.
     bool StartRun(std::function<void()> body);
     // Forgets a run that has not started yet.
-    void DropPendingRun() { run_.DropPending(); }
+    void DropPendingRun() { Run().DropPending(); }
     // The window waits for the run to end before it closes.
     bool ClosePending() const { return closeRequested_; }
 
-    // Asks the run that is going to stop soon; what that means is the tool's to say. Called on
-    // the window's thread when the window is closed or destroyed during a run.
-    virtual void StopRun() = 0;
     // On the window's thread after each run has ended and its thread has been joined, before a
     // close that waited for it is carried out. Not called once the window is being destroyed.
     virtual void RunEnded() {}
     // What closing means when no run is going.
     virtual void CloseNow(int result);
-
-    // The first thing each derived window's destructor does: stops a run that is still going
-    // and serves its calls until it is through, so that nothing it uses has gone yet. The run's
-    // end is not acted upon as if the window were still in use.
-    void EndRunBeforeDestruction();
 
     // The wait cursor, from the window's thread; turning it on or off twice does nothing.
     void ShowWaitCursor(bool on);
@@ -74,5 +70,6 @@ private:
     bool closeRequested_ = false;
     int closeResult_ = Rejected;
     bool waitCursor_ = false;
-    CWorkerRun run_;
+    // Run(), once the first run has started; there is nothing to stop or wait for before.
+    CWorkerRun* run_ = nullptr;
 };

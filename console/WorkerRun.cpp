@@ -5,9 +5,13 @@
 #include <QMetaObject>
 #include <utility>
 
-CWorkerRun::CWorkerRun(QObject* parent) : QObject(parent) {}
+CWorkerRun::CWorkerRun(std::function<void()> stop, QObject* parent)
+    : QObject(parent), stop_(std::move(stop)) {}
 
 CWorkerRun::~CWorkerRun() {
+    // The owner is being destroyed: nothing of it may be called back.
+    disconnect(this, nullptr, nullptr, nullptr);
+    Stop();
     Wait();
 }
 
@@ -21,6 +25,13 @@ void CWorkerRun::Start(std::function<void()> body) {
 
 bool CWorkerRun::IsActive() const {
     return thread_.joinable() || static_cast<bool>(pending_);
+}
+
+void CWorkerRun::Stop() {
+    pending_ = nullptr;
+    if (thread_.joinable() && stop_) {
+        stop_();
+    }
 }
 
 void CWorkerRun::DropPending() {

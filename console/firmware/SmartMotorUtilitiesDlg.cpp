@@ -97,9 +97,6 @@ CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : CWorkerDialo
     connect(close_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::reject);
 }
 
-CSmartMotorUtilitiesDlg::~CSmartMotorUtilitiesDlg() {
-    EndRunBeforeDestruction();
-}
 
 void CSmartMotorUtilitiesDlg::OnDownload() {
     if (IsRunning()) {

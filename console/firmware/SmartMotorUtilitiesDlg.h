@@ -30,7 +30,6 @@ class CSmartMotorUtilitiesDlg : public CWorkerDialog, public IFirmwareUpdateView
 
 public:
     explicit CSmartMotorUtilitiesDlg(QWidget* parent = nullptr);
-    ~CSmartMotorUtilitiesDlg() override;
 
     // Where later runs get their SMI host (tests shorten the host's waits); the serial host by
     // default.
@@ -49,9 +48,7 @@ public slots:
     void OnDownload();
 
 protected:
-    // A run is never stopped half way: closing waits for the motor to finish, and destroying
-    // the window serves the run to its end.
-    void StopRun() override {}
+    CWorkerRun& Run() override { return run_; }
     void RunEnded() override { SetRunning(false); }
 
 private:
@@ -70,4 +67,8 @@ private:
     QLabel* percent_;
     QProgressBar* progressBar_;
     QPushButton* close_;
+    // Last: it goes first, and stops and waits out a run before anything the run uses goes.
+    // A run is never stopped half way: closing waits for the motor to finish, and destroying
+    // the window serves the run to its end.
+    CWorkerRun run_;
 };

@@ -118,9 +118,6 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     connect(done_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::accept);
 }
 
-COmegaSettingsResetDlg::~COmegaSettingsResetDlg() {
-    EndRunBeforeDestruction();
-}
 
 void COmegaSettingsResetDlg::EnableInputFile() {
     inputFile_->setEnabled(IsCustomSettingsFile(configuration_->currentText().toStdWString()));

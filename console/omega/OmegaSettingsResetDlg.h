@@ -28,7 +28,6 @@ class COmegaSettingsResetDlg : public CWorkerDialog, public ISettingsResetView {
 
 public:
     explicit COmegaSettingsResetDlg(QWidget* parent = nullptr);
-    ~COmegaSettingsResetDlg() override;
 
     // Adjusts the controller of each later run before it opens (tests shorten its waits).
     void SetControllerTuning(ControllerTuning tuning) { tuning_ = tuning; }
@@ -50,8 +49,7 @@ public slots:
     void OnCancel();
 
 protected:
-    // Closing or destroying the window mid-run cancels the run.
-    void StopRun() override { cancel_.Set(); }
+    CWorkerRun& Run() override { return run_; }
 
 private:
     // The path field is for the settings file choice only.
@@ -71,4 +69,7 @@ private:
     QLabel* percent_;
     QProgressBar* progress_;
     QPushButton* done_;
+    // Last: it goes first, and stops and waits out a run before anything the run uses goes.
+    // Closing or destroying the window mid-run cancels the run.
+    CWorkerRun run_{[this] { cancel_.Set(); }};
 };

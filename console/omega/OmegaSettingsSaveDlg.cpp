@@ -86,9 +86,6 @@ COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(pa
     connect(done_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::accept);
 }
 
-COmegaSettingsSaveDlg::~COmegaSettingsSaveDlg() {
-    EndRunBeforeDestruction();
-}
 
 void COmegaSettingsSaveDlg::OnSaveSettings() {
     StartRun([this, tuning = tuning_] { RunSettingsSave(*this, tuning); });

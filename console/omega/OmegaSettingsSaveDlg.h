@@ -26,7 +26,6 @@ class COmegaSettingsSaveDlg : public CWorkerDialog, public ISettingsSaveView {
 
 public:
     explicit COmegaSettingsSaveDlg(QWidget* parent = nullptr);
-    ~COmegaSettingsSaveDlg() override;
 
     // Adjusts the controller of each later run before it opens (tests shorten its waits).
     void SetControllerTuning(ControllerTuning tuning) { tuning_ = tuning; }
@@ -45,8 +44,7 @@ public slots:
     void OnCancel();
 
 protected:
-    // Closing or destroying the window mid-run cancels the run.
-    void StopRun() override { cancel_.Set(); }
+    CWorkerRun& Run() override { return run_; }
 
 private:
     platform::AutoResetEvent cancel_;
@@ -61,4 +59,7 @@ private:
     QLabel* percent_;
     QProgressBar* progress_;
     QPushButton* done_;
+    // Last: it goes first, and stops and waits out a run before anything the run uses goes.
+    // Closing or destroying the window mid-run cancels the run.
+    CWorkerRun run_{[this] { cancel_.Set(); }};
 };

@@ -236,11 +236,6 @@ CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThreshol
     UpdateControls();
 }
 
-CShutterControllerLightSensorThresholdDlg::~CShutterControllerLightSensorThresholdDlg() {
-    // Only once the search is through may the controller go.
-    EndRunBeforeDestruction();
-}
-
 void CShutterControllerLightSensorThresholdDlg::SetProgress(double percent,
                                                             const std::wstring& text) {
     console::CallOnThreadOf(this, [&] {

@@ -34,7 +34,6 @@ class CShutterControllerLightSensorThresholdDlg : public CWorkerDialog,
 
 public:
     explicit CShutterControllerLightSensorThresholdDlg(QWidget* parent = nullptr);
-    ~CShutterControllerLightSensorThresholdDlg() override;
 
     // Bar at the percentage truncated, the status line, and the percentage without decimals.
     // From any thread; a worker's call waits until the window has shown it.
@@ -70,9 +69,8 @@ public slots:
     void OnReload();
 
 protected:
+    CWorkerRun& Run() override { return run_; }
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Closing or destroying the window mid-search cancels the search.
-    void StopRun() override { CancelEvent.Set(); }
     // Drops a connection the user left open; nothing is sent on the way out.
     void CloseNow(int result) override;
 
@@ -115,4 +113,8 @@ private:
     QPushButton* up1_;
     QPushButton* up6dB_;
     QPushButton* done_;
+    // Last: it goes first, and stops and waits out a run before anything the run uses goes.
+    // Closing or destroying the window mid-search cancels the search; only once the search is
+    // through may the controller go.
+    CWorkerRun run_{[this] { CancelEvent.Set(); }};
 };
