@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <system_error>
@@ -31,7 +33,17 @@ CSerialPort::CSerialPort() {
 }
 
 CSerialPort::~CSerialPort() {
+    if (OnMonitorThread()) {
+        // The thread would go on reading into a port that is gone. No caller can mean that, and
+        // nothing can make it safe: say so and stop here rather than corrupt memory later.
+        std::fputs("pravik: a serial port was destroyed from its own receive callback\n", stderr);
+        std::abort();
+    }
     Close();
+}
+
+bool CSerialPort::OnMonitorThread() const {
+    return monitorThreadId_.load(std::memory_order_acquire) == std::this_thread::get_id();
 }
 
 bool CSerialPort::TestCommSettings(CommSettings /*settings*/) {
@@ -40,6 +52,13 @@ bool CSerialPort::TestCommSettings(CommSettings /*settings*/) {
 
 bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int32_t dataBits,
                        int32_t stopBits) {
+    if (OnMonitorThread()) {
+        // The callback's own thread is still inside the port it would replace.
+        lastOpenPort_ = portNumber;
+        lastOpenError_ = platform::PortError::Other;
+        lastOpenErrno_ = EDEADLK;
+        return false;
+    }
     // A thread left running from an earlier open must not see the handle change under it.
     StopMonitor();
 
@@ -78,7 +97,7 @@ std::string CSerialPort::DescribeLastOpenError() const {
 }
 
 bool CSerialPort::StartMonitor() {
-    if (!PortHandle.IsOpen()) {
+    if (!PortHandle.IsOpen() || OnMonitorThread()) {
         return false;
     }
     StopMonitor();
@@ -107,21 +126,25 @@ void CSerialPort::StopMonitor() {
     if (!MonitorThread.joinable()) {
         return;
     }
-    if (MonitorThread.get_id() == std::this_thread::get_id()) {
-        // Closing from inside a receive callback cannot wait for itself; the loop ends on its
-        // own once it sees the shutdown, and the thread is let go.
-        ShutdownEvent.Set();
-        MonitorThread.detach();
+    stopping_.store(true, std::memory_order_relaxed);
+    ShutdownEvent.Set();
+    if (OnMonitorThread()) {
+        // Closing from inside a receive callback cannot wait for itself. The thread delivers no
+        // further byte and leaves its loop, without touching the handle, as soon as the callback
+        // returns; whoever next opens, starts, closes or destroys the port joins it.
         return;
     }
-    ShutdownEvent.Set();
     MonitorThread.join();
+    monitorThreadId_.store(std::thread::id(), std::memory_order_release);
     ShutdownEvent.Reset();
+    stopping_.store(false, std::memory_order_relaxed);
 }
 
 unsigned CSerialPort::MonitorThreadProc(CSerialPort* port) {
+    port->monitorThreadId_.store(std::this_thread::get_id(), std::memory_order_release);
     port->ThreadAlive = 1;
-    for (;;) {
+    // stopping_: closed from one of its own callbacks, whose handle may be gone already.
+    while (!port->stopping_.load(std::memory_order_relaxed)) {
         // While dropped bytes wait to be reported, a quiet line ends the gap: the count must not
         // wait for a device that has stopped talking.
         const int64_t timeoutMs =
@@ -170,6 +193,11 @@ void CSerialPort::ReadRoutine() {
     if (OwnerDevice != nullptr) {
         for (ssize_t i = 0; i < count; ++i) {
             OwnerDevice->ReceiveChar(buffer[i]);
+            if (stopping_.load(std::memory_order_relaxed)) {
+                // Closed by that byte's callback: what came after it is not delivered.
+                count = i + 1;
+                break;
+            }
         }
     }
     if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
@@ -261,8 +289,9 @@ void CSerialPort::WriteRoutine() {
 
 bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
     const platform::Deadline deadline(timeoutMs);
+    // A write waits for the monitoring thread, which cannot wait for itself.
     if (!PortHandle.IsOpen() || length < 0 || length > WriteBufferSize ||
-        (data == nullptr && length > 0)) {
+        (data == nullptr && length > 0) || OnMonitorThread()) {
         return false;
     }
     WriteDoneEvent.Reset();

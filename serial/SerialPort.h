@@ -75,6 +75,11 @@ public:
     bool Write(const void* data, int32_t length, int64_t timeoutMs = platform::kInfinite);
 
     // Ends the monitoring thread and releases the port. Safe on a port that is not open.
+    //
+    // From inside one of the port's own receive callbacks it closes too: no later byte is
+    // delivered, and the thread ends once the callback returns. There, Open, StartMonitor and
+    // Write are refused (false), and destroying the port aborts the program with a message:
+    // the thread could not go on inside a port that is gone.
     void Close();
 
     bool IsOpen() const { return PortHandle.IsOpen(); }
@@ -116,6 +121,7 @@ protected:
 
 private:
     void StopMonitor();
+    bool OnMonitorThread() const;
     void ReadRoutine();
     void WriteRoutine();
     // Posts the received bytes, or counts them as dropped while the backlog is full.
@@ -130,6 +136,11 @@ private:
     std::shared_ptr<SerialEchoBacklog> echoBacklog_ = std::make_shared<SerialEchoBacklog>(0);
     // The monitoring thread's own: whether received bytes are being dropped until the backlog
     // is down to kEchoBacklogResume, and how many have not been reported yet.
+    // Set when the monitoring thread is told to end, so that it stops delivering bytes at once.
+    std::atomic<bool> stopping_{false};
+    // The monitoring thread's own, from its first step until it has been joined: what tells a
+    // call from one of its callbacks.
+    std::atomic<std::thread::id> monitorThreadId_{};
     bool echoDropping_ = false;
     int64_t echoDropped_ = 0;
     platform::PortError lastOpenError_ = platform::PortError::None;

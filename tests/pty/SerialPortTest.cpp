@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -316,6 +317,66 @@ TEST_F(SerialPortTest, AfterCloseNoByteReachesTheDeviceAndTheNextOpenWorks) {
     ASSERT_TRUE(port.Write("!0V", 3));
     ASSERT_TRUE(recorder.WaitForBytes(26, 5000));
     EXPECT_EQ(recorder.Bytes(), "*- Zel Dozivazoro Ltd. -*\r");
+}
+
+// Acts on its own port from inside the callback of the first byte it receives.
+class CallbackDevice : public RecordingDevice {
+public:
+    CallbackDevice(CSerialPort*& port, bool destroy) : port_(port), destroy_(destroy) {}
+    void ReceiveChar(uint8_t byte) override {
+        RecordingDevice::ReceiveChar(byte);
+        if (!std::exchange(first_, false)) {
+            return;
+        }
+        if (destroy_) {
+            delete port_;
+            return;
+        }
+        port_->Close();
+        // From this thread these would wait for it or pull the handle from under it.
+        refused = !port_->Open(kFirstTestPort, 9600, 0, 8, 0) && !port_->StartMonitor() &&
+                  !port_->Write("!0V", 3);
+    }
+    std::atomic<bool> refused{false};
+
+private:
+    CSerialPort*& port_;
+    bool destroy_;
+    bool first_ = true;
+};
+
+TEST_F(SerialPortTest, ClosedFromItsOwnCallbackItDeliversNothingMoreAndOpensAgainFromOutside) {
+    CSerialPort* self = &port;
+    CallbackDevice closer(self, false);
+    port.OwnerDevice = &closer;
+    ASSERT_TRUE(OpenDefault(port));
+    ASSERT_TRUE(port.StartMonitor());
+    device->Inject("AB");
+    ASSERT_TRUE(port.MonitorStoppedEvent.Wait(5000));
+    EXPECT_EQ(closer.Bytes(), "A");
+    EXPECT_TRUE(closer.refused);
+    EXPECT_FALSE(port.IsOpen());
+
+    port.OwnerDevice = &recorder;
+    ASSERT_TRUE(OpenDefault(port));
+    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(port.Write("!0V", 3));
+    ASSERT_TRUE(recorder.WaitForBytes(26, 5000));
+}
+
+TEST_F(SerialPortTest, DestroyedFromItsOwnCallbackItStopsTheProgramWithAMessage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto* doomed = new CSerialPort;
+            CallbackDevice destroyer(doomed, true);
+            doomed->OwnerDevice = &destroyer;
+            if (OpenDefault(*doomed) && doomed->StartMonitor()) {
+                device->Inject("A");
+                destroyer.WaitForBytes(2, 5000);
+            }
+        },
+        "destroyed from its own receive callback");
 }
 
 }  // namespace
