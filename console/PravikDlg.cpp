@@ -27,6 +27,7 @@
 
 #include "console/AboutDlg.h"
 #include "console/AdvComDlg.h"
+#include "console/GuiThreadCall.h"
 #include "console/InstrumentPictures.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
@@ -458,10 +459,13 @@ bool CPravikDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CPravikDlg::PostSerialEcho(std::unique_ptr<SerialEcho> echo) {
+    const std::lock_guard posting(console::HandOffLock());
     QCoreApplication::postEvent(this, new SerialEchoEvent(std::move(echo)));
 }
 
 void CPravikDlg::customEvent(QEvent* event) {
+    // Port threads post these: nothing of the event is read before the hand-off is seen.
+    console::HandOffReceived();
     if (event->type() != SerialEchoEvent::Kind()) {
         QDialog::customEvent(event);
         return;
@@ -813,8 +817,7 @@ void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done) {
     // lines are. A window that is closing takes no more lines.
     const auto send = [this](const QString& text, int code) {
         if (!closing_.IsSet()) {
-            QMetaObject::invokeMethod(
-                this, [this, text, code] { AppendLog(text, code); }, Qt::BlockingQueuedConnection);
+            console::CallOnThreadOf(this, [&] { AppendLog(text, code); });
         }
     };
     const int which =
@@ -832,8 +835,7 @@ void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done) {
     runningWatchers_.fetch_sub(1);
     // Joins this watcher on the window's thread, and wakes a closing window that waits for the
     // watchers in its event loop. A window already gone drops the call with its other events.
-    QMetaObject::invokeMethod(
-        this, [this] { ReapWatchers(); }, Qt::QueuedConnection);
+    console::PostToThreadOf(this, [this] { ReapWatchers(); });
 }
 
 void CPravikDlg::OnGetLightSensor() {

@@ -5,6 +5,8 @@
 #include <QMetaObject>
 #include <utility>
 
+#include "console/GuiThreadCall.h"
+
 CWorkerRun::CWorkerRun(std::function<void()> stop, QObject* parent)
     : QObject(parent), stop_(std::move(stop)) {}
 
@@ -52,7 +54,7 @@ void CWorkerRun::Launch(std::function<void()> body) {
     thread_ = std::thread([this, body = std::move(body)] {
         body();
         // Nothing of the run touches the window after this: joining from Reap cannot wait on us.
-        QMetaObject::invokeMethod(this, &CWorkerRun::Reap, Qt::QueuedConnection);
+        console::PostToThreadOf(this, [this] { Reap(); });
     });
 }
 

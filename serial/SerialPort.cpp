@@ -123,17 +123,20 @@ bool CSerialPort::StartMonitor() {
 }
 
 void CSerialPort::StopMonitor() {
+    if (OnMonitorThread()) {
+        // Closing from inside a receive callback cannot wait for itself. The thread delivers no
+        // further byte and leaves its loop, without touching the handle, as soon as the callback
+        // returns; whoever next opens, starts, closes or destroys the port joins it. (The thread
+        // object is the owner's: not even looked at from here.)
+        stopping_.store(true, std::memory_order_relaxed);
+        ShutdownEvent.Set();
+        return;
+    }
     if (!MonitorThread.joinable()) {
         return;
     }
     stopping_.store(true, std::memory_order_relaxed);
     ShutdownEvent.Set();
-    if (OnMonitorThread()) {
-        // Closing from inside a receive callback cannot wait for itself. The thread delivers no
-        // further byte and leaves its loop, without touching the handle, as soon as the callback
-        // returns; whoever next opens, starts, closes or destroys the port joins it.
-        return;
-    }
     MonitorThread.join();
     monitorThreadId_.store(std::thread::id(), std::memory_order_release);
     ShutdownEvent.Reset();
