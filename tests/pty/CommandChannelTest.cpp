@@ -1,5 +1,6 @@
 // The command channel end to end: the v2.6 shutter controller driver against a simulated box
-// on a pseudo-terminal, including the faults a bench produces.
+// on a pseudo-terminal. What each device does with a fault (a bad check byte, a late or missing
+// answer, a hang-up) is the fault suite's, for every driver at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -56,16 +57,6 @@ TEST_F(CommandChannelTest, ShutterCommandsRoundTrip) {
     EXPECT_EQ(status.at(L"tmp"), L"21");
 }
 
-TEST_F(CommandChannelTest, ACheckByteThatDoesNotAddUpFailsTheRead) {
-    ASSERT_TRUE(driver.OpenPort());
-    box->SetShutterState(1);
-    box->SetCorruptCheckByte(true);
-    int32_t state = 7;
-    EXPECT_FALSE(driver.GetShutterState(state));
-    EXPECT_EQ(state, 7) << "a failed read leaves the caller's value alone";
-    EXPECT_FALSE(driver.OpenShutter()) << "the read-back fails, so the open is not confirmed";
-}
-
 TEST_F(CommandChannelTest, EchoesCarryEveryByteBothWays) {
     driver.OwnerWindow = &echoes;
     ASSERT_TRUE(driver.OpenPort());
@@ -75,27 +66,6 @@ TEST_F(CommandChannelTest, EchoesCarryEveryByteBothWays) {
     EXPECT_EQ(echoes.SentRecords(), 1u);
     EXPECT_EQ(echoes.LastSent().Text, "#0R");
     EXPECT_EQ(echoes.LastSent().Length, 3);
-}
-
-TEST_F(CommandChannelTest, AReplyAfterTheTimeOutChangesNothing) {
-    driver.OwnerWindow = &echoes;
-    ASSERT_TRUE(driver.OpenPort());
-    driver.ReplyTimeout = 100;
-    box->SetShutterState(1);
-    box->SetReplyDelay(std::chrono::milliseconds(400));
-    int32_t state = -5;
-    EXPECT_FALSE(driver.GetShutterState(state));
-    ASSERT_TRUE(echoes.WaitForReceived(2, 5000)) << "the late reply did arrive";
-    EXPECT_EQ(state, -5);
-    EXPECT_FALSE(driver.ReplyReadyEvent.IsSet());
-    EXPECT_FALSE(driver.ReplyPendingEvent.IsSet());
-    EXPECT_EQ(driver.ReplyValid, 0);
-
-    // The channel takes the next command at once and is not confused by the late bytes.
-    box->SetReplyDelay(std::chrono::milliseconds(0));
-    driver.ReplyTimeout = 2000;
-    ASSERT_TRUE(driver.GetShutterState(state));
-    EXPECT_EQ(state, 1);
 }
 
 TEST_F(CommandChannelTest, AWakeUpLeftOverFromAnEarlierReplyIsNotTakenForTheNextOne) {
@@ -113,15 +83,6 @@ TEST_F(CommandChannelTest, AWakeUpLeftOverFromAnEarlierReplyIsNotTakenForTheNext
     EXPECT_FALSE(driver.ReplyPendingEvent.IsSet());
 }
 
-TEST_F(CommandChannelTest, ADroppedReplyIsAFalseResultAndTheChannelCarriesOn) {
-    ASSERT_TRUE(driver.OpenPort());
-    driver.ReplyTimeout = 100;
-    box->DropReplies(1);
-    int32_t state;
-    EXPECT_FALSE(driver.GetShutterState(state));
-    EXPECT_TRUE(driver.GetShutterState(state));
-}
-
 TEST_F(CommandChannelTest, AHangUpMidCommandFailsItWithoutSpinningAndCloseReturns) {
     ASSERT_TRUE(driver.OpenPort());
     driver.ReplyTimeout = 500;
@@ -133,17 +94,9 @@ TEST_F(CommandChannelTest, AHangUpMidCommandFailsItWithoutSpinningAndCloseReturn
     // A thread that kept polling a hung-up terminal would burn the whole half second.
     EXPECT_LT(cpuUsed, 250.0);
 
-    // Later commands fail at once: nothing can be written to a device that is gone.
-    EXPECT_FALSE(driver.GetShutterState(state));
-    EXPECT_FALSE(driver.OpenShutter());
+    // Recovery once the adapter is back is the fault suite's; here only that close returns.
     EXPECT_TRUE(driver.ClosePort());
     EXPECT_FALSE(driver.MonitorThread.joinable());
-
-    // The adapter goes back in: the next open works as new.
-    EXPECT_FALSE(driver.OpenPort());
-    ASSERT_TRUE(box->PlugIn());
-    ASSERT_TRUE(driver.OpenPort());
-    EXPECT_TRUE(driver.GetShutterState(state));
 }
 
 TEST_F(CommandChannelTest, OpenPortRetriesOnceThenGivesUpLeavingNoThread) {

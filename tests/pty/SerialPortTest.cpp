@@ -152,6 +152,13 @@ TEST_F(SerialPortTest, WritesGoOutWholeWithNulBytesAndEchoTheFullCount) {
     ASSERT_TRUE(echoes.WaitForReceived(2, 5000));
     EXPECT_EQ(recorder.Bytes(), std::string("\x00\xFF", 2));
     EXPECT_EQ(echoes.ReceivedPortNumber(), kFirstTestPort);
+
+    // Without an owner nothing is echoed, and the device part still gets every byte.
+    port.OwnerWindow = nullptr;
+    ASSERT_TRUE(port.Write("!0V", 3));
+    ASSERT_TRUE(recorder.WaitForBytes(28, 5000));
+    EXPECT_EQ(recorder.Bytes().substr(2), "*- Zel Dozivazoro Ltd. -*\r");
+    EXPECT_EQ(echoes.SentRecords(), 2u);
 }
 
 // An owner that notes what the port echoes (the bytes in order, and each gap: where it fell and
@@ -274,14 +281,6 @@ TEST_F(SerialPortTest, WritesThatCannotBeDoneReturnAtOnceAndEchoNothing) {
     EXPECT_EQ(device->ReceivedCount(), 0u);
 }
 
-TEST_F(SerialPortTest, WithoutAnOwnerNothingIsEchoedButBytesStillReachTheDevicePart) {
-    ASSERT_TRUE(OpenDefault(port));
-    ASSERT_TRUE(port.StartMonitor());
-    ASSERT_TRUE(port.Write("!0V", 3));
-    ASSERT_TRUE(recorder.WaitForBytes(26, 5000));
-    EXPECT_EQ(recorder.Bytes(), "*- Zel Dozivazoro Ltd. -*\r");
-}
-
 TEST_F(SerialPortTest, AWritePurgesBytesThatNobodyHasReadYet) {
     ASSERT_TRUE(OpenDefault(port));
     ASSERT_TRUE(port.StartMonitor());
@@ -299,24 +298,6 @@ TEST_F(SerialPortTest, AWritePurgesBytesThatNobodyHasReadYet) {
     writer.join();
     ASSERT_TRUE(device->WaitForReceived(5, std::chrono::seconds(5)));
     EXPECT_EQ(recorder.Bytes(), "A") << "the unread bytes must be thrown away by the write";
-}
-
-TEST_F(SerialPortTest, AfterCloseNoByteReachesTheDeviceAndTheNextOpenWorks) {
-    ASSERT_TRUE(OpenDefault(port));
-    ASSERT_TRUE(port.StartMonitor());
-    port.Close();
-    EXPECT_FALSE(port.MonitorThread.joinable());
-    EXPECT_EQ(port.ThreadAlive, 0);
-    EXPECT_FALSE(port.IsOpen());
-    port.Close();  // twice is harmless
-
-    device->Inject("stale bytes from while we were away");
-    ASSERT_TRUE(device->WaitUntilSent(std::chrono::seconds(5)));
-    ASSERT_TRUE(OpenDefault(port));
-    ASSERT_TRUE(port.StartMonitor());
-    ASSERT_TRUE(port.Write("!0V", 3));
-    ASSERT_TRUE(recorder.WaitForBytes(26, 5000));
-    EXPECT_EQ(recorder.Bytes(), "*- Zel Dozivazoro Ltd. -*\r");
 }
 
 // Acts on its own port from inside the callback of the first byte it receives.
@@ -345,23 +326,40 @@ private:
     bool first_ = true;
 };
 
-TEST_F(SerialPortTest, ClosedFromItsOwnCallbackItDeliversNothingMoreAndOpensAgainFromOutside) {
-    CSerialPort* self = &port;
-    CallbackDevice closer(self, false);
-    port.OwnerDevice = &closer;
-    ASSERT_TRUE(OpenDefault(port));
-    ASSERT_TRUE(port.StartMonitor());
-    device->Inject("AB");
-    ASSERT_TRUE(port.MonitorStoppedEvent.Wait(5000));
-    EXPECT_EQ(closer.Bytes(), "A");
-    EXPECT_TRUE(closer.refused);
-    EXPECT_FALSE(port.IsOpen());
+// Closed from outside, or from inside the callback of its first received byte: no byte is
+// delivered after the close, and the next open from outside works as new.
+TEST_F(SerialPortTest, AfterCloseFromOutsideOrFromItsOwnCallbackNoByteArrivesAndItOpensAgain) {
+    for (const bool fromCallback : {false, true}) {
+        SCOPED_TRACE(fromCallback ? "from its own callback" : "from outside");
+        CSerialPort* self = &port;
+        CallbackDevice closer(self, false);
+        port.OwnerDevice = &closer;
+        ASSERT_TRUE(OpenDefault(port));
+        ASSERT_TRUE(port.StartMonitor());
+        if (fromCallback) {
+            device->Inject("AB");
+            ASSERT_TRUE(port.MonitorStoppedEvent.Wait(5000));
+            EXPECT_EQ(closer.Bytes(), "A");
+            EXPECT_TRUE(closer.refused);
+        } else {
+            port.Close();
+            EXPECT_FALSE(port.MonitorThread.joinable());
+            EXPECT_EQ(port.ThreadAlive, 0);
+            port.Close();  // twice is harmless
+            device->Inject("stale bytes from while we were away");
+            ASSERT_TRUE(device->WaitUntilSent(std::chrono::seconds(5)));
+        }
+        EXPECT_FALSE(port.IsOpen());
 
-    port.OwnerDevice = &recorder;
-    ASSERT_TRUE(OpenDefault(port));
-    ASSERT_TRUE(port.StartMonitor());
-    ASSERT_TRUE(port.Write("!0V", 3));
-    ASSERT_TRUE(recorder.WaitForBytes(26, 5000));
+        RecordingDevice after;
+        port.OwnerDevice = &after;
+        ASSERT_TRUE(OpenDefault(port));
+        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(port.Write("!0V", 3));
+        ASSERT_TRUE(after.WaitForBytes(26, 5000));
+        EXPECT_EQ(after.Bytes(), "*- Zel Dozivazoro Ltd. -*\r");
+        port.Close();
+    }
 }
 
 TEST_F(SerialPortTest, DestroyedFromItsOwnCallbackItStopsTheProgramWithAMessage) {
