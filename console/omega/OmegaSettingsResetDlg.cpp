@@ -4,11 +4,9 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
@@ -17,7 +15,7 @@
 #include "console/EditBrowseCtrl.h"
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
-#include "console/RunProgressWidgets.h"
+#include "console/omega/OmegaToolFrame.h"
 #include "serial/SerialPortList.h"
 
 namespace {
@@ -33,10 +31,8 @@ QString Text(std::wstring_view text) {
 }  // namespace
 
 COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(parent) {
-    setWindowTitle("Omega Temperature Controller Configuration");
-
-    auto* group = new QGroupBox("Reset Settings", this);
-    group->setObjectName("settingsGroup");
+    OmegaToolFrame frame = StartOmegaToolFrame(this);
+    QGroupBox* group = frame.group;
 
     port_ = MakePortChoiceList("COM%d", ScanOpenablePorts(1, kHighestScannedPort), group);
     auto* portLabel = new QLabel("COM Port:", group);
@@ -61,30 +57,7 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     auto* inputLabel = new QLabel("Custom Setting File:", group);
     inputLabel->setBuddy(inputFile_);
 
-    reset_ = new QPushButton("Reset Settings", group);
-    reset_->setObjectName("resetButton");
-    cancelButton_ = new QPushButton("Cancel", group);
-    cancelButton_->setObjectName("cancelButton");
-    cancelButton_->setEnabled(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(reset_);
-    buttons->addWidget(cancelButton_);
-
-    // Room for the longest register step; the window does not grow with the text.
-    const RunProgressWidgets progress = MakeRunProgressWidgets(
-        group,
-        [](const QFontMetrics& metrics) {
-            return metrics.horizontalAdvance(
-                       "Setting register 0x0C (Output 1 Configuration) to value 0x00 ...") +
-                   8;
-        },
-        true);
-    status_ = progress.status;
-    percent_ = progress.percent;
-    progress_ = progress.bar;
-
-    auto* grid = new QGridLayout(group);
+    QGridLayout* grid = frame.grid;
     grid->addWidget(portLabel, 0, 0);
     grid->addWidget(port_, 0, 1, Qt::AlignLeft);
     grid->addWidget(factoryDefaults_, 1, 1, 1, 2);
@@ -92,22 +65,20 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     grid->addWidget(configuration_, 2, 1, Qt::AlignLeft);
     grid->addWidget(inputLabel, 3, 0);
     grid->addWidget(inputFile_, 3, 1, 1, 2);
-    grid->addLayout(buttons, 4, 0, 1, 3);
-    grid->addWidget(status_, 5, 0, 1, 2);
-    grid->addWidget(percent_, 5, 2);
-    grid->addWidget(progress_, 6, 0, 1, 3);
-    grid->setColumnStretch(1, 1);
-
-    done_ = new QPushButton("Done", this);
-    done_->setObjectName("doneButton");
-    done_->setDefault(true);
-    auto* bottom = new QHBoxLayout;
-    bottom->addStretch();
-    bottom->addWidget(done_);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    layout->addLayout(bottom);
+    // Room for the longest register step.
+    FinishOmegaToolFrame(this, frame, 4, "Reset Settings", "resetButton",
+                         [](const QFontMetrics& metrics) {
+                             return metrics.horizontalAdvance(
+                                        "Setting register 0x0C (Output 1 Configuration) to "
+                                        "value 0x00 ...") +
+                                    8;
+                         });
+    reset_ = frame.run;
+    cancelButton_ = frame.cancel;
+    status_ = frame.status;
+    percent_ = frame.percent;
+    progress_ = frame.progress;
+    done_ = frame.done;
 
     EnableInputFile();
 
@@ -117,7 +88,6 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     connect(cancelButton_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnCancel);
     connect(done_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::accept);
 }
-
 
 void COmegaSettingsResetDlg::EnableInputFile() {
     inputFile_->setEnabled(IsCustomSettingsFile(configuration_->currentText().toStdWString()));
