@@ -31,8 +31,8 @@ QString Text(std::wstring_view text) {
 }  // namespace
 
 COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(parent) {
-    OmegaToolFrame frame = StartOmegaToolFrame(this);
-    QGroupBox* group = frame.group;
+    frame_ = StartOmegaToolFrame(this);
+    QGroupBox* group = frame_.group;
 
     port_ = MakePortChoiceList("COM%d", ScanOpenablePorts(1, kHighestScannedPort), group);
     auto* portLabel = new QLabel("COM Port:", group);
@@ -57,7 +57,7 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     auto* inputLabel = new QLabel("Custom Setting File:", group);
     inputLabel->setBuddy(inputFile_);
 
-    QGridLayout* grid = frame.grid;
+    QGridLayout* grid = frame_.grid;
     grid->addWidget(portLabel, 0, 0);
     grid->addWidget(port_, 0, 1, Qt::AlignLeft);
     grid->addWidget(factoryDefaults_, 1, 1, 1, 2);
@@ -66,27 +66,21 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     grid->addWidget(inputLabel, 3, 0);
     grid->addWidget(inputFile_, 3, 1, 1, 2);
     // Room for the longest register step.
-    FinishOmegaToolFrame(this, frame, 4, "Reset Settings", "resetButton",
+    FinishOmegaToolFrame(this, frame_, 4, "Reset Settings", "resetButton",
                          [](const QFontMetrics& metrics) {
                              return metrics.horizontalAdvance(
                                         "Setting register 0x0C (Output 1 Configuration) to "
                                         "value 0x00 ...") +
                                     8;
                          });
-    reset_ = frame.run;
-    cancelButton_ = frame.cancel;
-    status_ = frame.status;
-    percent_ = frame.percent;
-    progress_ = frame.progress;
-    done_ = frame.done;
 
     EnableInputFile();
 
     connect(configuration_, &QComboBox::currentIndexChanged, this,
             &COmegaSettingsResetDlg::EnableInputFile);
-    connect(reset_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnResetSettings);
-    connect(cancelButton_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnCancel);
-    connect(done_, &QPushButton::clicked, this, &COmegaSettingsResetDlg::accept);
+    connect(frame_.run, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnResetSettings);
+    connect(frame_.cancel, &QPushButton::clicked, this, &COmegaSettingsResetDlg::OnCancel);
+    connect(frame_.done, &QPushButton::clicked, this, &COmegaSettingsResetDlg::accept);
 }
 
 void COmegaSettingsResetDlg::EnableInputFile() {
@@ -99,8 +93,8 @@ void COmegaSettingsResetDlg::OnResetSettings() {
     }
     if (IsRunning()) {
         // The cancelled run is still winding down; this one follows it, and looks started.
-        reset_->setEnabled(false);
-        cancelButton_->setEnabled(true);
+        frame_.run->setEnabled(false);
+        frame_.cancel->setEnabled(true);
     }
     StartRun([this, tuning = tuning_] { RunSettingsReset(*this, tuning); });
 }
@@ -109,8 +103,8 @@ void COmegaSettingsResetDlg::OnCancel() {
     // A run that has not started yet is simply not started.
     DropPendingRun();
     cancel_.Set();
-    reset_->setEnabled(true);
-    cancelButton_->setEnabled(false);
+    frame_.run->setEnabled(true);
+    frame_.cancel->setEnabled(false);
 }
 
 int COmegaSettingsResetDlg::SelectedPortIndex() {
@@ -134,21 +128,21 @@ std::filesystem::path COmegaSettingsResetDlg::InputPath() {
 }
 
 int COmegaSettingsResetDlg::ProgressPosition() {
-    return console::CallOnThreadOf(this, [this] { return progress_->value(); });
+    return console::CallOnThreadOf(this, [this] { return frame_.progress->value(); });
 }
 
 void COmegaSettingsResetDlg::SetRunning(bool running) {
     console::CallOnThreadOf(this, [this, running] {
         if (running) {
-            status_->show();
-            percent_->show();
-            progress_->show();
+            frame_.status->show();
+            frame_.percent->show();
+            frame_.progress->show();
         }
-        for (QWidget* control : std::initializer_list<QWidget*>{reset_, done_, port_,
+        for (QWidget* control : std::initializer_list<QWidget*>{frame_.run, frame_.done, port_,
                                                                 factoryDefaults_, configuration_}) {
             control->setEnabled(!running);
         }
-        cancelButton_->setEnabled(running);
+        frame_.cancel->setEnabled(running);
         if (running) {
             inputFile_->setEnabled(false);
         } else {
@@ -161,9 +155,9 @@ void COmegaSettingsResetDlg::SetRunning(bool running) {
 void COmegaSettingsResetDlg::SetProgress(double percent, const std::wstring& text) {
     console::CallOnThreadOf(this, [&] {
         const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
-        progress_->setValue(static_cast<int>(std::lround(shown)));
-        status_->setText(QString::fromStdWString(text));
-        percent_->setText(QString::asprintf("%.0f%%", shown));
+        frame_.progress->setValue(static_cast<int>(std::lround(shown)));
+        frame_.status->setText(QString::fromStdWString(text));
+        frame_.percent->setText(QString::asprintf("%.0f%%", shown));
     });
 }
 

@@ -5,6 +5,7 @@
 
 #include "console/WindowMessageSink.h"
 #include "console/WorkerDialog.h"
+#include "console/omega/OmegaToolFrame.h"
 #include "platform/AutoResetEvent.h"
 #include "tools/omega/SettingsResetRun.h"
 
@@ -63,12 +64,7 @@ private:
     QCheckBox* factoryDefaults_;
     QComboBox* configuration_;
     CEditBrowseCtrl* inputFile_;
-    QPushButton* reset_;
-    QPushButton* cancelButton_;
-    QLabel* status_;
-    QLabel* percent_;
-    QProgressBar* progress_;
-    QPushButton* done_;
+    OmegaToolFrame frame_;
     // Last: it goes first, and stops and waits out a run before anything the run uses goes.
     // Closing or destroying the window mid-run cancels the run.
     CWorkerRun run_{[this] { cancel_.Set(); }};

@@ -17,8 +17,8 @@
 #include "console/omega/OmegaToolFrame.h"
 
 COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(parent) {
-    OmegaToolFrame frame = StartOmegaToolFrame(this);
-    QGroupBox* group = frame.group;
+    frame_ = StartOmegaToolFrame(this);
+    QGroupBox* group = frame_.group;
 
     // Every port there is, held by someone else or not: the technician may mean any of them.
     std::vector<int> ports;
@@ -33,27 +33,21 @@ COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(pa
     auto* outputLabel = new QLabel("Output File:", group);
     outputLabel->setBuddy(outputFile_);
 
-    frame.grid->addWidget(portLabel, 0, 0);
-    frame.grid->addWidget(port_, 0, 1, Qt::AlignLeft);
-    frame.grid->addWidget(outputLabel, 1, 0);
-    frame.grid->addWidget(outputFile_, 1, 1, 1, 2);
+    frame_.grid->addWidget(portLabel, 0, 0);
+    frame_.grid->addWidget(port_, 0, 1, Qt::AlignLeft);
+    frame_.grid->addWidget(outputLabel, 1, 0);
+    frame_.grid->addWidget(outputFile_, 1, 1, 1, 2);
     // Room for the longest step, longer than any "Getting <register> ...".
-    FinishOmegaToolFrame(this, frame, 2, "Save Settings", "saveButton",
+    FinishOmegaToolFrame(this, frame_, 2, "Save Settings", "saveButton",
                          [](const QFontMetrics& metrics) {
                              return metrics.horizontalAdvance(
                                         "Connecting to temperature controller ...") +
                                     8;
                          });
-    save_ = frame.run;
-    cancelButton_ = frame.cancel;
-    status_ = frame.status;
-    percent_ = frame.percent;
-    progress_ = frame.progress;
-    done_ = frame.done;
 
-    connect(save_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnSaveSettings);
-    connect(cancelButton_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnCancel);
-    connect(done_, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::accept);
+    connect(frame_.run, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnSaveSettings);
+    connect(frame_.cancel, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnCancel);
+    connect(frame_.done, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::accept);
 }
 
 void COmegaSettingsSaveDlg::OnSaveSettings() {
@@ -79,12 +73,12 @@ std::filesystem::path COmegaSettingsSaveDlg::OutputPath() {
 void COmegaSettingsSaveDlg::SetRunning(bool running) {
     console::CallOnThreadOf(this, [this, running] {
         if (running) {
-            status_->show();
-            percent_->show();
-            progress_->show();
+            frame_.status->show();
+            frame_.percent->show();
+            frame_.progress->show();
         }
-        save_->setEnabled(!running);
-        cancelButton_->setEnabled(running);
+        frame_.run->setEnabled(!running);
+        frame_.cancel->setEnabled(running);
         ShowWaitCursor(running);
     });
 }
@@ -92,9 +86,9 @@ void COmegaSettingsSaveDlg::SetRunning(bool running) {
 void COmegaSettingsSaveDlg::SetProgress(double percent, const std::wstring& text) {
     console::CallOnThreadOf(this, [&] {
         const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
-        progress_->setValue(static_cast<int>(std::lround(shown)));
-        status_->setText(QString::fromStdWString(text));
-        percent_->setText(QString::asprintf("%.0f%%", shown));
+        frame_.progress->setValue(static_cast<int>(std::lround(shown)));
+        frame_.status->setText(QString::fromStdWString(text));
+        frame_.percent->setText(QString::asprintf("%.0f%%", shown));
     });
 }
 

@@ -13,9 +13,9 @@ class QString;
 // tool's own, then the tool's run button beside "Cancel", the run's step text, percentage and
 // bar, and "Done" under the group.
 struct OmegaToolFrame {
-    QGroupBox* group;
+    QGroupBox* group = nullptr;
     // The group's layout: rows from 0 up are the tool's until FinishOmegaToolFrame.
-    QGridLayout* grid;
+    QGridLayout* grid = nullptr;
     QPushButton* run = nullptr;
     QPushButton* cancel = nullptr;
     QLabel* status = nullptr;
