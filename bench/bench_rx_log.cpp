@@ -53,7 +53,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
 #include "console/TerminalLogCtrl.h"
-#include "console/TrafficEcho.h"
+#include "serial/TrafficEcho.h"
 #include "serial/SerialEcho.h"
 #include "serial/SerialEchoSink.h"
 #include "serial/SerialPort.h"

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "console/InstrumentPictures.h"
-#include "console/Version.h"
+#include "platform/Version.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("About Quelmar");

@@ -2,7 +2,7 @@
 
 #include "console/InstrumentPictures.h"
 #include "console/PravikDlg.h"
-#include "console/Version.h"
+#include "platform/Version.h"
 
 CPravikApp::CPravikApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Pravik");

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/TrafficEcho.h"
+#include "serial/TrafficEcho.h"
 #include "instruments/FilterWheel.h"
 #include "instruments/InstrumentConfig.h"
 #include "instruments/ShutterBox.h"

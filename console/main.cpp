@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 
 #include "console/PravikApp.h"
-#include "console/Version.h"
+#include "platform/Version.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/TrafficEcho.h"
+#include "serial/TrafficEcho.h"
 #include "fuzz/Segments.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "console/TrafficEcho.h"
+#include "serial/TrafficEcho.h"
 
 namespace {
 

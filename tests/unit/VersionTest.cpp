@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "console/Version.h"
+#include "platform/Version.h"
 
 namespace {
 

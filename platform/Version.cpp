@@ -1,4 +1,4 @@
-#include "console/Version.h"
+#include "platform/Version.h"
 
 #include <array>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "console/TrafficEcho.h"
+#include "serial/TrafficEcho.h"
 
 #include <algorithm>
 #include <cstdio>
