@@ -5,12 +5,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTextStream>
+#include <QThread>
 #include <cstdio>
 
 #include "console/MessageBox.h"
@@ -43,6 +46,30 @@ void Click(CPravikDlg& window, const char* name) {
         button->click();
         QCoreApplication::processEvents();
     }
+}
+
+// The last replies' echoes come from the ports' threads a moment after the commands they answer
+// have returned, and the log scrolls after them: the picture waits until the log has been quiet
+// for a while (at most a few seconds), so that it always shows the session's end the same way.
+void LetTheLogSettle(CPravikDlg& window) {
+    auto* log = window.findChild<QTextEdit*>("terminal");
+    if (log == nullptr) {
+        return;
+    }
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer quiet;
+    quiet.start();
+    QString last = log->toPlainText();
+    while (quiet.elapsed() < 300 && total.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+        if (const QString now = log->toPlainText(); now != last) {
+            last = now;
+            quiet.restart();
+        }
+    }
+    QCoreApplication::processEvents();
 }
 
 }  // namespace
@@ -111,7 +138,7 @@ int main(int argc, char** argv) {
                                "getTempButton", "setTempButton", "getTempButton"}) {
         Click(window, button);
     }
-    QCoreApplication::processEvents();
+    LetTheLogSettle(window);
     window.grab().save(options.screenshot);
     Click(window, "disconnectButton");
     QCoreApplication::processEvents();

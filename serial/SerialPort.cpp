@@ -190,21 +190,21 @@ void CSerialPort::ReadRoutine() {
     if (count <= 0) {
         return;
     }
-    // Neither PortLock nor anything else of the port is held while the driver and the owner see
-    // the bytes: the driver takes its own locks. The driver sees each byte as it always has; the
-    // window gets one record for the whole read, after the driver has seen them all.
+    // Neither PortLock nor anything else of the port is held while the owner and the driver see
+    // the bytes: the driver takes its own locks. The window gets one record for the whole read,
+    // posted before the driver sees the bytes: a reply completes a command, whose caller then
+    // writes to the log, and the reply must already be waiting there to go in first.
+    if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
+        EchoReceived(*sink, buffer, static_cast<size_t>(count));
+    }
     if (OwnerDevice != nullptr) {
         for (ssize_t i = 0; i < count; ++i) {
             OwnerDevice->ReceiveChar(buffer[i]);
             if (stopping_.load(std::memory_order_relaxed)) {
                 // Closed by that byte's callback: what came after it is not delivered.
-                count = i + 1;
                 break;
             }
         }
-    }
-    if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
-        EchoReceived(*sink, buffer, static_cast<size_t>(count));
     }
 }
 

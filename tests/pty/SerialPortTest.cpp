@@ -132,7 +132,26 @@ TEST_F(SerialPortTest, ASecondOpenOnTheSameObjectClosesTheFirstHandle) {
     EXPECT_TRUE(OpenDefault(first)) << "the first port must have been released";
 }
 
+// Notes whether every byte it was handed had been echoed already: a reply completes a command,
+// whose caller writes to the log next, and the reply must be waiting there before that.
+class EchoedFirstDevice : public RecordingDevice {
+public:
+    explicit EchoedFirstDevice(EchoRecorder& echoes) : echoes_(echoes) {}
+    void ReceiveChar(uint8_t byte) override {
+        RecordingDevice::ReceiveChar(byte);
+        if (echoes_.ReceivedBytes() < Bytes().size()) {
+            echoedFirst = false;
+        }
+    }
+    std::atomic<bool> echoedFirst{true};
+
+private:
+    EchoRecorder& echoes_;
+};
+
 TEST_F(SerialPortTest, WritesGoOutWholeWithNulBytesAndEchoTheFullCount) {
+    EchoedFirstDevice part(echoes);
+    port.OwnerDevice = &part;
     port.OwnerWindow = &echoes;
     ASSERT_TRUE(OpenDefault(port));
     ASSERT_TRUE(port.StartMonitor());
@@ -147,17 +166,18 @@ TEST_F(SerialPortTest, WritesGoOutWholeWithNulBytesAndEchoTheFullCount) {
     EXPECT_EQ(echoes.LastSent().PortNumber, kFirstTestPort);
     EXPECT_EQ(device->ShutterState(), 0);
 
-    // Received bytes reach the device part and are echoed.
+    // Received bytes are echoed, before the device part gets them, and reach it.
     ASSERT_TRUE(port.Write("#0R", 3));
-    ASSERT_TRUE(echoes.WaitForReceived(2, 5000));
-    EXPECT_EQ(recorder.Bytes(), std::string("\x00\xFF", 2));
+    ASSERT_TRUE(part.WaitForBytes(2, 5000));
+    EXPECT_EQ(part.Bytes(), std::string("\x00\xFF", 2));
+    EXPECT_TRUE(part.echoedFirst);
     EXPECT_EQ(echoes.ReceivedPortNumber(), kFirstTestPort);
 
     // Without an owner nothing is echoed, and the device part still gets every byte.
     port.OwnerWindow = nullptr;
     ASSERT_TRUE(port.Write("!0V", 3));
-    ASSERT_TRUE(recorder.WaitForBytes(28, 5000));
-    EXPECT_EQ(recorder.Bytes().substr(2), "*- Zel Dozivazoro Ltd. -*\r");
+    ASSERT_TRUE(part.WaitForBytes(28, 5000));
+    EXPECT_EQ(part.Bytes().substr(2), "*- Zel Dozivazoro Ltd. -*\r");
     EXPECT_EQ(echoes.SentRecords(), 2u);
 }
 
