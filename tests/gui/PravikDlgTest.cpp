@@ -1,15 +1,15 @@
-// The console window driven through its widgets, offscreen, against simulated benches.
+// The console window driven through its widgets, offscreen, against simulated benches. What the
+// drivers and instruments do is the pty tests' to check; here, what the window adds: controls,
+// texts, colours, enabling and message boxes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -18,6 +18,8 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 #include "console/AdvComDlg.h"
 #include "console/MessageBox.h"
@@ -36,6 +38,20 @@ constexpr int kMotorPort = kFirstTestPort;
 constexpr int kControllerPort = kFirstTestPort + 1;
 constexpr int kShutterPort = kFirstTestPort + 2;
 
+QString Com(int port) {
+    return QString("COM%1").arg(port);
+}
+
+// Chooses text in the list named list under parent, as a user does.
+void Choose(QWidget* parent, const std::string& list, const QString& text) {
+    auto* combo = parent->findChild<QComboBox*>(QString::fromStdString(list));
+    ASSERT_NE(combo, nullptr) << list;
+    const int index = combo->findText(text);
+    ASSERT_GE(index, 0) << list << " has no " << text.toStdString();
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
 class ConsoleTest : public testing_support::PortDirectoryTest {
 protected:
     void SetUp() override {
@@ -53,18 +69,11 @@ protected:
         console::SetMessageBoxHandler({});
         PortDirectoryTest::TearDown();
     }
-    void StartBench() {
-        motor = std::make_unique<sim::CSmartMotorSim>(kMotorPort, PortDir());
-        omega = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
-        shutter = std::make_unique<sim::CShutterControllerSim>(
-            kShutterPort, PortDir(), sim::CShutterControllerSim::Generation::V30);
-        ASSERT_TRUE(motor->Start());
-        ASSERT_TRUE(omega->Start());
-        ASSERT_TRUE(shutter->Start());
-        motor->SetMoveTime(std::chrono::milliseconds(1));
-        motor->SetHomeTime(std::chrono::milliseconds(1));
-    }
-    void Open() {
+    // Starts the bench (unless told not to) and opens the window.
+    void Open(bool bench = true) {
+        if (bench) {
+            StartBench();
+        }
         window = std::make_unique<CPravikDlg>();
         window->show();
         // Short waits for the drivers the window owns: the simulated devices answer at once.
@@ -78,41 +87,62 @@ protected:
         window->FilterWheel().Omega.EchoFixDelayMs = 1;
         window->ShutterBox().Driver30.SettleDelayMs = 0;
     }
-    template <typename T>
-    T* Find(const char* name) {
-        T* widget = window->findChild<T*>(name);
+    void StartBench() {
+        motor = std::make_unique<sim::CSmartMotorSim>(kMotorPort, PortDir());
+        omega = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
+        shutter = std::make_unique<sim::CShutterControllerSim>(
+            kShutterPort, PortDir(), sim::CShutterControllerSim::Generation::V30);
+        ASSERT_TRUE(motor->Start() && omega->Start() && shutter->Start());
+        motor->SetMoveTime(std::chrono::milliseconds(1));
+        motor->SetHomeTime(std::chrono::milliseconds(1));
+    }
+    template <typename T = QWidget>
+    T* Find(const std::string& name) {
+        T* widget = window->findChild<T*>(QString::fromStdString(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
-    void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
+    void Click(const std::string& name) {
+        QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton);
+    }
     QString Log() { return Find<QTextEdit>("terminal")->toPlainText(); }
-    void ChoosePort(const char* list, int port) {
-        QComboBox* combo = Find<QComboBox>(list);
-        const int index = combo->findText(QString("COM%1").arg(port));
-        ASSERT_GE(index, 0) << list << " has no COM" << port;
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-    // The usual start: the bench running, the window open, a multi-filter instrument connected.
-    void ConnectMultiFilterBench() {
-        StartBench();
+    QString Text(const char* edit) { return Find<QLineEdit>(edit)->text(); }
+    void ChoosePort(const std::string& list, int port) { Choose(window.get(), list, Com(port)); }
+    // The usual start: the bench running, the window open, an instrument connected.
+    void Connect(bool multiFilter = true) {
         Open();
-        Click("multiFilterRadio");
-        ChoosePort("instrumentPortList", kMotorPort);
-        ChoosePort("controllerPortList", kControllerPort);
+        Click(multiFilter ? "multiFilterRadio" : "singleFilterRadio");
+        ChoosePort("instrumentPortList", multiFilter ? kMotorPort : kShutterPort);
+        if (multiFilter) {
+            ChoosePort("controllerPortList", kControllerPort);
+        }
         Click("connectButton");
+        ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
     }
-    bool Enabled(const char* name) { return Find<QWidget>(name)->isEnabled(); }
-    // Lets the window take the echo records queued by the ports' threads.
-    void Settle() { QTest::qWait(0), QCoreApplication::processEvents(); }
+    // The names among names whose widgets are enabled.
+    QStringList Enabled(const QStringList& names) {
+        QStringList enabled;
+        for (const QString& name : names) {
+            if (Find(name.toStdString())->isEnabled()) {
+                enabled << name;
+            }
+        }
+        return enabled;
+    }
     // Waits, handling events, until the log holds text.
     bool LogShows(const QString& text) {
         return QTest::qWaitFor([&] { return Log().contains(text); }, 5000);
     }
-
-    // Clicks a button that runs the COM settings dialog and, once the dialog is up, hands it to
-    // act. A dialog that act leaves open is rejected, so that a failure cannot hang the suite.
-    void RunAdvanced(const char* button, const std::function<void(CAdvComDlg&)>& act) {
+    // The colour of the first character of text in the log.
+    QColor ColourOf(const QString& text) {
+        QTextDocument* document = Find<QTextEdit>("terminal")->document();
+        QTextCursor at = document->find(text);
+        EXPECT_FALSE(at.isNull()) << text.toStdString();
+        at.setPosition(at.selectionStart() + 1);
+        return at.charFormat().foreground().color();
+    }
+    // Clicks a button that runs the COM settings dialog and, once it is up, hands it to act.
+    void RunAdvanced(const std::string& button, const std::function<void(CAdvComDlg&)>& act) {
         bool shown = false;
         const auto answer = AnswerModal<CAdvComDlg>([&](CAdvComDlg& dialog) {
             shown = true;
@@ -120,22 +150,6 @@ protected:
         });
         Click(button);
         EXPECT_TRUE(shown) << button;
-    }
-    static QComboBox* List(CAdvComDlg& dialog, const char* name) {
-        return dialog.findChild<QComboBox*>(name);
-    }
-    // Chooses an entry in each of the dialog's lists, in the order port, baud rate, data bits,
-    // parity, stop bits, flow control.
-    static void ChooseAll(CAdvComDlg& dialog, const QStringList& texts) {
-        const char* names[] = {"portList",   "baudList",     "dataBitsList",
-                               "parityList", "stopBitsList", "flowControlList"};
-        for (int i = 0; i < texts.size(); ++i) {
-            QComboBox* list = List(dialog, names[i]);
-            ASSERT_NE(list, nullptr) << names[i];
-            const int index = list->findText(texts[i]);
-            ASSERT_GE(index, 0) << names[i] << " has no " << texts[i].toStdString();
-            list->setCurrentIndex(index);
-        }
     }
     static void Press(CAdvComDlg& dialog, const char* button) {
         dialog.findChild<QPushButton*>(button)->click();
@@ -148,49 +162,44 @@ protected:
     std::unique_ptr<CPravikDlg> window;
 };
 
+const QStringList kSessionControls = {"connectButton",      "disconnectButton", "openShutterButton",
+                                      "changeFilterButton", "getTempButton",    "lightGetButton"};
+
 TEST_F(ConsoleTest, OnlyTheTypeChoiceIsOpenUntilATypeIsChosen) {
-    Open();
+    // An unsafe port folder is named in red under the legend.
+    ASSERT_EQ(::chmod(PortDir().c_str(), 0777), 0);
+    Open(false);
     EXPECT_TRUE(Log().startsWith("Green Text - Indicates no error"));
+    const QString unsafe = QString::fromStdString("Ignoring the port folder " + PortDir());
+    EXPECT_EQ(ColourOf(unsafe), ColourOf("Red Text"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
     // The pictures come from the program's compiled-in resources.
     EXPECT_FALSE(Find<QLabel>("multiFilterPicture")->pixmap().isNull());
     EXPECT_FALSE(Find<QLabel>("singleFilterPicture")->pixmap().isNull());
     EXPECT_FALSE(window->windowIcon().isNull());
-    for (const char* name : {"multiFilterRadio", "singleFilterRadio", "multiFilterPicture"}) {
-        EXPECT_TRUE(Enabled(name)) << name;
-    }
-    for (const char* name : {"instrumentPortList", "connectButton", "disconnectButton",
-                             "controllerPortList", "shutterGetButton", "terminal"}) {
-        EXPECT_FALSE(Enabled(name)) << name;
-    }
-}
-
-TEST_F(ConsoleTest, AnUnsafePortFolderIsReportedInTheLogAtStart) {
-    ASSERT_EQ(::chmod(PortDir().c_str(), 0777), 0);
-    Open();
-    EXPECT_TRUE(Log().contains(QString::fromStdString("Ignoring the port folder " + PortDir())));
+    EXPECT_EQ(Enabled(kSessionControls + QStringList{"multiFilterRadio", "singleFilterRadio",
+                                                     "multiFilterPicture", "instrumentPortList",
+                                                     "controllerPortList", "terminal"}),
+              (QStringList{"multiFilterRadio", "singleFilterRadio", "multiFilterPicture"}));
 }
 
 TEST_F(ConsoleTest, ChoosingATypeRescansThePortsAndOpensItsSettings) {
-    StartBench();
     Open();
     Click("singleFilterRadio");
-    EXPECT_TRUE(Enabled("instrumentPortList"));
-    EXPECT_TRUE(Enabled("connectButton"));
-    EXPECT_FALSE(Enabled("controllerPortList")) << "a single-filter instrument has no controller";
-    EXPECT_FALSE(Enabled("numberOfFiltersEdit"));
+    const QStringList settings = {"instrumentPortList", "connectButton", "controllerPortList",
+                                  "numberOfFiltersEdit"};
+    EXPECT_EQ(Enabled(settings), (QStringList{"instrumentPortList", "connectButton"}));
     ChoosePort("instrumentPortList", kShutterPort);
     EXPECT_EQ(window->Configuration().InstrumentPort.PortNumber, kShutterPort);
 
     Click("multiFilterRadio");
-    EXPECT_TRUE(Enabled("controllerPortList"));
+    EXPECT_EQ(Enabled(settings), settings);
     EXPECT_EQ(Find<QComboBox>("instrumentPortList")->currentIndex(), 0)
         << "a rescan starts both lists at \"-- Select One --\"";
     EXPECT_EQ(window->Configuration().InstrumentPort.PortNumber, kShutterPort)
         << "the stored port survives the rescan";
     Click("connectButton");
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages.back(), "Please select an instrument COM port.");
+    EXPECT_EQ(messages, std::vector<QString>{"Please select an instrument COM port."});
     EXPECT_TRUE(Log().endsWith("No Instrument COM Port Selected.\n"));
     ChoosePort("instrumentPortList", kMotorPort);
     Click("connectButton");
@@ -198,69 +207,85 @@ TEST_F(ConsoleTest, ChoosingATypeRescansThePortsAndOpensItsSettings) {
     EXPECT_FALSE(window->IsConnected());
 }
 
-TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButton) {
-    ConnectMultiFilterBench();
-    ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
+TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
+    Connect();
     EXPECT_TRUE(Log().contains("Connecting to instrument ...\nSuccess.\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
-    EXPECT_FALSE(Enabled("connectButton"));
-    EXPECT_TRUE(Enabled("disconnectButton"));
-    EXPECT_TRUE(Enabled("changeFilterButton"));
-    EXPECT_TRUE(Enabled("getTempButton"));
-    EXPECT_TRUE(Enabled("lightGetButton"));
+    EXPECT_EQ(Enabled(kSessionControls), kSessionControls.mid(1));
 
     Click("openShutterButton");
     Click("shutterGetButton");
-    EXPECT_EQ(Find<QLineEdit>("shutterStateEdit")->text(), "OPEN");
+    EXPECT_EQ(Text("shutterStateEdit"), "OPEN");
     Find<QComboBox>("desiredFilterList")->setCurrentIndex(2);
     Click("changeFilterButton");
     Click("filterGetButton");
-    EXPECT_EQ(Find<QLineEdit>("filterEdit")->text(), "3");
-    EXPECT_EQ(motor->FilterPosition(), 3);
+    EXPECT_EQ(Text("filterEdit"), "3");
     Click("lightGetButton");
-    EXPECT_EQ(Find<QLineEdit>("lightEdit")->text(), "DARK");
+    EXPECT_EQ(Text("lightEdit"), "DARK");
     Click("getTempButton");
-    EXPECT_FALSE(Find<QLineEdit>("tempEdit")->text().isEmpty());
-    EXPECT_NE(Find<QLineEdit>("tempEdit")->text(), "ERROR");
+    EXPECT_NE(Text("tempEdit"), "ERROR");
+    EXPECT_FALSE(Text("tempEdit").isEmpty());
     Find<QLineEdit>("desiredTempEdit")->setText("31.5");
     Click("setTempButton");
     EXPECT_EQ(omega->Register(0x01), 0x20013Bu);  // 31.5 in tenths
 
-    // The traffic is echoed: the motor's lines, sent and received.
-    Settle();
-    EXPECT_TRUE(LogShows(QString("COM%1 >> GOSUB4[0x0D]").arg(kMotorPort)));
-    EXPECT_TRUE(LogShows(QString("COM%1 << FILT:3[0x0D]").arg(kMotorPort)));
-    const QString log = Log();
-    EXPECT_EQ(log.count("Success!"), 7) << log.toStdString();
-    EXPECT_FALSE(log.contains("Error"));
+    // The motor's lines, sent in the legend's blue and received in its orange.
+    const QString sent = Com(kMotorPort) + " >> GOSUB4[0x0D]";
+    const QString received = Com(kMotorPort) + " << FILT:3[0x0D]";
+    ASSERT_TRUE(LogShows(sent) && LogShows(received));
+    EXPECT_EQ(ColourOf(sent), ColourOf("Blue Text"));
+    EXPECT_EQ(ColourOf(received), ColourOf("Orange Text"));
+    EXPECT_EQ(Log().count("Success!"), 7) << Log().toStdString();
+    EXPECT_EQ(ColourOf("Success!"), ColourOf("Green Text"));
+    EXPECT_FALSE(Log().contains("Error"));
 
+    // Auto refresh asks every second, and goes on asking over a disconnect.
+    Click("autoRefreshCheck");
+    auto* timer = window->findChild<QTimer*>();
+    ASSERT_TRUE(timer != nullptr && timer->isActive());
+    EXPECT_EQ(timer->interval(), 1000);
     Click("disconnectButton");
     EXPECT_FALSE(window->IsConnected());
     EXPECT_TRUE(Log().contains("Disconnecting from instrument ...\nSuccess!\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
-    EXPECT_FALSE(Enabled("shutterGetButton"));
+    EXPECT_FALSE(Find("shutterGetButton")->isEnabled());
+    EXPECT_TRUE(timer->isActive());
+    window->OnGetTemp();  // what a tick does, without waiting a second for it
+    EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature."));
+    EXPECT_EQ(Text("tempEdit"), "ERROR");
+}
+
+TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
+    Connect(false);
+    EXPECT_EQ(Enabled(kSessionControls),
+              (QStringList{"disconnectButton", "openShutterButton", "lightGetButton"}));
+    Click("openShutterButton");
+    Click("shutterGetButton");
+    EXPECT_EQ(Text("shutterStateEdit"), "OPEN");
+    Click("lightGetButton");
+    EXPECT_EQ(Text("lightEdit"), "DARK");
+    EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
 }
 
 TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
-    ConnectMultiFilterBench();
-    ASSERT_TRUE(window->IsConnected());
+    Connect();
     motor->HangUp();
     omega->HangUp();
     Click("shutterGetButton");
-    EXPECT_EQ(Find<QLineEdit>("shutterStateEdit")->text(), "ERROR");
+    EXPECT_EQ(Text("shutterStateEdit"), "ERROR");
     Find<QComboBox>("desiredFilterList")->setCurrentIndex(2);
     Click("changeFilterButton");
     Click("getTempButton");
-    EXPECT_EQ(Find<QLineEdit>("tempEdit")->text(), "ERROR");
-    const QString log = Log();
-    EXPECT_TRUE(log.contains("Error getting shutter state.\n"));
-    EXPECT_TRUE(log.contains("Error changing to filter #3.\n"));
-    EXPECT_TRUE(log.endsWith("Error getting temperature."));
+    EXPECT_EQ(Text("tempEdit"), "ERROR");
+    EXPECT_TRUE(Log().contains("Error getting shutter state.\n"));
+    EXPECT_EQ(ColourOf("Error getting shutter state."), ColourOf("Red Text"));
+    EXPECT_TRUE(Log().contains("Error changing to filter #3.\n"));
+    EXPECT_TRUE(Log().endsWith("Error getting temperature."));
 
-    // A reset of a motor that no longer answers reports both lines.
+    // A reset of a motor that no longer answers reports both lines, in this order; echoed
+    // traffic may stand between them.
     Click("resetButton");
     EXPECT_TRUE(LogShows("Reset complete.\n"));
-    // Echoed traffic may stand between them; the order is what counts.
     const QString after = Log().mid(Log().indexOf("Reset initiated. Please wait for complete.\n"));
     const int failed = after.indexOf("Error resetting.\n");
     EXPECT_GT(failed, 0);
@@ -280,8 +305,7 @@ long VirtualMemoryKiB() {
 }
 
 TEST_F(ConsoleTest, ResetsOneAfterAnotherLeaveNoThreadStacksBehind) {
-    ConnectMultiFilterBench();
-    ASSERT_TRUE(window->IsConnected());
+    Connect();
     // The first reset's threads set up what every later one reuses (allocator arenas).
     constexpr int kResets = 41;
     long before = 0;
@@ -291,7 +315,7 @@ TEST_F(ConsoleTest, ResetsOneAfterAnotherLeaveNoThreadStacksBehind) {
         Click("resetButton");
         ASSERT_TRUE(QTest::qWaitFor([&] { return Log().count("Reset complete.\n") == i; }, 5000));
     }
-    Settle();
+    QCoreApplication::processEvents();
     // Forty unjoined watchers hold 320 MiB of stacks; joined ones hold none (an allocator arena
     // or two for threads that overlapped may still appear, and never grows with the clicks).
     EXPECT_LT(VirtualMemoryKiB() - before, 160 * 1024);
@@ -307,76 +331,42 @@ TEST_F(ConsoleTest, OpensAtItsNaturalSizeWithoutScrollBarsWhereTheScreenHasRoom)
     EXPECT_GE(window->height(), scroll->widget()->sizeHint().height());
 }
 
-TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
-    StartBench();
-    Open();
-    Click("singleFilterRadio");
-    ChoosePort("instrumentPortList", kShutterPort);
-    Click("connectButton");
-    ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
-    EXPECT_TRUE(Enabled("openShutterButton"));
-    EXPECT_TRUE(Enabled("lightGetButton"));
-    EXPECT_FALSE(Enabled("changeFilterButton"));
-    EXPECT_FALSE(Enabled("getTempButton"));
-    Click("openShutterButton");
-    Click("shutterGetButton");
-    EXPECT_EQ(Find<QLineEdit>("shutterStateEdit")->text(), "OPEN");
-    Click("lightGetButton");
-    EXPECT_EQ(Find<QLineEdit>("lightEdit")->text(), "DARK");
-    EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
-    Click("disconnectButton");
-    EXPECT_FALSE(window->IsConnected());
-}
-
+// Each port's dialog starts from that port's settings and tries them on its kind of device (a
+// motor, an Omega controller); only an accepted run is copied back, and selects its port.
 TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
-    StartBench();
     Open();
     Click("multiFilterRadio");
-    const CommSettings controllerBefore = window->Configuration().TempControllerPort;
-    RunAdvanced("instrumentAdvancedButton", [](CAdvComDlg& dialog) {
-        ChooseAll(dialog, {QString("COM%1").arg(kMotorPort), "38400", "7", "Even", "2", "RTS/CTS"});
-        Press(dialog, "okButton");
-    });
-    const CommSettings instrument{kMotorPort, 38400, 7, 2, 2, 2};
-    EXPECT_EQ(window->Configuration().InstrumentPort, instrument);
-    EXPECT_EQ(Find<QComboBox>("instrumentPortList")->currentText(),
-              QString("COM%1").arg(kMotorPort));
-    EXPECT_EQ(window->Configuration().TempControllerPort, controllerBefore);
+    for (const auto& [which, port] :
+         {std::pair{"instrument", kMotorPort}, std::pair{"controller", kControllerPort}}) {
+        SCOPED_TRACE(which);
+        const InstrumentConfig& config = window->Configuration();
+        const CommSettings& settings =
+            port == kMotorPort ? config.InstrumentPort : config.TempControllerPort;
+        const InstrumentConfig before = config;
+        RunAdvanced(std::string(which) + "AdvancedButton", [&](CAdvComDlg& dialog) {
+            Choose(&dialog, "portList", Com(port));
+            Choose(&dialog, "baudList", "38400");
+            Press(dialog, "okButton");
+        });
+        EXPECT_EQ(settings, (CommSettings{port, 38400, 8, 0, 0, 0}));
+        EXPECT_EQ(Find<QComboBox>(std::string(which) + "PortList")->currentText(), Com(port));
+        const InstrumentConfig accepted = config;
+        EXPECT_EQ(port == kMotorPort ? accepted.TempControllerPort : accepted.InstrumentPort,
+                  port == kMotorPort ? before.TempControllerPort : before.InstrumentPort);
 
-    // The next run starts from what was accepted. A cancelled run keeps nothing, not even the
-    // settings a test wrote into the dialog's record.
-    RunAdvanced("instrumentAdvancedButton", [](CAdvComDlg& dialog) {
-        EXPECT_EQ(List(dialog, "baudList")->currentText(), "38400");
-        EXPECT_EQ(List(dialog, "parityList")->currentText(), "Even");
-        ChooseAll(dialog, {QString("COM%1").arg(kMotorPort), "9600"});
-        Press(dialog, "testButton");
-        Press(dialog, "cancelButton");
-    });
-    EXPECT_EQ(window->Configuration().InstrumentPort, instrument);
-
-    // The controller's dialog tries its settings on a temperature controller.
-    RunAdvanced("controllerAdvancedButton", [](CAdvComDlg& dialog) {
-        ChooseAll(dialog,
-                  {QString("COM%1").arg(kControllerPort), "9600", "8", "Odd", "1.5", "None"});
-        Press(dialog, "testButton");
-        Press(dialog, "cancelButton");
-    });
-    EXPECT_EQ(window->Configuration().TempControllerPort, controllerBefore);
+        // A cancelled run keeps nothing, not even what a test wrote into the dialog's record.
+        RunAdvanced(std::string(which) + "AdvancedButton", [&](CAdvComDlg& dialog) {
+            EXPECT_EQ(dialog.findChild<QComboBox*>("baudList")->currentText(), "38400");
+            Choose(&dialog, "baudList", "9600");
+            Press(dialog, "testButton");
+            Press(dialog, "cancelButton");
+        });
+        EXPECT_EQ(config, accepted);
+    }
     EXPECT_EQ(messages, (std::vector<QString>(2, "Success! Settings are correct.")));
-    RunAdvanced("controllerAdvancedButton", [](CAdvComDlg& dialog) {
-        ChooseAll(dialog,
-                  {QString("COM%1").arg(kControllerPort), "2400", "8", "Odd", "1.5", "None"});
-        Press(dialog, "okButton");
-    });
-    EXPECT_EQ(window->Configuration().TempControllerPort,
-              (CommSettings{kControllerPort, 2400, 8, 1, 1, 0}));
-    EXPECT_EQ(Find<QComboBox>("controllerPortList")->currentText(),
-              QString("COM%1").arg(kControllerPort));
-    EXPECT_EQ(window->Configuration().InstrumentPort, instrument);
 }
 
 TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
-    StartBench();
     Open();
     Click("multiFilterRadio");
     Click("instrumentTestButton");
@@ -387,7 +377,7 @@ TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
     ChoosePort("controllerPortList", kControllerPort);
     Click("controllerTestButton");
     EXPECT_EQ(messages.back(), "Success! Temperature controller COM settings are correct.");
-    // The motor is no controller: the Omega's identification gets no answer from it.
+    // The motor is no controller, nor the controller a motor: neither answers the other.
     ChoosePort("controllerPortList", kMotorPort);
     Click("controllerTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to temperature controller failed.");
@@ -397,38 +387,33 @@ TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
     EXPECT_FALSE(window->IsConnected()) << "testing connects nothing";
 }
 
-TEST_F(ConsoleTest, AutoRefreshKeepsAskingOverADisconnect) {
-    ConnectMultiFilterBench();
-    ASSERT_TRUE(window->IsConnected());
-    Click("autoRefreshCheck");
-    auto* timer = window->findChild<QTimer*>();
-    ASSERT_NE(timer, nullptr);
-    EXPECT_TRUE(timer->isActive());
-    EXPECT_EQ(timer->interval(), 1000);
-    Click("disconnectButton");
-    EXPECT_TRUE(timer->isActive()) << "disconnecting does not stop the timer";
-    // What a tick does, without waiting a second for it.
-    window->OnGetTemp();
-    EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature."));
-    EXPECT_EQ(Find<QLineEdit>("tempEdit")->text(), "ERROR");
-}
-
-TEST_F(ConsoleTest, TheDesiredTemperatureSpinShowsThePositionBeforeItsStep) {
+// The temperature spin shows the position it had before its step; typed numbers are clamped
+// when the edit is left; the temperature edit takes one separator and a leading sign only.
+TEST_F(ConsoleTest, TheNumberEntriesKeepTheirTextInRange) {
     Open();
     Click("multiFilterRadio");
-    auto* spin = Find<QWidget>("desiredTempSpin");
-    QAbstractButton* up = spin->findChild<QAbstractButton*>("up");
+    auto* up = Find("desiredTempSpin")->findChild<QAbstractButton*>("up");
     ASSERT_NE(up, nullptr);
-    spin->setEnabled(true);
+    Find("desiredTempSpin")->setEnabled(true);
     up->setEnabled(true);
     up->click();
-    EXPECT_EQ(Find<QLineEdit>("desiredTempEdit")->text(), "27.0");
+    EXPECT_EQ(Text("desiredTempEdit"), "27.0");
     up->click();
-    EXPECT_EQ(Find<QLineEdit>("desiredTempEdit")->text(), "27.1");
-}
+    EXPECT_EQ(Text("desiredTempEdit"), "27.1");
 
-TEST_F(ConsoleTest, TheNumberEditTakesOneSeparatorAndALeadingSign) {
-    Open();
+    const std::tuple<const char*, const char*, const char*> typed[] = {
+        {"numberOfFiltersEdit", "12", "8"},
+        {"numberOfFiltersEdit", "0", "1"},
+        {"desiredTempEdit", "55", "40.0"},
+        {"desiredTempEdit", "-3", "0.0"}};
+    for (const auto& [name, text, shown] : typed) {
+        auto* edit = Find<QLineEdit>(name);
+        edit->setText(text);
+        emit edit->editingFinished();
+        EXPECT_EQ(edit->text(), shown) << name << " " << text;
+    }
+    EXPECT_EQ(Find<QComboBox>("desiredFilterList")->count(), 1);
+
     auto* edit = Find<QLineEdit>("desiredTempEdit");
     edit->setEnabled(true);
     edit->clear();
@@ -436,77 +421,39 @@ TEST_F(ConsoleTest, TheNumberEditTakesOneSeparatorAndALeadingSign) {
     EXPECT_EQ(edit->text(), "25.5") << "letters and a second separator are refused";
     edit->setCursorPosition(0);
     QTest::keyClicks(edit, "--");
-    EXPECT_EQ(edit->text(), "-25.5") << "one sign, at the start only";
     edit->setCursorPosition(3);
     QTest::keyClicks(edit, "-");
-    EXPECT_EQ(edit->text(), "-25.5");
+    EXPECT_EQ(edit->text(), "-25.5") << "one sign, at the start only";
 }
-
-TEST_F(ConsoleTest, TypedNumbersAreClamped) {
-    Open();
-    Click("multiFilterRadio");
-    QLineEdit* filters = Find<QLineEdit>("numberOfFiltersEdit");
-    filters->setText("12");
-    emit filters->editingFinished();
-    EXPECT_EQ(filters->text(), "8");
-    EXPECT_EQ(Find<QComboBox>("desiredFilterList")->count(), 8);
-    filters->setText("0");
-    emit filters->editingFinished();
-    EXPECT_EQ(filters->text(), "1");
-
-    QLineEdit* desired = Find<QLineEdit>("desiredTempEdit");
-    desired->setText("55");
-    emit desired->editingFinished();
-    EXPECT_EQ(desired->text(), "40.0");
-    desired->setText("-3");
-    emit desired->editingFinished();
-    EXPECT_EQ(desired->text(), "0.0");
-}
-
-}  // namespace
-
-namespace {
 
 // Every menu command opens its window modally: the tools without a parent, except the threshold
 // tool, which sits over the console; the About box from the menu and from the window's own menu.
 TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
     CPravikDlg window;
-    struct Entry {
-        const char* action;
-        QStringList path;  // menu titles down to the command
-        const char* opens;
-        bool overConsole;
-    };
-    const Entry entries[] = {
-        {"firmwareUpdaterAction",
-         {"&Utilities", "&SmartMotor", "&Firmware Updater"},
-         "CSmartMotorUtilitiesDlg",
-         false},
+    const std::tuple<const char*, QString, const char*> entries[] = {
+        {"firmwareUpdaterAction", "&Utilities/&SmartMotor/&Firmware Updater",
+         "CSmartMotorUtilitiesDlg"},
         {"saveOmegaSettingsAction",
-         {"&Utilities", "&Omega Temp Controller", "&Save Current Settings to File"},
-         "COmegaSettingsSaveDlg",
-         false},
-        {"resetOmegaSettingsAction",
-         {"&Utilities", "&Omega Temp Controller", "&Reset to Default Settings"},
-         "COmegaSettingsResetDlg",
-         false},
+         "&Utilities/&Omega Temp Controller/&Save Current Settings to File",
+         "COmegaSettingsSaveDlg"},
+        {"resetOmegaSettingsAction", "&Utilities/&Omega Temp Controller/&Reset to Default Settings",
+         "COmegaSettingsResetDlg"},
         {"adjustLightSensorThresholdAction",
-         {"&Utilities", "Shutter Controller", "Adjust Light Sensor Threshold"},
-         "CShutterControllerLightSensorThresholdDlg",
-         true},
-        {"aboutAction", {"&Utilities", "&Help", "About"}, "CAboutDlg", false},
-        {"systemAboutAction", {"&About Pravik..."}, "CAboutDlg", false},
+         "&Utilities/Shutter Controller/Adjust Light Sensor Threshold",
+         "CShutterControllerLightSensorThresholdDlg"},
+        {"aboutAction", "&Utilities/&Help/About", "CAboutDlg"},
+        {"systemAboutAction", "&About Pravik...", "CAboutDlg"},
     };
-    for (const Entry& entry : entries) {
-        SCOPED_TRACE(entry.action);
-        auto* action = window.findChild<QAction*>(entry.action);
+    for (const auto& [name, path, opens] : entries) {
+        SCOPED_TRACE(name);
+        auto* action = window.findChild<QAction*>(name);
         ASSERT_NE(action, nullptr);
-        QStringList path = {action->text()};
+        QStringList titles = {action->text()};
         for (QObject* up = action->parent(); auto* menu = qobject_cast<QMenu*>(up);
              up = up->parent()) {
-            path.prepend(menu->title());
+            titles.prepend(menu->title());
         }
-        EXPECT_EQ(path, entry.path);
+        EXPECT_EQ(titles.join('/'), path);
 
         QString opened;
         bool modal = false;
@@ -518,9 +465,9 @@ TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
             tool.reject();
         });
         action->trigger();
-        EXPECT_EQ(opened, entry.opens);
+        EXPECT_EQ(opened, opens);
         EXPECT_TRUE(modal);
-        EXPECT_EQ(parent, entry.overConsole ? &window : nullptr);
+        EXPECT_EQ(parent, opened.contains("Threshold") ? &window : nullptr);
     }
     EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
 }

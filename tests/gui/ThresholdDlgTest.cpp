@@ -11,15 +11,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <ostream>
-#include <vector>
 
 #include "console/MessageBox.h"
+#include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
 #include "support/TestPortDirectory.h"
-#include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
 
 // Readable failures: lists of control names rather than bytes.
 void PrintTo(const QString& text, std::ostream* out) {
@@ -30,34 +30,36 @@ namespace {
 
 using sim::CShutterControllerSim;
 using testing_support::kFirstTestPort;
-using Dialog = CShutterControllerLightSensorThresholdDlg;
 
-// The controls behind "Enable Advanced Controls", in the order the lists below expect.
-const QStringList kAdvanced = QString(
-                                  "connectButton writeProtectButton openShutterButton "
-                                  "closeShutterButton getButton reloadButton saveButton "
-                                  "savedThresholdLabel activeThresholdLabel desiredThresholdLabel "
-                                  "desiredThresholdEdit setButton minus6dBButton minus1Button "
-                                  "plus1Button plus6dBButton")
-                                  .split(' ');
-// All of them; the two threshold displays are never enabled.
-const QStringList kAll = kAdvanced + QString(
-                                         "portList runButton cancelButton advancedCheck "
-                                         "doneButton savedThresholdEdit activeThresholdEdit")
-                                         .split(' ');
+// Every control: first those behind "Enable Advanced Controls" (those of a connection, then
+// those that change the threshold), then the search's, then three that are enabled only while a
+// search runs (Cancel) or never (the threshold displays).
+const QStringList kAll =
+    QString(
+        "connectButton writeProtectButton openShutterButton closeShutterButton "
+        "getButton reloadButton saveButton savedThresholdLabel "
+        "activeThresholdLabel desiredThresholdLabel desiredThresholdEdit "
+        "setButton minus6dBButton minus1Button plus1Button plus6dBButton "
+        "portList runButton advancedCheck doneButton cancelButton "
+        "savedThresholdEdit activeThresholdEdit")
+        .split(' ');
+const QStringList kConnected = kAll.mid(0, 5);
+const QStringList kAdvanced = kAll.mid(0, 16);
+const QStringList kSearch = kAll.mid(16, 4);
 
 class ThresholdDlg : public testing_support::PortDirectoryTest {
 protected:
     void SetUp() override {
         PortDirectoryTest::SetUp();
         console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
-            messages.push_back(request);
+            messages << request.text;
+            last = request;
             return QMessageBox::Ok;
         });
         box = std::make_unique<CShutterControllerSim>(kFirstTestPort, PortDir(),
                                                       CShutterControllerSim::Generation::V30);
         ASSERT_TRUE(box->Start());
-        dialog = std::make_unique<Dialog>();
+        dialog = std::make_unique<CShutterControllerLightSensorThresholdDlg>();
         dialog->Device.ReplyTimeout = 150;
         dialog->Device.SettleDelayMs = 0;
         auto* ports = Find<QComboBox>("portList");
@@ -100,21 +102,26 @@ protected:
         return enabled;
     }
     bool Checked(const QString& name) { return Find<QAbstractButton>(name)->isChecked(); }
-    QStringList MessageTexts() const {
-        QStringList texts;
-        for (const auto& request : messages) {
-            texts << request.text;
-        }
-        return texts;
+    // Calls act once, when the search's progress first reaches percent.
+    void AtProgress(int percent, std::function<void()> act) {
+        QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged,
+                         dialog.get(),
+                         [percent, act = std::move(act), done = false](int value) mutable {
+                             if (value == percent && !done) {
+                                 done = true;
+                                 act();
+                             }
+                         });
     }
 
-    std::vector<console::MessageRequest> messages;
+    QStringList messages;
+    console::MessageRequest last;
     std::unique_ptr<CShutterControllerSim> box;
-    std::unique_ptr<Dialog> dialog;
+    std::unique_ptr<CShutterControllerLightSensorThresholdDlg> dialog;
 };
 
 TEST_F(ThresholdDlg, AdvancedControlsFollowCheckBoxConnectionAndProtection) {
-    EXPECT_EQ(Enabled(kAll), (QStringList{"portList", "runButton", "advancedCheck", "doneButton"}));
+    EXPECT_EQ(Enabled(kAll), kSearch);
     EXPECT_EQ(Text("desiredThresholdEdit"), "0x0400");
 
     // A port someone else holds cannot be connected, and nothing stays open.
@@ -124,24 +131,21 @@ TEST_F(ThresholdDlg, AdvancedControlsFollowCheckBoxConnectionAndProtection) {
         Click("advancedCheck");
         EXPECT_EQ(Enabled(kAdvanced), QStringList{"connectButton"});
         Click("connectButton");
-        ASSERT_EQ(MessageTexts(), QStringList{"Error connecting to shutter controller."});
-        EXPECT_EQ(messages[0].caption, "Error");
-        EXPECT_EQ(messages[0].icon, console::MessageIcon::Error);
-        EXPECT_EQ(messages[0].parent, nullptr);
+        EXPECT_EQ(messages, QStringList{"Error connecting to shutter controller."});
+        EXPECT_EQ(last.caption, "Error");
+        EXPECT_EQ(last.icon, console::MessageIcon::Error);
         EXPECT_FALSE(Checked("connectButton"));
         EXPECT_EQ(dialog->Device.PortConnected, 0);
     }
 
+    // Connecting protects the box and reads both thresholds.
     box->SetActiveThreshold(0x0812);
     box->SetSavedThreshold(0x0700);
     Click("connectButton");
-    EXPECT_EQ(MessageTexts().size(), 1);
-    EXPECT_TRUE(Checked("connectButton"));
-    EXPECT_TRUE(Checked("writeProtectButton"));
-    EXPECT_EQ(Enabled(kAdvanced),
-              (QStringList{"connectButton", "writeProtectButton", "openShutterButton",
-                           "closeShutterButton", "getButton"}));
-    EXPECT_EQ(Text("activeThresholdEdit"), "0x0812") << "read on connecting";
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_TRUE(Checked("connectButton") && Checked("writeProtectButton"));
+    EXPECT_EQ(Enabled(kAdvanced), kConnected);
+    EXPECT_EQ(Text("activeThresholdEdit"), "0x0812");
     EXPECT_EQ(Text("savedThresholdEdit"), "0x0700");
 
     Click("writeProtectButton");
@@ -160,7 +164,7 @@ TEST_F(ThresholdDlg, AdvancedControlsFollowCheckBoxConnectionAndProtection) {
     EXPECT_EQ(Enabled(kAdvanced), QStringList{"connectButton"});
 }
 
-TEST_F(ThresholdDlg, ManualStepsSetSaveReloadAndTheDesiredValueIsClampedOnFocusLoss) {
+TEST_F(ThresholdDlg, ManualStepsSetSaveReloadAndTheDesiredValueIsReadOnFocusLoss) {
     box->SetActiveThreshold(0x0801);
     box->SetSavedThreshold(0x0600);
     Click("advancedCheck");
@@ -172,19 +176,15 @@ TEST_F(ThresholdDlg, ManualStepsSetSaveReloadAndTheDesiredValueIsClampedOnFocusL
     Click("minus6dBButton");
     EXPECT_EQ(Text("activeThresholdEdit"), "0x0401");
 
-    // Leaving the edit rewrites what was typed as the value it reads as, which the next reading
-    // starts from.
+    // Leaving the edit rewrites what was typed as the value it reads as; nothing readable keeps
+    // the last value.
     auto* desired = Find<QLineEdit>("desiredThresholdEdit");
-    const auto typeAndLeave = [&](const QString& text) {
+    for (const auto& [typed, shown] : {std::pair{"abc", "0x0ABC"}, std::pair{"", "0x0ABC"}}) {
         desired->setFocus();
-        desired->setText(text);
+        desired->setText(typed);
         Find("getButton")->setFocus();
-        return desired->text();
-    };
-    EXPECT_EQ(typeAndLeave("7FFF"), "0x0FFF");
-    EXPECT_EQ(typeAndLeave("abc"), "0x0ABC");
-    EXPECT_EQ(typeAndLeave(""), "0x0ABC") << "nothing typed keeps the last value";
-
+        EXPECT_EQ(desired->text(), shown) << typed;
+    }
     Click("setButton");
     EXPECT_EQ(box->ActiveThreshold(), 0x0ABC);
     EXPECT_EQ(Text("activeThresholdEdit"), "0x0ABC");
@@ -199,12 +199,12 @@ TEST_F(ThresholdDlg, ManualStepsSetSaveReloadAndTheDesiredValueIsClampedOnFocusL
     EXPECT_EQ(box->ShutterState(), 0);
     Click("openShutterButton");
     EXPECT_EQ(box->ShutterState(), 1);
-    EXPECT_TRUE(messages.empty()) << MessageTexts().join(" | ").toStdString();
+    EXPECT_TRUE(messages.empty()) << messages.join(" | ").toStdString();
 
     // A box that stops answering threshold queries: the failure is named, nothing else moves.
     box->SetThresholdQueryMute(true);
     Click("getButton");
-    EXPECT_EQ(MessageTexts(), QStringList{"Error getting active threshold."});
+    EXPECT_EQ(messages, QStringList{"Error getting active threshold."});
     EXPECT_EQ(Text("activeThresholdEdit"), "0x0ABC");
     box->SetThresholdQueryMute(false);
 
@@ -227,44 +227,30 @@ TEST_F(ThresholdDlg, ASearchLocksTheControlsThatSendAndReportsInASuccessBox) {
     box->SetLightLevel(0x0830);
     Click("advancedCheck");
     Click("connectButton");
-
     QStringList usableWhileSearching = {"not seen"};
-    QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged, dialog.get(),
-                     [&](int value) {
-                         if (value == 5) {
-                             usableWhileSearching = Enabled(kAll);
-                         }
-                     });
+    AtProgress(5, [&] { usableWhileSearching = Enabled(kAll); });
     Click("runButton");
     EXPECT_TRUE(dialog->IsRunning()) << "the click returns while the search goes on";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->IsRunning(); }, 60000));
 
-    EXPECT_EQ(usableWhileSearching, (QStringList{"cancelButton", "doneButton"}));
-    ASSERT_EQ(MessageTexts(), QStringList{"Threshold setting was found (0x0830)"});
-    EXPECT_EQ(messages[0].caption, "Success");
-    EXPECT_EQ(messages[0].icon, console::MessageIcon::Information);
+    EXPECT_EQ(usableWhileSearching, (QStringList{"doneButton", "cancelButton"}));
+    EXPECT_EQ(messages, QStringList{"Threshold setting was found (0x0830)"});
+    EXPECT_EQ(last.caption, "Success");
+    EXPECT_EQ(last.icon, console::MessageIcon::Information);
     EXPECT_EQ(Text("statusText"), "Configuration complete. Threshold = 0x0830");
     EXPECT_EQ(Text("percentText"), "100%");
-
     // A search started on the user's connection leaves it open, and protected as it was.
     EXPECT_TRUE(dialog->Device.IsOpen());
-    EXPECT_TRUE(Checked("connectButton"));
-    EXPECT_TRUE(Checked("writeProtectButton"));
-    EXPECT_EQ(Enabled(kAll), (QStringList{"connectButton", "writeProtectButton",
-                                          "openShutterButton", "closeShutterButton", "getButton",
-                                          "portList", "runButton", "advancedCheck", "doneButton"}));
+    EXPECT_TRUE(Checked("connectButton") && Checked("writeProtectButton"));
+    EXPECT_EQ(Enabled(kAll), kConnected + kSearch);
 }
 
 TEST_F(ThresholdDlg, ClosingOrDestroyingDuringASearchStopsItFirst) {
     bool stillOpen = false;
-    const QMetaObject::Connection closer =
-        QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged,
-                         dialog.get(), [&](int value) {
-                             if (value == 6 && dialog->isVisible()) {
-                                 Click("doneButton");
-                                 stillOpen = dialog->isVisible();
-                             }
-                         });
+    AtProgress(6, [&] {
+        Click("doneButton");
+        stillOpen = dialog->isVisible();
+    });
     Click("runButton");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 30000));
     EXPECT_TRUE(stillOpen) << "the window waits for the search";
@@ -274,16 +260,12 @@ TEST_F(ThresholdDlg, ClosingOrDestroyingDuringASearchStopsItFirst) {
     EXPECT_FALSE(dialog->Device.IsOpen());
 
     // The window goes while the search waits on a box that has fallen silent.
-    QObject::disconnect(closer);
     dialog->show();
     bool silenced = false;
-    QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged, dialog.get(),
-                     [&](int value) {
-                         if (value == 7 && !silenced) {
-                             silenced = true;
-                             box->DropReplies(1000);
-                         }
-                     });
+    AtProgress(7, [&] {
+        silenced = true;
+        box->DropReplies(1000);
+    });
     Click("runButton");
     ASSERT_TRUE(QTest::qWaitFor([&] { return silenced; }, 30000));
     ASSERT_TRUE(dialog->IsRunning());

@@ -1,12 +1,13 @@
 // The automatic light-sensor threshold search against a simulated v3.0 shutter controller.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/ShutterController3.h"
@@ -20,22 +21,18 @@ using platform::MessageStyle;
 using sim::CShutterControllerSim;
 using testing_support::kFirstTestPort;
 
-struct Step {
-    double percent;
-    std::wstring text;
-};
+using Messages = std::vector<std::pair<std::wstring, MessageStyle>>;
 
 class RecordingView : public IThresholdSearchView {
 public:
     void SetProgress(double percent, const std::wstring& text) override {
-        steps.push_back({percent, text});
-        if (onProgress) {
-            onProgress(text);
+        steps.emplace_back(percent, text);
+        if (text == cancelAt) {
+            cancel->Set();
         }
     }
     void ShowMessage(const std::wstring& text, MessageStyle style) override {
-        messages.push_back(text);
-        styles.push_back(style);
+        messages.emplace_back(text, style);
     }
     int32_t SelectedPort() override { return port; }
     void SearchEnded() override { ++ended; }
@@ -43,34 +40,25 @@ public:
     // The percentages shown with status text.
     std::vector<double> Percents(const std::wstring& text) const {
         std::vector<double> percents;
-        for (const Step& step : steps) {
-            if (step.text == text) {
-                percents.push_back(step.percent);
+        for (const auto& [percent, shown] : steps) {
+            if (shown == text) {
+                percents.push_back(percent);
             }
         }
         return percents;
     }
 
-    std::vector<Step> steps;
-    std::vector<std::wstring> messages;
-    std::vector<MessageStyle> styles;
+    std::vector<std::pair<double, std::wstring>> steps;
+    Messages messages;
     int32_t port = kFirstTestPort;
     int ended = 0;
-    std::function<void(const std::wstring&)> onProgress;
+    std::wstring cancelAt;  // the status at which "Cancel" is pressed
+    platform::ManualResetEvent* cancel = nullptr;
 };
 
 const std::wstring kPhase1 = L"Searching for closing point with 6 dB steps.";
 const std::wstring kPhase2 = L"Searching for opening point with 6 dB steps.";
 const std::wstring kPhase3 = L"Searching for closing point with 1 count steps.";
-
-size_t Occurrences(const std::string& haystack, const std::string& needle) {
-    size_t count = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + needle.size())) {
-        ++count;
-    }
-    return count;
-}
 
 // The last commands of a search are sent without awaiting a reply, so the controller may still
 // be taking them in when the search returns: waits, bounded, until it has.
@@ -96,14 +84,30 @@ protected:
         box.reset();
         PortDirectoryTest::TearDown();
     }
-    void Run() { RunThresholdSearch({device, running, cancel}, view); }
-    // Asserts that the search ended the way every search ends.
-    void ExpectEnded(bool portOpen) {
+    // A search from a fresh view; asserts that it ended the way every search ends.
+    void Run(bool portOpen = false) {
+        view.steps.clear();
+        view.messages.clear();
+        view.ended = 0;
+        view.cancel = &cancel;
+        box->ClearReceived();
+        RunThresholdSearch({device, running, cancel}, view);
         EXPECT_EQ(view.ended, 1);
         EXPECT_EQ(running.load(), 0);
         EXPECT_FALSE(cancel.IsSet());
         EXPECT_EQ(device.PortConnected, portOpen ? 1 : 0);
         EXPECT_EQ(device.IsOpen(), portOpen);
+        ASSERT_FALSE(view.steps.empty());
+    }
+    // How often the box was sent command in the last search.
+    size_t Sent(const std::string& command) {
+        const std::string sent = box->ReceivedTail();
+        size_t count = 0;
+        for (size_t at = sent.find(command); at != std::string::npos;
+             at = sent.find(command, at + command.size())) {
+            ++count;
+        }
+        return count;
     }
 
     std::unique_ptr<CShutterControllerSim> box;
@@ -113,29 +117,32 @@ protected:
     RecordingView view;
 };
 
+// Up in 6 dB steps from 0x0400 until the shutter closes, down until it opens, up one count at a
+// time until it closes: each phase steps at least once, and the closing point is stored.
 TEST_F(ThresholdSearch, FindsAndStoresTheClosingPointOfTheLightPresent) {
-    for (const uint16_t light : {0x0401, 0x0805, 0x1010}) {
-        SCOPED_TRACE(light);
-        view = RecordingView();
-        box->SetLightLevel(light);
+    struct Row {
+        uint16_t light;
+        size_t up6dB, down6dB, up1;
+        const wchar_t* found;
+    };
+    for (const Row& row : {Row{0x0401, 1, 1, 1, L"0x0401"}, Row{0x0805, 2, 1, 5, L"0x0805"},
+                           Row{0x1010, 3, 1, 16, L"0x1010"}}) {
+        SCOPED_TRACE(row.light);
+        box->SetLightLevel(row.light);
         box->SetSavedThreshold(0x0600);
         Run();
-
-        const std::wstring found = [&] {
-            wchar_t text[8];
-            std::swprintf(text, 8, L"0x%04X", static_cast<unsigned>(light));
-            return std::wstring(text);
-        }();
         EXPECT_TRUE(Eventually([&] { return box->WriteProtected(); })) << "protection as it was";
-        EXPECT_EQ(box->ActiveThreshold(), light);
-        EXPECT_EQ(box->SavedThreshold(), light) << "stored with !0TS";
-        EXPECT_EQ(view.messages,
-                  std::vector<std::wstring>{L"Threshold setting was found (" + found + L")"});
-        EXPECT_EQ(view.styles, std::vector<MessageStyle>{MessageStyle::Success});
-        ASSERT_FALSE(view.steps.empty());
-        EXPECT_EQ(view.steps.back().text, L"Configuration complete. Threshold = " + found);
-        EXPECT_EQ(view.steps.back().percent, 100.0);
-        ExpectEnded(false);
+        EXPECT_EQ(box->ActiveThreshold(), row.light);
+        EXPECT_EQ(box->SavedThreshold(), row.light);
+        EXPECT_EQ(Sent("!0TH6+"), row.up6dB);
+        EXPECT_EQ(Sent("!0TH6-"), row.down6dB);
+        EXPECT_EQ(Sent("!0TH+"), row.up1);
+        EXPECT_EQ(Sent("!0TS"), 1u);
+        const std::wstring found =
+            L"Threshold setting was found (" + std::wstring(row.found) + L")";
+        EXPECT_EQ(view.messages, (Messages{{found, MessageStyle::Success}}));
+        EXPECT_EQ(view.steps.back(), std::make_pair(100.0, L"Configuration complete. Threshold = " +
+                                                               std::wstring(row.found)));
     }
 }
 
@@ -143,122 +150,77 @@ TEST_F(ThresholdSearch, ProgressCoversAFixedShareOfEachPhase) {
     // 0x400 doubles three times to pass 0x1C00; one halving opens it; 0x1000 counts up to it.
     box->SetLightLevel(0x1003);
     Run();
-    ASSERT_TRUE(Eventually([&] { return box->SavedThreshold() == 0x1003; }));
-
-    EXPECT_EQ(view.steps[0].text, L"Connecting to shutter controller.");
-    EXPECT_EQ(view.steps[1].text, L"Initializing settings.");
-    EXPECT_EQ(view.steps[1].percent, 5.0);
-    const std::vector<double> phase1 = view.Percents(kPhase1);
-    ASSERT_EQ(phase1.size(), 3u);
-    EXPECT_DOUBLE_EQ(phase1[0], 5.75);
-    EXPECT_DOUBLE_EQ(phase1[1], 6.4625);
-    EXPECT_DOUBLE_EQ(phase1[2], 7.139375);
-    EXPECT_EQ(view.Percents(kPhase2), std::vector<double>{21.0});
-    const std::vector<double> phase3 = view.Percents(kPhase3);
-    ASSERT_EQ(phase3.size(), 3u);
-    EXPECT_DOUBLE_EQ(phase3[0], 30.28);
-    EXPECT_DOUBLE_EQ(phase3[1], 30.55888);
-    EXPECT_DOUBLE_EQ(phase3[2], 30.83664448);
-    EXPECT_EQ(view.Percents(L"Found closing point with 6 dB steps."), std::vector<double>{20.0});
-    EXPECT_EQ(view.Percents(L"Found opening point with 6 dB steps."), std::vector<double>{30.0});
-    EXPECT_EQ(view.Percents(L"Found opening point with 1 count steps."),
-              std::vector<double>{100.0});
-}
-
-TEST_F(ThresholdSearch, EveryPhaseStepsAtLeastOnce) {
-    // Already tripped at 0x0400 the shutter could not be open; just above, each phase's end
-    // condition is met after its first step.
-    box->SetLightLevel(0x0401);
-    box->ClearReceived();
-    Run();
-    ASSERT_TRUE(Eventually([&] { return box->WriteProtected(); }));
-    const std::string sent = box->ReceivedTail();
-    EXPECT_EQ(Occurrences(sent, "!0TH6+"), 1u);
-    EXPECT_EQ(Occurrences(sent, "!0TH6-"), 1u);
-    EXPECT_EQ(Occurrences(sent, "!0TH+"), 1u);
-    EXPECT_EQ(Occurrences(sent, "!0TS"), 1u);
+    EXPECT_EQ(view.steps[0].second, L"Connecting to shutter controller.");
+    EXPECT_EQ(view.steps[1], std::make_pair(5.0, std::wstring(L"Initializing settings.")));
+    using testing::DoubleEq;
+    using testing::ElementsAre;
+    EXPECT_THAT(view.Percents(kPhase1),
+                ElementsAre(DoubleEq(5.75), DoubleEq(6.4625), DoubleEq(7.139375)));
+    EXPECT_THAT(view.Percents(L"Found closing point with 6 dB steps."), ElementsAre(20.0));
+    EXPECT_THAT(view.Percents(kPhase2), ElementsAre(21.0));
+    EXPECT_THAT(view.Percents(L"Found opening point with 6 dB steps."), ElementsAre(30.0));
+    EXPECT_THAT(view.Percents(kPhase3),
+                ElementsAre(DoubleEq(30.28), DoubleEq(30.55888), DoubleEq(30.83664448)));
+    EXPECT_THAT(view.Percents(L"Found opening point with 1 count steps."), ElementsAre(100.0));
 }
 
 TEST_F(ThresholdSearch, CancelInAnyPhaseReloadsTheSavedThresholdSilently) {
     for (const std::wstring& phase : {kPhase1, kPhase2, kPhase3}) {
         SCOPED_TRACE(std::string(phase.begin(), phase.end()));
-        view = RecordingView();
         box->SetLightLevel(0x0810);
         box->SetSavedThreshold(0x0700);
-        box->ClearReceived();
-        view.onProgress = [&](const std::wstring& text) {
-            if (text == phase) {
-                cancel.Set();
-            }
-        };
+        view.cancelAt = phase;
         Run();
         EXPECT_TRUE(Eventually([&] { return box->WriteProtected(); }));
         EXPECT_TRUE(view.messages.empty());
-        EXPECT_EQ(view.steps.back().text, phase) << "the status stays at the running phase";
+        EXPECT_EQ(view.steps.back().second, phase) << "the status stays at the running phase";
         EXPECT_EQ(box->ActiveThreshold(), 0x0700) << "reloaded";
         EXPECT_EQ(box->SavedThreshold(), 0x0700);
-        EXPECT_TRUE(box->WriteProtected());
-        EXPECT_EQ(Occurrences(box->ReceivedTail(), "!0TR"), 1u);
-        EXPECT_EQ(Occurrences(box->ReceivedTail(), "!0TS"), 0u);
-        ExpectEnded(false);
+        EXPECT_EQ(Sent("!0TR"), 1u);
+        EXPECT_EQ(Sent("!0TS"), 0u);
     }
 
     // A port the user had connected stays open, and unprotected stays unprotected.
-    view = RecordingView();
     ASSERT_TRUE(device.OpenPort());
     device.PortConnected = 1;
     ASSERT_TRUE(device.SetWriteProtect(false));
-    view.onProgress = [&](const std::wstring& text) {
-        if (text == kPhase2) {
-            cancel.Set();
-        }
-    };
-    Run();
+    view.cancelAt = kPhase2;
+    Run(true);
     EXPECT_TRUE(Eventually([&] { return box->ActiveThreshold() == 0x0700; }));
     EXPECT_FALSE(box->WriteProtected());
-    ExpectEnded(true);
 }
 
 TEST_F(ThresholdSearch, ErrorsEndTheSearchWithTheirMessage) {
-    // The light fails just after the shutter opened: no threshold step is taken.
+    // The light fails just after the shutter opened: no threshold step is taken, and protection
+    // is left off for the technician.
     box->SetLightLevel(0x0800);
     box->DimAfterStateReads(1, 0x0300);
-    box->ClearReceived();
     Run();
-    EXPECT_EQ(view.messages,
-              std::vector<std::wstring>{L"Error: shutter most be open to start."});
-    EXPECT_EQ(view.styles, std::vector<MessageStyle>{MessageStyle::Stop});
-    EXPECT_EQ(view.steps.back().percent, 100.0);
-    EXPECT_EQ(view.steps.back().text, L"Error: shutter most be open to start.");
-    EXPECT_EQ(Occurrences(box->ReceivedTail(), "!0TH6+"), 0u);
-    EXPECT_FALSE(box->WriteProtected()) << "left off for the technician";
-    ExpectEnded(false);
+    const std::wstring closed = L"Error: shutter most be open to start.";
+    EXPECT_EQ(view.messages, (Messages{{closed, MessageStyle::Stop}}));
+    EXPECT_EQ(view.steps.back(), std::make_pair(100.0, closed));
+    EXPECT_EQ(Sent("!0TH6+"), 0u);
+    EXPECT_FALSE(box->WriteProtected());
 
-    view = RecordingView();
     box->SetThresholdQueryMute(true);
     Run();
-    EXPECT_EQ(view.messages, std::vector<std::wstring>{L"Shutter controller not found."});
-    ExpectEnded(false);
-
-    view = RecordingView();
+    EXPECT_EQ(view.messages, (Messages{{L"Shutter controller not found.", MessageStyle::Stop}}));
     view.port = -1;
     Run();
     EXPECT_EQ(view.messages,
-              std::vector<std::wstring>{L"Error connecting to shutter controller."});
-    ExpectEnded(false);
+              (Messages{{L"Error connecting to shutter controller.", MessageStyle::Stop}}));
 }
 
 TEST(DesiredThreshold, TypedTextIsReadAsHexAndClamped) {
-    EXPECT_EQ(ReadDesiredThreshold(L"0x0ABC", 0x500), 0x0ABC);
-    EXPECT_EQ(ReadDesiredThreshold(L"0X0abc", 0x500), 0x0ABC);
-    EXPECT_EQ(ReadDesiredThreshold(L"abc", 0x500), 0x0ABC);
-    EXPECT_EQ(ReadDesiredThreshold(L" 800 ", 0x500), 0x0800);
-    EXPECT_EQ(ReadDesiredThreshold(L"0x0100", 0x500), 0x0400);
-    EXPECT_EQ(ReadDesiredThreshold(L"FFFF", 0x500), 0x0FFF);
-    EXPECT_EQ(ReadDesiredThreshold(L"123456", 0x500), 0x0FFF) << "four digits at most";
-    EXPECT_EQ(ReadDesiredThreshold(L"", 0x500), 0x0500);
-    EXPECT_EQ(ReadDesiredThreshold(L"0x", 0x500), 0x0500);
-    EXPECT_EQ(ReadDesiredThreshold(L"zz", 0x500), 0x0500);
+    const std::pair<const wchar_t*, uint16_t> rows[] = {
+        {L"0x0ABC", 0x0ABC}, {L"0X0abc", 0x0ABC}, {L"abc", 0x0ABC},
+        {L" 800 ", 0x0800},  {L"0x0100", 0x0400}, {L"0x03FF", 0x0400},
+        {L"0x0FFF", 0x0FFF}, {L"FFFF", 0x0FFF},   {L"123456", 0x0FFF},  // four digits at most
+        {L"", 0x0500},       {L"0x", 0x0500},     {L"zz", 0x0500}};
+    for (const auto& [text, value] : rows) {
+        EXPECT_EQ(ReadDesiredThreshold(text, 0x500), value)
+            << testing::PrintToString(std::wstring(text));
+    }
 }
 
 }  // namespace
