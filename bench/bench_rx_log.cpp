@@ -243,7 +243,7 @@ void FillLog(CTerminalLogCtrl& log) {
     const int target = log.MaximumLines() - kLinesBeforeLimit;
     for (int i = 0; log.document()->blockCount() < target; ++i) {
         log.AppendLog(QString("COM%1 << earlier line %2[0x0D]\n").arg(kInstrumentPort).arg(i),
-                      CTerminalLogCtrl::Received);
+                      kLogReceived);
         if (i % 100 == 99) {
             QCoreApplication::processEvents();
         }

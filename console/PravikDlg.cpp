@@ -47,9 +47,6 @@
 
 namespace {
 
-constexpr int kLogPlain = 0;
-constexpr int kLogError = 3;
-constexpr int kLogSuccess = 4;
 constexpr int kHighestPort = 256;
 // How long the window logs port traffic at a stretch before it lets clicks, key presses and
 // painting through.
@@ -509,7 +506,7 @@ void CPravikDlg::TakeEchoes() {
 
 void CPravikDlg::LogEcho(const SerialEcho& echo) {
     if (echo.Received == 0) {
-        AppendLog(QString::fromLatin1(traffic_.SentLine(echo)), 1);
+        AppendLog(QString::fromLatin1(traffic_.SentLine(echo)), kLogSent);
         return;
     }
     const CInstrumentBase* instrument = current_;

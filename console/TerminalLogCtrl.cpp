@@ -19,16 +19,16 @@ QTextCharFormat FormatFor(int code) {
     QTextCharFormat format;
     format.setFontWeight(QFont::Bold);
     switch (code) {
-        case CTerminalLogCtrl::Sent:
+        case kLogSent:
             format.setForeground(QColor(0, 0, 140));
             break;
-        case CTerminalLogCtrl::Received:
+        case kLogReceived:
             format.setForeground(QColor(255, 140, 0));
             break;
-        case CTerminalLogCtrl::Error:
+        case kLogError:
             format.setForeground(QColor(200, 0, 0));
             break;
-        case CTerminalLogCtrl::Success:
+        case kLogSuccess:
             format.setForeground(QColor(0, 140, 0));
             break;
         default:
@@ -141,12 +141,12 @@ void CTerminalLogCtrl::TrimOldest() {
 }
 
 void CTerminalLogCtrl::WriteLegend() {
-    AppendLog("Green Text", Success);
-    AppendLog(" - Indicates no error\n", Plain);
-    AppendLog("Red Text", Error);
-    AppendLog(" - Indicates an error\n", Plain);
-    AppendLog("Blue Text", Sent);
-    AppendLog(" - Indicates transmitted (TX) data\n", Plain);
-    AppendLog("Orange Text", Received);
-    AppendLog(" - Indicates received (RX) data\n", Plain);
+    AppendLog("Green Text", kLogSuccess);
+    AppendLog(" - Indicates no error\n", kLogPlain);
+    AppendLog("Red Text", kLogError);
+    AppendLog(" - Indicates an error\n", kLogPlain);
+    AppendLog("Blue Text", kLogSent);
+    AppendLog(" - Indicates transmitted (TX) data\n", kLogPlain);
+    AppendLog("Orange Text", kLogReceived);
+    AppendLog(" - Indicates received (RX) data\n", kLogPlain);
 }

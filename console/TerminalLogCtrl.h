@@ -4,6 +4,8 @@
 #include <QTextEdit>
 #include <mutex>
 
+#include "serial/TrafficEcho.h"
+
 // The terminal log: a read-only rich-text box the console writes its progress and the port
 // traffic into, bold, in the colour of a code. It follows the end while the end is in view and
 // leaves a reader who has scrolled back where they are. It keeps a bounded number of lines.
@@ -11,9 +13,6 @@ class CTerminalLogCtrl : public QTextEdit {
     Q_OBJECT
 
 public:
-    // The colour codes AppendLog takes; any other value is plain.
-    enum Code { Plain = 0, Sent = 1, Received = 2, Error = 3, Success = 4 };
-
     // A line costs the log about 0.7 KiB whatever its length (a short one too: most of it is the
     // line's layout), so a full log takes some 35 MiB. That is a day of a technician's work and
     // minutes of a device that floods lines at 115200 baud; a device that floods faster fills it
@@ -23,7 +22,8 @@ public:
 
     explicit CTerminalLogCtrl(QWidget* parent = nullptr);
 
-    // Appends text at the end, bold, in the colour of code. The user's selection is kept.
+    // Appends text at the end, bold, in the colour of code (a LogCode; any other value is plain).
+    // The user's selection is kept.
     void AppendLog(const QString& text, int code);
 
     // What each colour means, written once when the console starts.

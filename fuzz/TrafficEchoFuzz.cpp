@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  echo.Received(record, haveInstrument, kInstrumentPort, controllerPort)) {
                 Check(piece.Text.rfind("COM", 0) == 0);
                 CheckLogged(piece.Text);
-                Check(piece.Code == CTrafficEcho::kReceivedCode ||
-                      (piece.Code == CTrafficEcho::kErrorCode && record.Dropped > 0 &&
+                Check(piece.Code == kLogReceived ||
+                      (piece.Code == kLogError && record.Dropped > 0 &&
                        piece.Text.find("received byte") != std::string::npos));
             }
             Check(echo.InstrumentLine().size() < CTrafficEcho::kLineLimit);

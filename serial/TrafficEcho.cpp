@@ -81,10 +81,10 @@ std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool hav
         // What came before the gap is shown as it is, unended, rather than joined to what comes
         // after it into a line the device never sent.
         if (!line->empty()) {
-            logged.push_back({PortPrefix(echo.PortNumber, "<<") + Escape(*line), kReceivedCode});
+            logged.push_back({PortPrefix(echo.PortNumber, "<<") + Escape(*line), kLogReceived});
             line->clear();
         }
-        logged.push_back({DroppedLine(echo.PortNumber, echo.Dropped), kErrorCode});
+        logged.push_back({DroppedLine(echo.PortNumber, echo.Dropped), kLogError});
     }
     // Every line the record's bytes complete, one after the other, in one piece of text.
     std::string completed;
@@ -99,7 +99,7 @@ std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool hav
         }
     }
     if (!completed.empty()) {
-        logged.push_back({std::move(completed), kReceivedCode});
+        logged.push_back({std::move(completed), kLogReceived});
     }
     return logged;
 }

@@ -106,7 +106,7 @@ protected:
     }
     void AppendLines(int count) {
         for (int i = 0; i < count; ++i) {
-            log_.AppendLog(QString("COM3 << line %1[0x0D]\n").arg(next_++), 2);
+            log_.AppendLog(QString("COM3 << line %1[0x0D]\n").arg(next_++), kLogReceived);
         }
         Settle();
     }

@@ -137,9 +137,9 @@ TEST_P(ReceivedLines, LogAndBuffers) {
         for (const TrafficText& piece : echo.Received(record, chunk.haveInstrument,
                                                       chunk.instrumentPort, chunk.controllerPort)) {
             EXPECT_FALSE(piece.Text.empty());
-            ASSERT_TRUE(piece.Code == CTrafficEcho::kReceivedCode ||
-                        piece.Code == CTrafficEcho::kErrorCode);
-            logged += (piece.Code == CTrafficEcho::kErrorCode ? "{red}" : "") + piece.Text;
+            ASSERT_TRUE(piece.Code == kLogReceived ||
+                        piece.Code == kLogError);
+            logged += (piece.Code == kLogError ? "{red}" : "") + piece.Text;
         }
     }
     EXPECT_EQ(logged, GetParam().logged);
