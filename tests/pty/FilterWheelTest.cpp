@@ -1,10 +1,10 @@
 // The multi-filter instrument and its SmartMotor driver end to end, each device simulated on its
-// own pseudo-terminal. The controllers' drivers and every driver's faults have suites of their
-// own; here is what the instrument adds (which motor and controller its configuration selects,
-// what it forwards to them, the set points it derives, its background reset, what it opens and
-// closes), and what of the motor driver the test panel does not reach: the identification's
-// time-outs, the restart, a lost echo mode and the fault report.
+// own pseudo-terminal: what the instrument adds to its drivers (which it selects, what it
+// forwards, the set points it derives, its background reset), and what of the motor driver the
+// test panel does not reach (time-outs, restart, lost echo, fault report).
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "devices/Vocabulary.h"
 #include "instruments/FilterWheel.h"
@@ -47,29 +47,32 @@ protected:
     void TearDown() override {
         wheel.Disconnect();
         motor.reset();
-        omega.reset();
-        athena.reset();
+        controller.reset();
         PortDirectoryTest::TearDown();
     }
-    void StartBench(Program program, int controller, int filters = 6) {
+    void StartBench(Program program, int controllerModel, int filters = 6) {
         motor = std::make_unique<CSmartMotorSim>(kMotorPort, PortDir(), program, filters);
         ASSERT_TRUE(motor->Start());
         motor->SetMoveTime(std::chrono::milliseconds(1));
         motor->SetHomeTime(std::chrono::milliseconds(1));
-        if (controller == kOmega) {
-            omega = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
-            ASSERT_TRUE(omega->Start());
-        } else if (controller == kAthena) {
-            athena = std::make_unique<sim::CAthena16Sim>(kControllerPort, PortDir());
-            ASSERT_TRUE(athena->Start());
+        if (controllerModel == kOmega) {
+            controller = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
+        } else if (controllerModel == kAthena) {
+            controller = std::make_unique<sim::CAthena16Sim>(kControllerPort, PortDir());
         }
+        ASSERT_TRUE(!controller || controller->Start());
         wheel.Config.MotorGeneration = static_cast<int32_t>(program);
-        wheel.Config.TempController = controller;
+        wheel.Config.TempController = controllerModel;
+    }
+    // What a getter of the wheel reads; -1 when it fails.
+    template <typename T>
+    T Read(bool (CFilterWheel::*get)(T&)) {
+        T value = -1;
+        return (wheel.*get)(value) ? value : T(-1);
     }
 
     std::unique_ptr<CSmartMotorSim> motor;
-    std::unique_ptr<sim::COmegaControllerSim> omega;
-    std::unique_ptr<sim::CAthena16Sim> athena;
+    std::unique_ptr<sim::CSimulatedDevice> controller;
     CFilterWheel wheel;
 };
 
@@ -97,58 +100,45 @@ TEST_P(EveryPairing, RunsEveryOperationOfTheTestPanel) {
     EXPECT_EQ(info.NumberOfFilters, 6);
 
     EXPECT_TRUE(wheel.ChangeFilter(5));
-    int32_t position = 0;
-    ASSERT_TRUE(wheel.GetFilter(position));
-    EXPECT_EQ(position, 5);
     EXPECT_FALSE(wheel.ChangeFilter(0));
     EXPECT_FALSE(wheel.ChangeFilter(9)) << "no slot 9 on a 6-filter wheel";
-    EXPECT_EQ(motor->FilterPosition(), 5);
-
+    EXPECT_EQ(Read(&CFilterWheel::GetFilter), 5);
     EXPECT_TRUE(wheel.SetShutterState(1));
-    int32_t state = -1;
-    ASSERT_TRUE(wheel.GetShutterState(state));
-    EXPECT_EQ(state, 1);
+    EXPECT_EQ(Read(&CFilterWheel::GetShutterState), 1);
     EXPECT_TRUE(wheel.SetShutterState(0));
     EXPECT_EQ(motor->ShutterState(), 0);
     EXPECT_FALSE(wheel.SetShutterState(-1));
     motor->SetLightSensor(0);
-    ASSERT_TRUE(wheel.GetLightSensorState(state));
-    EXPECT_EQ(state, 0);
+    EXPECT_EQ(Read(&CFilterWheel::GetLightSensorState), 0);
     EXPECT_TRUE(wheel.ResetFilter(true, false, nullptr, nullptr));
     EXPECT_EQ(motor->FilterPosition(), 1);
 
-    double temperature = -1000;
-    ASSERT_TRUE(wheel.ReadTemperature(temperature));
+    const double temperature = Read(&CFilterWheel::ReadTemperature);
+    EXPECT_NE(temperature, -1);
     EXPECT_EQ(wheel.GetLastTemperature(), temperature);
-    // Heating only: a second set point stands 50 degrees above the first, out of the way.
-    CTempControllerBase& controller = *wheel.SelectedController();
-    auto expectSetpoints = [&](double first, double second) {
-        double value = 0;
-        ASSERT_TRUE(wheel.GetTemperatureSetpoint(value));
-        EXPECT_DOUBLE_EQ(value, first);
-        if (controller.HasSetpoint2()) {
-            ASSERT_TRUE(controller.GetSetpoint2(value));
-            EXPECT_DOUBLE_EQ(value, second);
-        }
-    };
-    wheel.Config.HeatingMode = 1;
-    wheel.Config.Setpoint1 = 23.0;
-    ASSERT_TRUE(wheel.ConfigureTempController());
-    expectSetpoints(23.0, 73.0);
-    wheel.Config.HeatingMode = 2;
-    wheel.Config.Setpoint2 = 23.5;
-    ASSERT_TRUE(wheel.ConfigureTempController());
-    expectSetpoints(23.0, 23.5);
-    ASSERT_TRUE(wheel.SetTemperatureSetpoint(26.0));
-    expectSetpoints(26.0, 23.5);
-    if (omega) {
+    // Heating only: a second set point, where there is one, stands 50 degrees above the first.
+    CTempControllerBase& driver = *wheel.SelectedController();
+    double setpoint2 = 0;
+    for (const auto& [mode, setpoint, second] : {std::tuple{1, 23.0, 73.0}, {2, 24.0, 23.5}}) {
+        wheel.Config.HeatingMode = mode;
+        wheel.Config.Setpoint1 = setpoint;
+        wheel.Config.Setpoint2 = 23.5;
+        ASSERT_TRUE(wheel.ConfigureTempController());
+        EXPECT_EQ(Read(&CFilterWheel::GetTemperatureSetpoint), setpoint);
+        EXPECT_TRUE(!driver.HasSetpoint2() ||
+                    (driver.GetSetpoint2(setpoint2) && setpoint2 == second))
+            << setpoint2;
+    }
+    if (auto* omega = dynamic_cast<sim::COmegaControllerSim*>(controller.get())) {
         EXPECT_GE(omega->Restarts(), 2u) << "the controller takes up new set points by a restart";
     }
+    ASSERT_TRUE(wheel.SetTemperatureSetpoint(26.0));
+    EXPECT_EQ(Read(&CFilterWheel::GetTemperatureSetpoint), 26.0);
 
     EXPECT_TRUE(wheel.Disconnect());
     EXPECT_EQ(wheel.Connected, 0);
     EXPECT_FALSE(wheel.SelectedMotor()->IsOpen());
-    EXPECT_FALSE(controller.IsOpen());
+    EXPECT_FALSE(driver.IsOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(MotorsAndControllers, EveryPairing,
@@ -157,11 +147,10 @@ INSTANTIATE_TEST_SUITE_P(MotorsAndControllers, EveryPairing,
                                          std::pair{Program::Current, kAthena},
                                          std::pair{Program::Legacy, kOmega}));
 
-TEST_F(FilterWheelTest, TheControllerIsOptionalButOneThatIsConfiguredMustOpen) {
+TEST_F(FilterWheelTest, TheConfigurationSelectsTheMotorAndAnOptionalController) {
     StartBench(Program::Current, kOmega);
-    omega.reset();
+    controller.reset();
     EXPECT_FALSE(wheel.Connect());
-    EXPECT_EQ(wheel.Connected, 0);
     EXPECT_TRUE(wheel.Motor.IsOpen()) << "until Disconnect";
     EXPECT_TRUE(wheel.Disconnect());
     EXPECT_FALSE(wheel.Motor.IsOpen());
@@ -169,8 +158,7 @@ TEST_F(FilterWheelTest, TheControllerIsOptionalButOneThatIsConfiguredMustOpen) {
     wheel.Config.TempController = 0;
     ASSERT_TRUE(wheel.Connect());
     EXPECT_TRUE(wheel.ConfigureTempController());
-    double temperature = 5;
-    EXPECT_FALSE(wheel.ReadTemperature(temperature));
+    EXPECT_EQ(Read(&CFilterWheel::ReadTemperature), -1);
     EXPECT_EQ(wheel.GetLastTemperature(), 0.0);
     EXPECT_FALSE(wheel.ProbeTempController(Line(kControllerPort)));
     EXPECT_TRUE(wheel.Disconnect());
@@ -178,83 +166,42 @@ TEST_F(FilterWheelTest, TheControllerIsOptionalButOneThatIsConfiguredMustOpen) {
     wheel.Config.TempController = 3;  // a controller no driver exists for
     EXPECT_FALSE(wheel.Connect());
     EXPECT_FALSE(wheel.Disconnect());
-}
-
-TEST_F(FilterWheelTest, AConfigurationOfAnotherKindSelectsNothing) {
+    wheel.Config.TempController = kOmega;
+    wheel.Config.MotorGeneration = 3;
+    EXPECT_EQ(wheel.SelectedMotor(), nullptr);
     wheel.Config.MotorGeneration = 2;
-    wheel.Config.TempController = 1;
     wheel.Config.InstrumentKind = vocabulary::kFilterModeSingle;
     EXPECT_EQ(wheel.SelectedMotor(), nullptr);
     EXPECT_EQ(wheel.SelectedController(), nullptr);
     EXPECT_FALSE(wheel.Connect());
-    int32_t value;
-    EXPECT_FALSE(wheel.GetFilter(value));
     EXPECT_FALSE(wheel.ResetFilter(true, true, nullptr, nullptr));
-    wheel.Config.InstrumentKind = vocabulary::kFilterModeMulti;
-    wheel.Config.MotorGeneration = 3;
-    EXPECT_EQ(wheel.SelectedMotor(), nullptr);
 }
 
-TEST_F(FilterWheelTest, ABackgroundResetSignalsTheCallersEvents) {
-    StartBench(Program::Current, 0);
-    ASSERT_TRUE(wheel.Connect());
-    platform::ManualResetEvent done;
-    platform::ManualResetEvent failed;
-    ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));
-    EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 0);
-    EXPECT_EQ(motor->Resets(), 1u);
-
-    // The motor stops answering: the reset still starts, and its failure arrives as the event.
-    done.Reset();
-    motor->HangUp();
-    ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));
-    EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 1);
-    EXPECT_FALSE(wheel.ResetFilter(false, false, &done, &failed)) << "neither wait nor background";
-}
-
-TEST_F(FilterWheelTest, ResetAndIdentificationSetTheMotorsTimeOutsForTheWheel) {
+TEST_F(FilterWheelTest, TheMotorsRestartIdentificationLostEchoAndFaultReport) {
     StartBench(Program::Current, 0, 8);
     ASSERT_TRUE(wheel.Connect());
-    ASSERT_TRUE(wheel.ChangeFilter(5));
-    bool restarted = false;
-    ASSERT_TRUE(wheel.Motor.Reset(&restarted));
-    EXPECT_TRUE(restarted);
+    EXPECT_TRUE(motor->EchoOn()) << "connecting switches it on";
+    platform::ManualResetEvent done;
+    platform::ManualResetEvent failed;
+    ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));  // in the background
+    EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 0);
     EXPECT_EQ(motor->Resets(), 1u);
     EXPECT_EQ(wheel.Motor.ReplyValid, 1) << "banner seen";
     EXPECT_TRUE(motor->EchoOn()) << "echo switched on again after the restart";
-    EXPECT_EQ(motor->FilterPosition(), 1);
     EXPECT_EQ(wheel.Motor.Timeout, CSmartMotor::kEightFilterTimeouts) << "identification followed";
-
     InstrumentInfo info;
     ASSERT_TRUE(wheel.GetDeviceInfo(info));
-    EXPECT_EQ(info.NumberOfFilters, 8);
-    EXPECT_EQ(info.TempController, kOmega);
     motor->SetIdentification({{"nof", "6"}});
     ASSERT_TRUE(wheel.GetDeviceInfo(info));
     EXPECT_EQ(wheel.Motor.Timeout, CSmartMotor::kDefaultTimeouts);
     EXPECT_EQ(info.InstrumentModel, vocabulary::kInstrumentModelTalvor)
         << "a motor that names no model is taken for the talvor";
-}
 
-TEST_F(FilterWheelTest, AMissedEchoSwitchesTheMotorsEchoOnAgainAndWritesTheCommandOnceMore) {
-    StartBench(Program::Current, 0);
-    ASSERT_TRUE(wheel.Connect());
-    EXPECT_TRUE(motor->EchoOn()) << "connecting switches it on";
     const uint64_t before = motor->LinesSeen();
     motor->LoseEchoes(1);
     // The answer comes in the echo's place, and is no echo: GOSUB0, ECHO, GOSUB0 again.
-    int32_t state = -1;
-    ASSERT_TRUE(wheel.GetLightSensorState(state));
-    EXPECT_EQ(state, 1);
+    EXPECT_EQ(Read(&CFilterWheel::GetLightSensorState), 1);
     EXPECT_EQ(motor->LinesSeen() - before, 3u);
-    // A motor that never echoes again makes the command fail after one more try.
-    motor->LoseEchoes(1000);
-    EXPECT_FALSE(wheel.GetLightSensorState(state));
-}
-
-TEST_F(FilterWheelTest, FatalFailsAMotorCommandAfterFetchingTheFaultReportEachTime) {
-    StartBench(Program::Current, 0);
-    ASSERT_TRUE(wheel.Connect());
     for (int fault = 0; fault < 2; ++fault) {
         motor->FailNext("GOSUB4");
         EXPECT_FALSE(wheel.ChangeFilter(2));
@@ -265,6 +212,16 @@ TEST_F(FilterWheelTest, FatalFailsAMotorCommandAfterFetchingTheFaultReportEachTi
             << "this one's alone";
     }
     EXPECT_TRUE(wheel.ChangeFilter(2)) << "the motor carries on";
+    // A motor that never echoes again makes the command fail after one more try.
+    motor->LoseEchoes(1000);
+    EXPECT_EQ(Read(&CFilterWheel::GetLightSensorState), -1);
+
+    // A motor that stops answering: the reset still starts, and its failure arrives as the event.
+    done.Reset();
+    motor->HangUp();
+    ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));
+    EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 1);
+    EXPECT_FALSE(wheel.ResetFilter(false, false, &done, &failed)) << "neither wait nor background";
 }
 
 }  // namespace

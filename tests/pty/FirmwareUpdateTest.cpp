@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "devices/SmartMotor.h"
 #include "sim/SmartMotorSim.h"
@@ -119,10 +120,7 @@ private:
     struct Motor : ISMIMotor {
         explicit Motor(ScriptedHost& h) : host(h) {}
         ~Motor() override { host.view_.Log.push_back("release motor"); }
-        SmiStatus BackupProgram(const std::wstring& path) override {
-            // The folder only: the name carries the time (BackupFileName is checked below).
-            return host.Do("BackupProgram in " + Narrow(path.substr(0, path.rfind(L"Backup "))));
-        }
+        SmiStatus BackupProgram(const std::wstring&) override { return host.Do("BackupProgram"); }
         SmiStatus DownloadProgram(const std::wstring& path, int32_t verify, int32_t&) override {
             return host.Do("DownloadProgram " + Narrow(path) + " " + std::to_string(verify));
         }
@@ -145,18 +143,13 @@ TEST(FirmwareUpdateRun, ChecksChoicesAndHostThenCallsItInOrderUntilTheFirstFailu
     // clang-format off
     const std::vector<std::string> all = {
         "SetNotify", "SetPortName " + Narrow(kPortText), "SetBaudRate 9600", "HostSetupQuery",
-        "HostSetupOption 0", "GetMotor 1", "BackupProgram in /data/fw/",
+        "HostSetupOption 0", "GetMotor 1", "BackupProgram",
         "DownloadProgram /data/fw/new.smx 1"};
     // clang-format on
     const wchar_t* const path = L"/data/fw/new.smx";
-    struct Case {
-        int portIndex;
-        const wchar_t* path;
-        std::string host;        // "no host", or how the scripted host fails
-        int calls;               // how many of `all` are logged; -1: no host was made
-        const wchar_t* message;  // the one plain message; an SMI error box when none
-    };
-    const Case cases[] = {
+    // The port index and firmware path chosen; "no host", or how the scripted host fails; how
+    // many of `all` it logs (-1: none was made); the one plain message, or else an SMI error box.
+    const std::tuple<int, const wchar_t*, std::string, int, const wchar_t*> cases[] = {
         {0, path, "", -1, L"Please select a Com port."},
         {-1, path, "", -1, L"Please select a Com port."},
         {1, L"", "", -1, L"Please select a firmware file."},
@@ -174,39 +167,35 @@ TEST(FirmwareUpdateRun, ChecksChoicesAndHostThenCallsItInOrderUntilTheFirstFailu
         {1, path, "BackupProgram", 7, nullptr},
         {1, path, "DownloadProgram", 8, nullptr},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.portIndex << " '" << c.host << "' " << c.calls);
+    for (const auto& [portIndex, firmware, host, calls, message] : cases) {
+        SCOPED_TRACE(testing::Message() << portIndex << " '" << host << "' " << calls);
         FakeView view;
-        view.PortIndex = c.portIndex;
-        view.Path = c.path;
-        RunFirmwareUpdate(view, [&]() -> std::unique_ptr<ISMIHost> {
-            return c.host == "no host" ? nullptr : std::make_unique<ScriptedHost>(view, c.host);
+        view.PortIndex = portIndex;
+        view.Path = firmware;
+        RunFirmwareUpdate(view, [&, &host = host]() -> std::unique_ptr<ISMIHost> {
+            return host == "no host" ? nullptr : std::make_unique<ScriptedHost>(view, host);
         });
-        std::vector<std::string> log(all.begin(), all.begin() + std::max(c.calls, 0));
-        if (c.calls >= 7) {
+        std::vector<std::string> log(all.begin(), all.begin() + std::max(calls, 0));
+        if (calls >= 7) {
             log.push_back("release motor");  // before the host
         }
-        if (c.calls >= 0) {
+        if (calls >= 0) {
             log.push_back("release host");
         }
         EXPECT_EQ(view.Log, log);
-        const std::wstring error = c.host == "null motor" ? L"" : Wide(c.host) + L" failed";
-        EXPECT_EQ(view.Shown[0], c.message ? c.message : L"SMI error: " + error);
-        EXPECT_EQ(view.Shown.size(), 1u);
+        const std::wstring error = host == "null motor" ? L"" : Wide(host) + L" failed";
+        ASSERT_EQ(view.Shown.size(), 1u);
+        EXPECT_EQ(view.Shown[0], message ? message : L"SMI error: " + error);
         EXPECT_EQ(view.Cursor, (std::vector<bool>{true, false}));
     }
 }
 
 TEST(FirmwareProgress, ProgressIsAShareOfTheProcessWideTotal) {
     CFirmwareProgress::ResetTotal();
-    struct Step {
-        int32_t code, value;
-        bool changed;
-        FirmwareProgressDisplay shown;
-    };
     const wchar_t* const down = L"Downloading new program...";
     const wchar_t* const back = L"Backing up current program...";
-    const Step steps[] = {
+    // A notification, whether it changes the display, and what it shows then.
+    const std::tuple<int32_t, int32_t, bool, FirmwareProgressDisplay> steps[] = {
         {2, 5, false, {false, L"Status", L"0%", 0}},  // no total yet
         {1, 3, true, {true, down, L"0%", 0}},
         {2, 1, true, {true, down, L"33%", 33}},  // truncated, not rounded
@@ -217,23 +206,21 @@ TEST(FirmwareProgress, ProgressIsAShareOfTheProcessWideTotal) {
         {2, 100'000'000, true, {true, L"Addressing motors...", L"10000000000%", 100}},
         {6, 1, true, {true, L"Detecting motors...", L"10000000000%", 100}},
         {8, 3, true, {true, L"Getting Motor Information...", L"10000000000%", 100}},
-        {0, 7, false, {true, L"Getting Motor Information...", L"10000000000%", 100}},
         {9, 7, false, {true, L"Getting Motor Information...", L"10000000000%", 100}},
     };
     CFirmwareProgress progress;
-    for (const Step& s : steps) {
-        SCOPED_TRACE(testing::Message() << s.code << ", " << s.value);
-        EXPECT_EQ(progress.Apply(s.code, s.value), s.changed);
-        EXPECT_EQ(progress.Display().Visible, s.shown.Visible);
-        EXPECT_EQ(progress.Display().StatusText, s.shown.StatusText);
-        EXPECT_EQ(progress.Display().PercentText, s.shown.PercentText);
-        EXPECT_EQ(progress.Display().BarPosition, s.shown.BarPosition);
+    for (const auto& [code, value, changed, shown] : steps) {
+        SCOPED_TRACE(testing::Message() << code << ", " << value);
+        EXPECT_EQ(progress.Apply(code, value), changed);
+        EXPECT_EQ(progress.Display().Visible, shown.Visible);
+        EXPECT_EQ(progress.Display().StatusText, shown.StatusText);
+        EXPECT_EQ(progress.Display().PercentText, shown.PercentText);
+        EXPECT_EQ(progress.Display().BarPosition, shown.BarPosition);
     }
     // Another window of the same process, before its first step: the old total still counts.
     CFirmwareProgress next;
     EXPECT_TRUE(next.Apply(smi_notify::kProgress, 2));
     EXPECT_EQ(next.Display().PercentText, L"66%");
-    EXPECT_EQ(CFirmwareProgress::Total(), 3);
     CFirmwareProgress::ResetTotal();
 }
 
@@ -270,14 +257,6 @@ protected:
         view.Path = path;
         RunFirmwareUpdate(view, [] { return std::make_unique<CSerialSmiHost>(kShort); });
     }
-    // The console's own driver finds the motor as it always did.
-    void ExpectTheDriverWorks() {
-        CSmartMotor driver;
-        driver.Settings.PortNumber = kFirstTestPort;
-        driver.Timeout.Echo = 200;
-        ASSERT_TRUE(driver.OpenPort());
-        EXPECT_TRUE(driver.ChangeFilter(3));
-    }
 
     std::unique_ptr<CSmartMotorSim> motor;
     fs::path folder;
@@ -285,52 +264,75 @@ protected:
     FakeView view;
 };
 
-TEST_F(FirmwareUpdateTest, ARunBacksUpTheOldProgramBesideTheNewOneAndLoadsIt) {
-    const std::string old = motor->StoredProgram();
+TEST_F(FirmwareUpdateTest, ARunBacksUpTheOldProgramBesideTheNewOneAndLoadsItOrSaysWhyNot) {
+    motor->SetStoredProgram("ABCDEFGHIJ");
     motor->SetEcho(true);  // as the console's driver leaves it
+    WriteFile(firmware, MakeProgram(40, 3));
+    // A backup that breaks off is not left behind, and the motor keeps its program.
+    motor->BreakUploadAfter(5);
+    Run(firmware.wstring());
+    // A backup file that cannot be made is found out before the motor is asked for its program.
+    Run(L"/nonexistent-pravik-folder/new.smx");
+    ASSERT_EQ(view.Shown.size(), 2u);
+    EXPECT_THAT(view.Shown[0],
+                HasSubstr(L"SMI error: Backing up the motor's program on " + kPortText));
+    EXPECT_THAT(view.Shown[0], HasSubstr(L"after 5 bytes"));
+    EXPECT_THAT(view.Shown[1], HasSubstr(L"cannot be created"));
+    EXPECT_EQ(BackupIn(folder), "0 backups");
+    EXPECT_EQ(motor->Downloads(), 0u);
+    EXPECT_EQ(motor->StoredProgram(), "ABCDEFGHIJ");
+
     // A folder name beyond ASCII, as technicians' folders are.
     const fs::path accented = folder /
                               "Pr\xC3\xBC"
                               "fung";
     fs::create_directory(accented);
-    const std::string fresh = MakeProgram(200, 3);
-    WriteFile(accented / "new.smx", fresh);
-
+    fs::rename(firmware, accented / "new.smx");
+    view = FakeView{};
     Run(folder.wstring() + L"/Pr\u00FCfung/new.smx");
-
     EXPECT_EQ(view.Shown, std::vector<std::wstring>{L"Download complete!"});
-    EXPECT_EQ(BackupIn(accented), old);
-    EXPECT_EQ(motor->StoredProgram(), fresh);
-    EXPECT_TRUE(motor->StoredProgramValid());
-    EXPECT_EQ(motor->Address(), 1);
-    // The codes in order (a run of progress notifications as one), the steps' totals and their
-    // last counts.
-    std::vector<int32_t> codes;
-    std::vector<int32_t> totals;
-    std::vector<int32_t> counts;
-    for (size_t i = 0; i < view.Notes.size(); ++i) {
-        const auto [code, value] = view.Notes[i];
-        codes.push_back(code);
-        if (code != smi_notify::kProgress && code != smi_notify::kFinished) {
-            totals.push_back(value);
-        } else if (code == smi_notify::kFinished) {
-            counts.push_back(view.Notes[i - 1].second);
-        }
-    }
-    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-    EXPECT_EQ(codes, (std::vector<int32_t>{6, 2, 3, 5, 2, 3, 8, 2, 3, 4, 2, 3, 1, 2, 3}));
-    EXPECT_EQ(totals, (std::vector<int32_t>{1, 1, 1, 32 * 1024, 200}));
-    EXPECT_EQ(counts, (std::vector<int32_t>{1, 1, 1, static_cast<int32_t>(old.size()), 200}));
+    EXPECT_EQ(BackupIn(accented), "ABCDEFGHIJ");
+    EXPECT_EQ(motor->StoredProgram(), MakeProgram(40, 3));
+    // Finding the motor, then the backup in blocks of 8 and the download in blocks of 32.
+    const std::vector<std::pair<int32_t, int32_t>> notes = {
+        {6, 1},         {2, 1}, {3, 0},  {5, 1}, {2, 1},  {3, 0},  {8, 1},  {2, 1}, {3, 0},
+        {4, 32 * 1024}, {2, 8}, {2, 10}, {3, 0}, {1, 40}, {2, 32}, {2, 40}, {3, 0}};
+    EXPECT_EQ(view.Notes, notes);
     EXPECT_EQ(view.Cursor, (std::vector<bool>{true, false}));
-    ExpectTheDriverWorks();
 }
 
-TEST_F(FirmwareUpdateTest, ProgramsGoBothWaysWholeOrTheFailureIsReported) {
+TEST_F(FirmwareUpdateTest, TheHostFindsTheMotorAndMovesProgramsBothWaysWholeOrSaysWhyNot) {
     {
         CSerialSmiHost host(kShort);
         std::unique_ptr<ISMIMotor> got;
+        EXPECT_FALSE(host.GetMotor(1, got)) << "no port named yet";
+        EXPECT_FALSE(host.SetPortName(L"-- Select One --"));
+        EXPECT_FALSE(host.SetPortName(L"Com"));
+        EXPECT_FALSE(host.SetBaudRate(1234));
+        EXPECT_FALSE(host.HostSetupOption(1));
+        EXPECT_EQ(SmiPortNumber(L"COM12"), 12);
+        EXPECT_EQ(SmiPortNumber(L"Com3x"), 0);
+
+        const std::wstring nothingThere = L"Com" + std::to_wstring(kFirstTestPort + 1);
+        ASSERT_TRUE(host.SetPortName(nothingThere));
+        EXPECT_THAT(host.GetMotor(1, got).Description, HasSubstr(L"Opening " + nothingThere));
+
         ASSERT_TRUE(host.SetPortName(kPortText));
-        ASSERT_TRUE(host.GetMotor(1, got));
+        EXPECT_FALSE(host.GetMotor(2, got)) << "one motor per instrument";
+        motor->DropReplies(100);  // a motor that says nothing
+        EXPECT_THAT(host.GetMotor(1, got).Description,
+                    HasSubstr(L"Detecting motors on " + kPortText));
+
+        // A line held by flow control fails as a silent motor does; the motor is found once the
+        // line moves again.
+        motor->DropReplies(0);
+        ASSERT_TRUE(motor->HoldLine(true));
+        EXPECT_FALSE(host.GetMotor(1, got));
+        ASSERT_TRUE(motor->HoldLine(false));
+        EXPECT_TRUE(host.GetMotor(1, got));
+        EXPECT_TRUE(host.GetMotor(1, got)) << "once more, addressed and without echo now";
+        ASSERT_TRUE(got);
+
         int32_t loaded = -1;
         // Loads the program from a file; why it failed.
         auto load = [&](const std::string& program) {
@@ -353,14 +355,12 @@ TEST_F(FirmwareUpdateTest, ProgramsGoBothWaysWholeOrTheFailureIsReported) {
         // Bad files never reach the motor.
         const std::string kept = motor->StoredProgram();
         WriteFile(folder / "empty.smx", "");
-        WriteFile(folder / "big.smx", MakeProgram(32 * 1024 + 1, 0));
         WriteFile(folder / "ff.smx", std::string("ABC\xFF", 4));
         fs::create_directory(folder / "dir.smx");
         ASSERT_EQ(::mkfifo((folder / "pipe.smx").c_str(), 0600), 0);
         const std::pair<const char*, const wchar_t*> cases[] = {
             {"missing.smx", L"cannot be opened"},
             {"empty.smx", L"is empty"},
-            {"big.smx", L"bigger than the 32768 bytes"},
             {"ff.smx", L"offset 3"},
             {"dir.smx", L"is not a file"},
             {"pipe.smx", L"is not a file"}};
@@ -391,57 +391,12 @@ TEST_F(FirmwareUpdateTest, ProgramsGoBothWaysWholeOrTheFailureIsReported) {
         motor->BreakDownloadAfter(98);  // in the last 4 bytes, after the third block
         EXPECT_THAT(load(MakeProgram(100, 9)), HasSubstr(L"bad checksum"));
     }
-    ExpectTheDriverWorks();  // the motor left its loading mode
-}
-
-TEST_F(FirmwareUpdateTest, AFailedBackupLeavesTheMotorsProgramAndSaysWhy) {
-    const std::string old = motor->StoredProgram();
-    WriteFile(firmware, MakeProgram(100, 5));
-    motor->BreakUploadAfter(20);
-    Run(firmware.wstring());
-    ASSERT_EQ(view.Shown.size(), 1u);
-    EXPECT_THAT(view.Shown[0],
-                HasSubstr(L"SMI error: Backing up the motor's program on " + kPortText));
-    EXPECT_THAT(view.Shown[0], HasSubstr(L"after 20 bytes"));
-    EXPECT_EQ(BackupIn(folder), "0 backups") << "a partial backup is not left behind";
-
-    // A backup file that cannot be made is found out before the motor is asked for its program.
-    Run(L"/nonexistent-pravik-folder/new.smx");
-    ASSERT_EQ(view.Shown.size(), 2u);
-    EXPECT_THAT(view.Shown[1], HasSubstr(L"cannot be created"));
-    EXPECT_EQ(motor->Downloads(), 0u);
-    EXPECT_EQ(motor->StoredProgram(), old);
-}
-
-TEST_F(FirmwareUpdateTest, NoMotorNoPortAndBadSettingsAreDescribed) {
-    CSerialSmiHost host(kShort);
-    std::unique_ptr<ISMIMotor> got;
-    EXPECT_FALSE(host.GetMotor(1, got)) << "no port named yet";
-    EXPECT_FALSE(host.SetPortName(L"-- Select One --"));
-    EXPECT_FALSE(host.SetPortName(L"Com"));
-    EXPECT_FALSE(host.SetBaudRate(1234));
-    EXPECT_FALSE(host.HostSetupOption(1));
-    EXPECT_EQ(SmiPortNumber(L"COM12"), 12);
-    EXPECT_EQ(SmiPortNumber(L"Com3x"), 0);
-
-    const std::wstring nothingThere = L"Com" + std::to_wstring(kFirstTestPort + 1);
-    ASSERT_TRUE(host.SetPortName(nothingThere));
-    EXPECT_THAT(host.GetMotor(1, got).Description, HasSubstr(L"Opening " + nothingThere));
-
-    ASSERT_TRUE(host.SetPortName(kPortText));
-    EXPECT_FALSE(host.GetMotor(2, got)) << "one motor per instrument";
-    motor->DropReplies(100);  // a motor that says nothing
-    EXPECT_THAT(host.GetMotor(1, got).Description, HasSubstr(L"Detecting motors on " + kPortText));
-    EXPECT_FALSE(got);
-
-    // A line held by flow control fails as a silent motor does; the motor is found once the
-    // line moves again.
-    motor->DropReplies(0);
-    ASSERT_TRUE(motor->HoldLine(true));
-    EXPECT_FALSE(host.GetMotor(1, got));
-    ASSERT_TRUE(motor->HoldLine(false));
-    EXPECT_TRUE(host.GetMotor(1, got));
-    EXPECT_TRUE(host.GetMotor(1, got)) << "once more, addressed and without echo now";
+    // The motor left its loading mode: the console's own driver finds it as it always did.
+    CSmartMotor driver;
+    driver.Settings.PortNumber = kFirstTestPort;
+    driver.Timeout.Echo = 200;
+    ASSERT_TRUE(driver.OpenPort());
+    EXPECT_TRUE(driver.ChangeFilter(3));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The motor driver's reply parsing, fed lines with no port, where a simulated motor would not
-// show it: answers that do not fit, a foreign banner, an unreadable identification header, a
-// fault report that never ends.
+// The motor driver's reply parsing, fed what a simulated motor does not send: answers that do not
+// fit, a foreign banner, an unreadable identification header, a fault report that never ends.
 #include <gtest/gtest.h>
 
 #include "devices/SmartMotor.h"
@@ -23,7 +22,6 @@ TEST(MotorReplies, EachCommandsReplyIsReadByItsOwnPattern) {
         {"GOSUB4", "FILT:x\r\n", true, 77, 0},
         {"GOSUB6", "SHUTTER:1\r\n", true, 77, 0},
         {"GOSUB1", "SHTR: 0\r\n", true, 0, 0},
-        {"GOSUB0", "LIGHT:-1\r\n", true, -1, 0},
         {"RP", "  -12345\r\n", true, -12345, 1},
         {"RPA", "not a number\r", true, 77, 0},
         // A restart counts its lines from 0 and checks the first is the banner.
