@@ -66,8 +66,8 @@ std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-// The window, as the updater sees it: choices set by the test, everything shown recorded (with
-// the calls of a scripted host, in order, in Log), the notifications applied as the dialog does.
+// The window, as the updater sees it: choices set by the test, everything shown and every
+// notification recorded, and the calls of a scripted host, in order, in Log.
 class FakeView : public IFirmwareUpdateView {
 public:
     int PortIndex = 1;
