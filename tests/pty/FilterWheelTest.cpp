@@ -1,9 +1,13 @@
-// The multi-filter instrument end to end: both motor generations and both controller models,
-// each simulated on its own pseudo-terminal.
+// The multi-filter instrument and its SmartMotor driver end to end, each device simulated on its
+// own pseudo-terminal: what the instrument adds to its drivers (which it selects, what it
+// forwards, the set points it derives, its background reset), and what of the motor driver the
+// test panel does not reach (time-outs, restart, lost echo, fault report).
 #include <gtest/gtest.h>
 
-#include "instruments/FilterWheel.h"
+#include <tuple>
+
 #include "devices/Vocabulary.h"
+#include "instruments/FilterWheel.h"
 #include "platform/ManualResetEvent.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
@@ -14,9 +18,16 @@ namespace {
 
 using sim::CSmartMotorSim;
 using testing_support::kFirstTestPort;
+using Program = CSmartMotorSim::Program;
 
 constexpr int kMotorPort = kFirstTestPort;
 constexpr int kControllerPort = kFirstTestPort + 1;
+constexpr int kOmega = vocabulary::kTempControllerOmega;
+constexpr int kAthena = vocabulary::kTempControllerAthena;
+
+CommSettings Line(int port) {
+    return CommSettings{port, 9600, 8, 0, 0, 0};
+}
 
 class FilterWheelTest : public testing_support::PortDirectoryTest {
 protected:
@@ -30,202 +41,187 @@ protected:
         wheel.Omega.ReadBackDelayMs = 1;
         wheel.Omega.EchoFixDelayMs = 1;
         wheel.Config.InstrumentKind = vocabulary::kFilterModeMulti;
-        wheel.Config.InstrumentPort.PortNumber = kMotorPort;
-        wheel.Config.TempControllerPort.PortNumber = kControllerPort;
+        wheel.Config.InstrumentPort = Line(kMotorPort);
+        wheel.Config.TempControllerPort = Line(kControllerPort);
     }
     void TearDown() override {
         wheel.Disconnect();
         motor.reset();
-        omega.reset();
-        athena.reset();
+        controller.reset();
         PortDirectoryTest::TearDown();
     }
-    void StartBench(CSmartMotorSim::Program program, int controller) {
-        motor = std::make_unique<CSmartMotorSim>(kMotorPort, PortDir(), program, 6);
+    void StartBench(Program program, int controllerModel, int filters = 6) {
+        motor = std::make_unique<CSmartMotorSim>(kMotorPort, PortDir(), program, filters);
         ASSERT_TRUE(motor->Start());
         motor->SetMoveTime(std::chrono::milliseconds(1));
         motor->SetHomeTime(std::chrono::milliseconds(1));
-        if (controller == vocabulary::kTempControllerOmega) {
-            omega = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
-            ASSERT_TRUE(omega->Start());
-        } else if (controller == vocabulary::kTempControllerAthena) {
-            athena = std::make_unique<sim::CAthena16Sim>(kControllerPort, PortDir());
-            ASSERT_TRUE(athena->Start());
+        if (controllerModel == kOmega) {
+            controller = std::make_unique<sim::COmegaControllerSim>(kControllerPort, PortDir());
+        } else if (controllerModel == kAthena) {
+            controller = std::make_unique<sim::CAthena16Sim>(kControllerPort, PortDir());
         }
+        ASSERT_TRUE(!controller || controller->Start());
         wheel.Config.MotorGeneration = static_cast<int32_t>(program);
-        wheel.Config.TempController = controller;
+        wheel.Config.TempController = controllerModel;
+    }
+    // What a getter of the wheel reads; -1 when it fails.
+    template <typename T>
+    T Read(bool (CFilterWheel::*get)(T&)) {
+        T value = -1;
+        return (wheel.*get)(value) ? value : T(-1);
     }
 
     std::unique_ptr<CSmartMotorSim> motor;
-    std::unique_ptr<sim::COmegaControllerSim> omega;
-    std::unique_ptr<sim::CAthena16Sim> athena;
+    std::unique_ptr<sim::CSimulatedDevice> controller;
     CFilterWheel wheel;
 };
 
-// Every operation of the console's test panel, against whatever bench was started.
-void ExerciseEveryOperation(CFilterWheel& wheel, CSmartMotorSim& motor) {
+class EveryPairing : public FilterWheelTest,
+                     public testing::WithParamInterface<std::pair<Program, int>> {};
+
+// Every operation of the console's test panel.
+TEST_P(EveryPairing, RunsEveryOperationOfTheTestPanel) {
+    StartBench(GetParam().first, GetParam().second);
+    // Probes leave the drivers' own settings as they were.
+    const CommSettings own{99, 19200, 8, 0, 0, 0};
+    wheel.SetInstrumentCommSettings(own);
+    wheel.SetTempControllerCommSettings(own);
+    EXPECT_TRUE(wheel.ProbeInstrument(Line(kMotorPort)));
+    EXPECT_TRUE(wheel.ProbeTempController(Line(kControllerPort)));
+    EXPECT_FALSE(wheel.ProbeInstrument(Line(kFirstTestPort + 7)));
+    EXPECT_EQ(wheel.SelectedMotor()->Settings, own);
+    EXPECT_EQ(wheel.SelectedController()->Settings, own);
+
     ASSERT_TRUE(wheel.Connect());
     EXPECT_EQ(wheel.Connected, 1);
+    EXPECT_NE(wheel.Motor.IsOpen(), wheel.LegacyMotor.IsOpen()) << "only the selected motor opens";
     InstrumentInfo info;
     ASSERT_TRUE(wheel.GetDeviceInfo(info));
     EXPECT_EQ(info.NumberOfFilters, 6);
 
     EXPECT_TRUE(wheel.ChangeFilter(5));
-    int32_t position = 0;
-    ASSERT_TRUE(wheel.GetFilter(position));
-    EXPECT_EQ(position, 5);
     EXPECT_FALSE(wheel.ChangeFilter(0));
-
+    EXPECT_FALSE(wheel.ChangeFilter(9)) << "no slot 9 on a 6-filter wheel";
+    EXPECT_EQ(Read(&CFilterWheel::GetFilter), 5);
     EXPECT_TRUE(wheel.SetShutterState(1));
-    int32_t state = -1;
-    ASSERT_TRUE(wheel.GetShutterState(state));
-    EXPECT_EQ(state, 1);
+    EXPECT_EQ(Read(&CFilterWheel::GetShutterState), 1);
     EXPECT_TRUE(wheel.SetShutterState(0));
-    EXPECT_EQ(motor.ShutterState(), 0);
+    EXPECT_EQ(motor->ShutterState(), 0);
     EXPECT_FALSE(wheel.SetShutterState(-1));
-
-    motor.SetLightSensor(0);
-    ASSERT_TRUE(wheel.GetLightSensorState(state));
-    EXPECT_EQ(state, 0);
-
+    motor->SetLightSensor(0);
+    EXPECT_EQ(Read(&CFilterWheel::GetLightSensorState), 0);
     EXPECT_TRUE(wheel.ResetFilter(true, false, nullptr, nullptr));
-    EXPECT_EQ(motor.FilterPosition(), 1);
-}
+    EXPECT_EQ(motor->FilterPosition(), 1);
 
-TEST_F(FilterWheelTest, CurrentMotorWithOmegaController) {
-    StartBench(CSmartMotorSim::Program::Current, vocabulary::kTempControllerOmega);
-    ExerciseEveryOperation(wheel, *motor);
-
-    double temperature = -1;
-    ASSERT_TRUE(wheel.ReadTemperature(temperature));
+    const double temperature = Read(&CFilterWheel::ReadTemperature);
+    EXPECT_NE(temperature, -1);
     EXPECT_EQ(wheel.GetLastTemperature(), temperature);
-    ASSERT_TRUE(wheel.SetTemperatureSetpoint(30.5));
-    double setpoint = 0;
-    ASSERT_TRUE(wheel.GetTemperatureSetpoint(setpoint));
-    EXPECT_DOUBLE_EQ(setpoint, 30.5);
-
-    // Heating only: set point 2 stands 50 degrees above set point 1.
-    wheel.Config.HeatingMode = 1;
-    wheel.Config.Setpoint1 = 23.0;
-    ASSERT_TRUE(wheel.ConfigureTempController());
-    EXPECT_EQ(omega->Register(0x01), 0x2000E6u);  // 23.0
-    EXPECT_EQ(omega->Register(0x02), 0x2002DAu);  // 73.0
-    wheel.Config.HeatingMode = 2;
-    wheel.Config.Setpoint2 = 23.5;
-    ASSERT_TRUE(wheel.ConfigureTempController());
-    EXPECT_EQ(omega->Register(0x02), 0x2000EBu);  // 23.5
-    EXPECT_GE(omega->Restarts(), 2u) << "the controller takes up new set points by a restart";
+    // Heating only: a second set point, where there is one, stands 50 degrees above the first.
+    CTempControllerBase& driver = *wheel.SelectedController();
+    double setpoint2 = 0;
+    for (const auto& [mode, setpoint, second] : {std::tuple{1, 23.0, 73.0}, {2, 24.0, 23.5}}) {
+        wheel.Config.HeatingMode = mode;
+        wheel.Config.Setpoint1 = setpoint;
+        wheel.Config.Setpoint2 = 23.5;
+        ASSERT_TRUE(wheel.ConfigureTempController());
+        EXPECT_EQ(Read(&CFilterWheel::GetTemperatureSetpoint), setpoint);
+        EXPECT_TRUE(!driver.HasSetpoint2() ||
+                    (driver.GetSetpoint2(setpoint2) && setpoint2 == second))
+            << setpoint2;
+    }
+    if (auto* omega = dynamic_cast<sim::COmegaControllerSim*>(controller.get())) {
+        EXPECT_GE(omega->Restarts(), 2u) << "the controller takes up new set points by a restart";
+    }
+    ASSERT_TRUE(wheel.SetTemperatureSetpoint(26.0));
+    EXPECT_EQ(Read(&CFilterWheel::GetTemperatureSetpoint), 26.0);
 
     EXPECT_TRUE(wheel.Disconnect());
     EXPECT_EQ(wheel.Connected, 0);
-    EXPECT_FALSE(wheel.Motor.IsOpen());
-    EXPECT_FALSE(wheel.Omega.IsOpen());
+    EXPECT_FALSE(wheel.SelectedMotor()->IsOpen());
+    EXPECT_FALSE(driver.IsOpen());
 }
 
-TEST_F(FilterWheelTest, LegacyMotorWithAthenaController) {
-    StartBench(CSmartMotorSim::Program::Legacy, vocabulary::kTempControllerAthena);
-    ExerciseEveryOperation(wheel, *motor);
-    EXPECT_FALSE(wheel.Motor.IsOpen()) << "only the selected motor opens";
+INSTANTIATE_TEST_SUITE_P(MotorsAndControllers, EveryPairing,
+                         testing::Values(std::pair{Program::Current, kOmega},
+                                         std::pair{Program::Legacy, kAthena},
+                                         std::pair{Program::Current, kAthena},
+                                         std::pair{Program::Legacy, kOmega}));
 
-    athena->SetTemperature(24.6);
-    double temperature = 0;
-    ASSERT_TRUE(wheel.ReadTemperature(temperature));
-    EXPECT_EQ(temperature, 24.0) << "the Athena is read in whole degrees";
-    ASSERT_TRUE(wheel.SetTemperatureSetpoint(26.5));
-    EXPECT_DOUBLE_EQ(athena->Setpoint(), 26.5);
-    // No second set point: configuring writes set point 1 and the reset is a no-op.
-    wheel.Config.HeatingMode = 1;
-    EXPECT_TRUE(wheel.ConfigureTempController());
+TEST_F(FilterWheelTest, TheConfigurationSelectsTheMotorAndAnOptionalController) {
+    StartBench(Program::Current, kOmega);
+    controller.reset();
+    EXPECT_FALSE(wheel.Connect());
+    EXPECT_TRUE(wheel.Motor.IsOpen()) << "until Disconnect";
     EXPECT_TRUE(wheel.Disconnect());
-}
+    EXPECT_FALSE(wheel.Motor.IsOpen());
 
-TEST_F(FilterWheelTest, TheOtherPairingsWorkAsWell) {
-    for (const auto& [program, controller] :
-         {std::pair{CSmartMotorSim::Program::Current, vocabulary::kTempControllerAthena},
-          std::pair{CSmartMotorSim::Program::Legacy, vocabulary::kTempControllerOmega}}) {
-        SCOPED_TRACE(controller);
-        StartBench(program, controller);
-        ExerciseEveryOperation(wheel, *motor);
-        double temperature = -1000;
-        EXPECT_TRUE(wheel.ReadTemperature(temperature));
-        EXPECT_NE(temperature, -1000);
-        EXPECT_TRUE(wheel.SetTemperatureSetpoint(25.0));
-        EXPECT_TRUE(wheel.Disconnect());
-        motor.reset();
-        omega.reset();
-        athena.reset();
-    }
-}
-
-TEST_F(FilterWheelTest, AWheelWithoutTemperatureControllerUsesTheMotorAlone) {
-    StartBench(CSmartMotorSim::Program::Current, 0);
+    wheel.Config.TempController = 0;
     ASSERT_TRUE(wheel.Connect());
     EXPECT_TRUE(wheel.ConfigureTempController());
-    double temperature = 5;
-    EXPECT_FALSE(wheel.ReadTemperature(temperature));
+    EXPECT_EQ(Read(&CFilterWheel::ReadTemperature), -1);
     EXPECT_EQ(wheel.GetLastTemperature(), 0.0);
-    EXPECT_FALSE(wheel.ProbeTempController(CommSettings{kControllerPort, 9600, 8, 0, 0, 0}));
+    EXPECT_FALSE(wheel.ProbeTempController(Line(kControllerPort)));
     EXPECT_TRUE(wheel.Disconnect());
 
     wheel.Config.TempController = 3;  // a controller no driver exists for
     EXPECT_FALSE(wheel.Connect());
     EXPECT_FALSE(wheel.Disconnect());
-}
-
-TEST_F(FilterWheelTest, AControllerThatIsNotThereFailsConnectButLeavesTheMotorOpen) {
-    StartBench(CSmartMotorSim::Program::Current, vocabulary::kTempControllerOmega);
-    omega.reset();
+    wheel.Config.TempController = kOmega;
+    wheel.Config.MotorGeneration = 3;
+    EXPECT_EQ(wheel.SelectedMotor(), nullptr);
+    wheel.Config.MotorGeneration = 2;
+    wheel.Config.InstrumentKind = vocabulary::kFilterModeSingle;
+    EXPECT_EQ(wheel.SelectedMotor(), nullptr);
+    EXPECT_EQ(wheel.SelectedController(), nullptr);
     EXPECT_FALSE(wheel.Connect());
-    EXPECT_EQ(wheel.Connected, 0);
-    EXPECT_TRUE(wheel.Motor.IsOpen());
-    EXPECT_TRUE(wheel.Disconnect());
-    EXPECT_FALSE(wheel.Motor.IsOpen());
+    EXPECT_FALSE(wheel.ResetFilter(true, true, nullptr, nullptr));
 }
 
-TEST_F(FilterWheelTest, ABackgroundResetSignalsTheCallersEvents) {
-    StartBench(CSmartMotorSim::Program::Current, 0);
+TEST_F(FilterWheelTest, TheMotorsRestartIdentificationLostEchoAndFaultReport) {
+    StartBench(Program::Current, 0, 8);
     ASSERT_TRUE(wheel.Connect());
+    EXPECT_TRUE(motor->EchoOn()) << "connecting switches it on";
     platform::ManualResetEvent done;
     platform::ManualResetEvent failed;
-    ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));
+    ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));  // in the background
     EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 0);
     EXPECT_EQ(motor->Resets(), 1u);
+    EXPECT_EQ(wheel.Motor.ReplyValid, 1) << "banner seen";
+    EXPECT_TRUE(motor->EchoOn()) << "echo switched on again after the restart";
+    EXPECT_EQ(wheel.Motor.Timeout, CSmartMotor::kEightFilterTimeouts) << "identification followed";
+    InstrumentInfo info;
+    ASSERT_TRUE(wheel.GetDeviceInfo(info));
+    motor->SetIdentification({{"nof", "6"}});
+    ASSERT_TRUE(wheel.GetDeviceInfo(info));
+    EXPECT_EQ(wheel.Motor.Timeout, CSmartMotor::kDefaultTimeouts);
+    EXPECT_EQ(info.InstrumentModel, vocabulary::kInstrumentModelTalvor)
+        << "a motor that names no model is taken for the talvor";
 
-    // The motor stops answering: the reset still starts, and its failure arrives as the event.
+    const uint64_t before = motor->LinesSeen();
+    motor->LoseEchoes(1);
+    // The answer comes in the echo's place, and is no echo: GOSUB0, ECHO, GOSUB0 again.
+    EXPECT_EQ(Read(&CFilterWheel::GetLightSensorState), 1);
+    EXPECT_EQ(motor->LinesSeen() - before, 3u);
+    for (int fault = 0; fault < 2; ++fault) {
+        motor->FailNext("GOSUB4");
+        EXPECT_FALSE(wheel.ChangeFilter(2));
+        EXPECT_EQ(motor->LastLine(), "GOSUB9");
+        EXPECT_FALSE(wheel.Motor.FaultEvent.IsSet());
+        std::lock_guard reply(wheel.Motor.ReplyLock);
+        EXPECT_EQ(wheel.Motor.FaultText, "Fault report\r\nxxx=0\r\nyyy=17\r\n")
+            << "this one's alone";
+    }
+    EXPECT_TRUE(wheel.ChangeFilter(2)) << "the motor carries on";
+    // A motor that never echoes again makes the command fail after one more try.
+    motor->LoseEchoes(1000);
+    EXPECT_EQ(Read(&CFilterWheel::GetLightSensorState), -1);
+
+    // A motor that stops answering: the reset still starts, and its failure arrives as the event.
     done.Reset();
     motor->HangUp();
     ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));
     EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 1);
     EXPECT_FALSE(wheel.ResetFilter(false, false, &done, &failed)) << "neither wait nor background";
-}
-
-TEST_F(FilterWheelTest, ProbesPutTheDriversOwnSettingsBack) {
-    StartBench(CSmartMotorSim::Program::Current, vocabulary::kTempControllerOmega);
-    const CommSettings own{99, 19200, 8, 0, 0, 0};
-    wheel.SetInstrumentCommSettings(own);
-    wheel.SetTempControllerCommSettings(own);
-    EXPECT_TRUE(wheel.ProbeInstrument(CommSettings{kMotorPort, 9600, 8, 0, 0, 0}));
-    EXPECT_TRUE(wheel.ProbeTempController(CommSettings{kControllerPort, 9600, 8, 0, 0, 0}));
-    EXPECT_FALSE(wheel.ProbeInstrument(CommSettings{kFirstTestPort + 7, 9600, 8, 0, 0, 0}));
-    EXPECT_EQ(wheel.Motor.Settings, own);
-    EXPECT_EQ(wheel.Omega.Settings, own);
-    EXPECT_FALSE(wheel.Motor.IsOpen());
-    EXPECT_FALSE(wheel.Omega.IsOpen());
-}
-
-TEST_F(FilterWheelTest, AConfigurationOfAnotherKindSelectsNothing) {
-    wheel.Config.MotorGeneration = 2;
-    wheel.Config.TempController = 1;
-    wheel.Config.InstrumentKind = vocabulary::kFilterModeSingle;
-    EXPECT_EQ(wheel.SelectedMotor(), nullptr);
-    EXPECT_EQ(wheel.SelectedController(), nullptr);
-    EXPECT_FALSE(wheel.Connect());
-    int32_t value;
-    EXPECT_FALSE(wheel.GetFilter(value));
-    EXPECT_FALSE(wheel.ResetFilter(true, true, nullptr, nullptr));
-    wheel.Config.InstrumentKind = vocabulary::kFilterModeMulti;
-    wheel.Config.MotorGeneration = 3;
-    EXPECT_EQ(wheel.SelectedMotor(), nullptr);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 // The firmware updater: its run against scripted hosts (what it calls, in which order, what it
 // shows), its notification handling, and the serial SMI host against a simulated SmartMotor.
-#include <fnmatch.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "devices/SmartMotor.h"
 #include "sim/SmartMotorSim.h"
@@ -19,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using sim::CSmartMotorSim;
+using testing::HasSubstr;
 using testing_support::kFirstTestPort;
 
 // Every answer of the simulated motor comes within milliseconds or not at all.
@@ -45,305 +47,195 @@ std::string ReadFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<fs::path> BackupsIn(const fs::path& folder) {
-    std::vector<fs::path> found;
+// What the one backup in folder holds; how many there are when there is not exactly one.
+std::string BackupIn(const fs::path& folder) {
+    std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.path().filename().string().starts_with("Backup ")) {
-            found.push_back(entry.path());
+            found.push_back(ReadFile(entry.path()));
         }
     }
-    return found;
+    return found.size() == 1 ? found[0] : std::to_string(found.size()) + " backups";
 }
 
-bool Contains(const std::wstring& text, const std::wstring& part) {
-    return text.find(part) != std::wstring::npos;
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
 }
 
-// The window, as the updater sees it: choices set by the test, everything shown recorded, the
-// notifications applied as the dialog applies them.
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// The window, as the updater sees it: choices set by the test, everything shown and every
+// notification recorded, and the calls of a scripted host, in order, in Log.
 class FakeView : public IFirmwareUpdateView {
 public:
     int PortIndex = 1;
-    std::wstring PortText = kPortText;
     std::wstring Path;
-    std::vector<std::wstring> Messages;
-    std::vector<std::wstring> Errors;
+    std::vector<std::wstring> Shown;  // messages, and the SMI error boxes marked as such
     std::vector<std::pair<int32_t, int32_t>> Notes;
     std::vector<bool> Cursor;
-    CFirmwareProgress Progress;
-    std::vector<std::string>* Log = nullptr;
+    std::vector<std::string> Log;
 
     int SelectedPortIndex() override { return PortIndex; }
-    std::wstring SelectedPortText() override { return PortText; }
+    std::wstring SelectedPortText() override { return kPortText; }
     std::wstring FirmwarePath() override { return Path; }
     void SetWaitCursor(bool on) override { Cursor.push_back(on); }
     void ShowMessage(const std::wstring& text, platform::MessageStyle style) override {
         EXPECT_EQ(style, platform::MessageStyle::Plain);
-        Messages.push_back(text);
+        Shown.push_back(text);
     }
-    void ShowSmiError(const std::wstring& description) override { Errors.push_back(description); }
+    void ShowSmiError(const std::wstring& why) override { Shown.push_back(L"SMI error: " + why); }
     void OnSmiNotification(int32_t code, int32_t value) override {
         Notes.emplace_back(code, value);
-        Progress.Apply(code, value);
-        if (Log != nullptr) {
-            Log->push_back("notify " + std::to_string(code));
-        }
-    }
-
-    // The codes in order, a run of progress notifications counted as one.
-    std::vector<int32_t> Codes() const {
-        std::vector<int32_t> codes;
-        for (const auto& [code, value] : Notes) {
-            if (codes.empty() || code != 2 || codes.back() != 2) {
-                codes.push_back(code);
-            }
-        }
-        return codes;
     }
 };
 
-// A host that logs the calls made on it and fails the one numbered FailAt (4 SetNotify ...
-// 9 GetMotor, 10 BackupProgram, 11 DownloadProgram).
+// A host that logs the calls made on it to the view. How it fails: "no motion" or "no path"
+// lacks that interface (and those after it), "null motor" gives no motor, and any other text
+// fails the call whose log entry starts with it.
 class ScriptedHost : public ISMIHost, public ISMICMotion, public ISMIPath {
 public:
-    ScriptedHost(std::vector<std::string>& log, std::wstring& backupPath)
-        : log_(log), backupPath_(backupPath) {}
-    ~ScriptedHost() override { log_.push_back("release host"); }
+    ScriptedHost(FakeView& view, std::string fail) : view_(view), fail_(std::move(fail)) {}
+    ~ScriptedHost() override { view_.Log.push_back("release host"); }
 
-    int FailAt = 0;
-    bool OfferMotion = true;
-    bool OfferPath = true;
-    bool NullMotor = false;
-
-    ISMICMotion* QueryCMotion() override { return OfferMotion ? this : nullptr; }
-    ISMIPath* QueryPath() override { return OfferPath ? this : nullptr; }
-    SmiStatus SetNotify(SmiNotifyCallback notify) override {
-        notify_ = std::move(notify);
-        return Result(4, "SetNotify");
-    }
-    SmiStatus SetPortName(const std::wstring& name) override {
-        return Result(5, "SetPortName " + Narrow(name));
-    }
-    SmiStatus SetBaudRate(int32_t baud) override {
-        return Result(6, "SetBaudRate " + std::to_string(baud));
-    }
-    SmiStatus HostSetupQuery(int32_t& option) override {
-        option = 0;
-        return Result(7, "HostSetupQuery");
-    }
-    SmiStatus HostSetupOption(int32_t option) override {
-        return Result(8, "HostSetupOption " + std::to_string(option));
+    ISMICMotion* QueryCMotion() override { return fail_ == "no motion" ? nullptr : this; }
+    ISMIPath* QueryPath() override { return fail_.starts_with("no ") ? nullptr : this; }
+    SmiStatus SetNotify(SmiNotifyCallback) override { return Do("SetNotify"); }
+    SmiStatus SetPortName(const std::wstring& n) override { return Do("SetPortName " + Narrow(n)); }
+    SmiStatus SetBaudRate(int32_t n) override { return Do("SetBaudRate " + std::to_string(n)); }
+    SmiStatus HostSetupQuery(int32_t&) override { return Do("HostSetupQuery"); }
+    SmiStatus HostSetupOption(int32_t n) override {
+        return Do("HostSetupOption " + std::to_string(n));
     }
     SmiStatus GetMotor(int32_t number, std::unique_ptr<ISMIMotor>& motor) override {
-        notify_(smi_notify::kDetecting, 1);  // arrives while the call runs
-        SmiStatus status = Result(9, "GetMotor " + std::to_string(number));
-        if (status && !NullMotor) {
+        SmiStatus status = Do("GetMotor " + std::to_string(number));
+        if (status && fail_ != "null motor") {
             motor = std::make_unique<Motor>(*this);
         }
         return status;
     }
 
 private:
-    class Motor : public ISMIMotor {
-    public:
-        explicit Motor(ScriptedHost& host) : host_(host) {}
-        ~Motor() override { host_.log_.push_back("release motor"); }
-        SmiStatus BackupProgram(const std::wstring& path) override {
-            host_.backupPath_ = path;
-            return host_.Result(10, "BackupProgram");
-        }
+    struct Motor : ISMIMotor {
+        explicit Motor(ScriptedHost& h) : host(h) {}
+        ~Motor() override { host.view_.Log.push_back("release motor"); }
+        SmiStatus BackupProgram(const std::wstring&) override { return host.Do("BackupProgram"); }
         SmiStatus DownloadProgram(const std::wstring& path, int32_t verify, int32_t&) override {
-            return host_.Result(11,
-                                "DownloadProgram " + Narrow(path) + " " + std::to_string(verify));
+            return host.Do("DownloadProgram " + Narrow(path) + " " + std::to_string(verify));
         }
-
-    private:
-        ScriptedHost& host_;
+        ScriptedHost& host;
     };
 
-    static std::string Narrow(const std::wstring& text) {
-        return std::string(text.begin(), text.end());
-    }
-
-    SmiStatus Result(int call, std::string entry) {
-        log_.push_back(std::move(entry));
-        if (call == FailAt) {
-            return SmiStatus::Fail(L"call " + std::to_wstring(call) + L" failed");
+    SmiStatus Do(std::string entry) {
+        view_.Log.push_back(entry);
+        if (fail_.empty() || !entry.starts_with(fail_)) {
+            return SmiStatus::Ok();
         }
-        return SmiStatus::Ok();
+        return SmiStatus::Fail(Wide(fail_) + L" failed");
     }
 
-    std::vector<std::string>& log_;
-    std::wstring& backupPath_;
-    SmiNotifyCallback notify_;
+    FakeView& view_;
+    std::string fail_;
 };
 
-TEST(FirmwareUpdateRun, ChoicesAreCheckedBeforeAHostIsMade) {
-    int hostsMade = 0;
-    auto factory = [&]() -> std::unique_ptr<ISMIHost> {
-        ++hostsMade;
-        return nullptr;
-    };
-    FakeView view;
-    view.Path = L"/fw/new.smx";
-    for (int index : {0, -1}) {
-        view.PortIndex = index;
-        RunFirmwareUpdate(view, factory);
-    }
-    view.PortIndex = 1;
-    view.Path.clear();
-    RunFirmwareUpdate(view, factory);
-
-    EXPECT_EQ(view.Messages,
-              (std::vector<std::wstring>{L"Please select a Com port.", L"Please select a Com port.",
-                                         L"Please select a firmware file."}));
-    EXPECT_EQ(hostsMade, 0);
-    EXPECT_EQ(view.Cursor, (std::vector<bool>{true, false, true, false, true, false}));
-}
-
-TEST(FirmwareUpdateRun, AHostThatCannotBeMadeOrLacksAnInterfaceIsNamed) {
-    std::vector<std::string> log;
-    FakeView view;
-    view.Path = L"/fw/new.smx";
-    std::wstring backupPath;
-    RunFirmwareUpdate(view, [] { return nullptr; });
-    for (bool offerMotion : {false, true}) {
-        RunFirmwareUpdate(view, [&]() -> std::unique_ptr<ISMIHost> {
-            auto host = std::make_unique<ScriptedHost>(log, backupPath);
-            host->OfferMotion = offerMotion;
-            host->OfferPath = false;
-            return host;
-        });
-    }
-    EXPECT_EQ(view.Messages,
-              (std::vector<std::wstring>{L"Cannot create an instance of \"SMIHost\" class!",
-                                         L"The interface \"ISMICMotion\" not found!",
-                                         L"The interface \"ISMIPath\" not found!"}));
-    EXPECT_EQ(log, (std::vector<std::string>{"release host", "release host"}))
-        << "nothing is called on a host without its interfaces";
-    EXPECT_TRUE(view.Errors.empty());
-}
-
-TEST(FirmwareUpdateRun, CallsTheHostInOrderAndStopsAtTheFirstFailure) {
-    const std::string port(kPortText.begin(), kPortText.end());
+TEST(FirmwareUpdateRun, ChecksChoicesAndHostThenCallsItInOrderUntilTheFirstFailure) {
+    // clang-format off
     const std::vector<std::string> all = {
-        "SetNotify",      "SetPortName " + port, "SetBaudRate 9600",
-        "HostSetupQuery", "HostSetupOption 0",   "notify 6",
-        "GetMotor 1",     "BackupProgram",       "DownloadProgram /data/fw/new.smx 1"};
-    // How much of `all` a failure of call 4, 5, ... 11 leaves in the log.
-    const size_t kept[] = {1, 2, 3, 4, 5, 7, 8, 9};
-    for (int failAt : {0, 4, 5, 6, 7, 8, 9, 10, 11}) {
-        SCOPED_TRACE("failing call " + std::to_string(failAt));
-        std::vector<std::string> log;
-        std::wstring backupPath;
+        "SetNotify", "SetPortName " + Narrow(kPortText), "SetBaudRate 9600", "HostSetupQuery",
+        "HostSetupOption 0", "GetMotor 1", "BackupProgram",
+        "DownloadProgram /data/fw/new.smx 1"};
+    // clang-format on
+    const wchar_t* const path = L"/data/fw/new.smx";
+    // The port index and firmware path chosen; "no host", or how the scripted host fails; how
+    // many of `all` it logs (-1: none was made); the one plain message, or else an SMI error box.
+    const std::tuple<int, const wchar_t*, std::string, int, const wchar_t*> cases[] = {
+        {0, path, "", -1, L"Please select a Com port."},
+        {-1, path, "", -1, L"Please select a Com port."},
+        {1, L"", "", -1, L"Please select a firmware file."},
+        {1, path, "no host", -1, L"Cannot create an instance of \"SMIHost\" class!"},
+        {1, path, "no motion", 0, L"The interface \"ISMICMotion\" not found!"},
+        {1, path, "no path", 0, L"The interface \"ISMIPath\" not found!"},
+        {1, path, "", 8, L"Download complete!"},
+        {1, path, "SetNotify", 1, nullptr},
+        {1, path, "SetPortName", 2, nullptr},
+        {1, path, "SetBaudRate", 3, nullptr},
+        {1, path, "HostSetupQuery", 4, nullptr},
+        {1, path, "HostSetupOption", 5, nullptr},
+        {1, path, "GetMotor", 6, nullptr},
+        {1, path, "null motor", 6, nullptr},  // an error even without a description
+        {1, path, "BackupProgram", 7, nullptr},
+        {1, path, "DownloadProgram", 8, nullptr},
+    };
+    for (const auto& [portIndex, firmware, host, calls, message] : cases) {
+        SCOPED_TRACE(testing::Message() << portIndex << " '" << host << "' " << calls);
         FakeView view;
-        view.Log = &log;
-        view.Path = L"/data/fw/new.smx";
-        RunFirmwareUpdate(view, [&] {
-            auto host = std::make_unique<ScriptedHost>(log, backupPath);
-            host->FailAt = failAt;
-            return host;
+        view.PortIndex = portIndex;
+        view.Path = firmware;
+        RunFirmwareUpdate(view, [&, &host = host]() -> std::unique_ptr<ISMIHost> {
+            return host == "no host" ? nullptr : std::make_unique<ScriptedHost>(view, host);
         });
-        std::vector<std::string> expected(
-            all.begin(),
-            all.begin() + static_cast<long>(failAt == 0 ? all.size() : kept[failAt - 4]));
-        if (failAt == 0 || failAt >= 10) {
-            expected.push_back("release motor");  // before the host
+        std::vector<std::string> log(all.begin(), all.begin() + std::max(calls, 0));
+        if (calls >= 7) {
+            log.push_back("release motor");  // before the host
         }
-        expected.push_back("release host");
-        EXPECT_EQ(log, expected);
-        if (failAt == 0) {
-            EXPECT_EQ(view.Messages, std::vector<std::wstring>{L"Download complete!"});
-            EXPECT_TRUE(view.Errors.empty());
-            // Beside the firmware, named after the local time: "Backup 04 Mar 2025 - 09_05_07.sms".
-            // (A shell pattern: GCC 12 warns inside std::regex under the sanitizer build.)
-            const std::string path(backupPath.begin(), backupPath.end());
-            EXPECT_EQ(::fnmatch("/data/fw/Backup [0-9][0-9] [A-Z][a-z][a-z] [0-9][0-9][0-9][0-9] - "
-                                "[0-9][0-9]_[0-9][0-9]_[0-9][0-9].sms",
-                                path.c_str(), 0),
-                      0)
-                << path;
-        } else {
-            EXPECT_TRUE(view.Messages.empty()) << "no \"Download complete!\" after a failure";
-            EXPECT_EQ(view.Errors,
-                      std::vector<std::wstring>{L"call " + std::to_wstring(failAt) + L" failed"});
+        if (calls >= 0) {
+            log.push_back("release host");
         }
+        EXPECT_EQ(view.Log, log);
+        const std::wstring error = host == "null motor" ? L"" : Wide(host) + L" failed";
+        ASSERT_EQ(view.Shown.size(), 1u);
+        EXPECT_EQ(view.Shown[0], message ? message : L"SMI error: " + error);
+        EXPECT_EQ(view.Cursor, (std::vector<bool>{true, false}));
     }
 }
 
-TEST(FirmwareUpdateRun, AMissingMotorIsAnErrorEvenWithoutADescription) {
-    std::vector<std::string> log;
-    std::wstring backupPath;
-    FakeView view;
-    view.Path = L"new.smx";
-    RunFirmwareUpdate(view, [&] {
-        auto host = std::make_unique<ScriptedHost>(log, backupPath);
-        host->NullMotor = true;
-        return host;
-    });
-    EXPECT_EQ(view.Errors, std::vector<std::wstring>{L""});
-    EXPECT_TRUE(view.Messages.empty());
-    EXPECT_EQ(log.back(), "release host");
-}
-
-TEST(FirmwareProgressTest, ProgressIsAShareOfTheProcessWideTotal) {
+TEST(FirmwareProgress, ProgressIsAShareOfTheProcessWideTotal) {
     CFirmwareProgress::ResetTotal();
+    const wchar_t* const down = L"Downloading new program...";
+    const wchar_t* const back = L"Backing up current program...";
+    // A notification, whether it changes the display, and what it shows then.
+    const std::tuple<int32_t, int32_t, bool, FirmwareProgressDisplay> steps[] = {
+        {2, 5, false, {false, L"Status", L"0%", 0}},  // no total yet
+        {1, 3, true, {true, down, L"0%", 0}},
+        {2, 1, true, {true, down, L"33%", 33}},  // truncated, not rounded
+        {3, 0, true, {false, down, L"100%", 33}},
+        {4, -4, true, {true, back, L"100%", 33}},
+        {2, 1, true, {true, back, L"-25%", 33}},  // a negative total moves the label only
+        {5, 1, true, {true, L"Addressing motors...", L"-25%", 33}},
+        {2, 100'000'000, true, {true, L"Addressing motors...", L"10000000000%", 100}},
+        {6, 1, true, {true, L"Detecting motors...", L"10000000000%", 100}},
+        {8, 3, true, {true, L"Getting Motor Information...", L"10000000000%", 100}},
+        {9, 7, false, {true, L"Getting Motor Information...", L"10000000000%", 100}},
+    };
     CFirmwareProgress progress;
-    const FirmwareProgressDisplay start = progress.Display();
-    EXPECT_FALSE(progress.Apply(smi_notify::kProgress, 5)) << "no total yet";
-    EXPECT_EQ(progress.Display(), start);
-    EXPECT_FALSE(start.Visible);
-
-    EXPECT_TRUE(progress.Apply(smi_notify::kDownloading, 3));
-    EXPECT_TRUE(progress.Display().Visible);
-    EXPECT_EQ(progress.Display().StatusText, L"Downloading new program...");
-    progress.Apply(smi_notify::kProgress, 1);
-    EXPECT_EQ(progress.Display().PercentText, L"33%") << "truncated, not rounded";
-    EXPECT_EQ(progress.Display().BarPosition, 33);
-
-    progress.Apply(smi_notify::kFinished, 0);
-    EXPECT_FALSE(progress.Display().Visible);
-    EXPECT_EQ(progress.Display().PercentText, L"100%");
-
+    for (const auto& [code, value, changed, shown] : steps) {
+        SCOPED_TRACE(testing::Message() << code << ", " << value);
+        EXPECT_EQ(progress.Apply(code, value), changed);
+        EXPECT_EQ(progress.Display().Visible, shown.Visible);
+        EXPECT_EQ(progress.Display().StatusText, shown.StatusText);
+        EXPECT_EQ(progress.Display().PercentText, shown.PercentText);
+        EXPECT_EQ(progress.Display().BarPosition, shown.BarPosition);
+    }
     // Another window of the same process, before its first step: the old total still counts.
     CFirmwareProgress next;
     EXPECT_TRUE(next.Apply(smi_notify::kProgress, 2));
     EXPECT_EQ(next.Display().PercentText, L"66%");
-    EXPECT_FALSE(next.Display().Visible);
-
-    // A negative total moves the label only; counts far past 21 million do not overflow.
-    next.Apply(smi_notify::kBackingUp, -4);
-    next.Apply(smi_notify::kProgress, 1);
-    EXPECT_EQ(next.Display().PercentText, L"-25%");
-    EXPECT_EQ(next.Display().BarPosition, 66);
-    next.Apply(smi_notify::kMotorInformation, 1);
-    next.Apply(smi_notify::kProgress, 100'000'000);
-    EXPECT_EQ(next.Display().PercentText, L"10000000000%");
-    EXPECT_EQ(next.Display().BarPosition, 100);
-
-    const FirmwareProgressDisplay before = next.Display();
-    for (int32_t code : {0, 9, -1}) {
-        EXPECT_FALSE(next.Apply(code, 7));
-    }
-    EXPECT_EQ(next.Display(), before);
-    EXPECT_EQ(CFirmwareProgress::Total(), 1);
     CFirmwareProgress::ResetTotal();
 }
 
 TEST(FirmwareUpdateRun, BackupNamesCarryTheTimeInTheFirmwareFilesFolder) {
-    std::tm when{};
-    when.tm_year = 2025 - 1900;
-    when.tm_mon = 2;
-    when.tm_mday = 4;
-    when.tm_hour = 9;
-    when.tm_min = 5;
-    when.tm_sec = 7;
-    const std::wstring name = L"Backup 04 Mar 2025 - 09_05_07.sms";
-    EXPECT_EQ(BackupFileName(L"/data/fw/new.smx", when), L"/data/fw/" + name);
-    EXPECT_EQ(BackupFileName(L"new.smx", when), name) << "no folder: the current one";
-    EXPECT_EQ(BackupFileName(L"C:\\fw\\new.smx", when), L"C:\\fw\\" + name);
-    EXPECT_EQ(BackupFileName(L"/a/b\\new.smx", when), L"/a/b\\" + name);
-    EXPECT_EQ(BackupFileName(L"/", when), L"/" + name);
+    const std::tm when{7, 5, 9, 4, 2, 2025 - 1900, 0, 0, 0, 0, nullptr};  // 4 March 2025, 09:05:07
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"/data/fw/new.smx", L"/data/fw/"},
+        {L"new.smx", L""},  // no folder: the current one
+        {L"C:\\fw\\new.smx", L"C:\\fw\\"},
+        {L"/a/b\\new.smx", L"/a/b\\"},
+        {L"/", L"/"}};
+    for (const auto& [firmware, folder] : cases) {
+        EXPECT_EQ(BackupFileName(firmware, when),
+                  std::wstring(folder) + L"Backup 04 Mar 2025 - 09_05_07.sms");
+    }
 }
 
 // The serial host against a simulated motor on a pseudo-terminal.
@@ -356,21 +248,14 @@ protected:
         folder = fs::path(PortDir()) / "fw";
         fs::create_directory(folder);
         firmware = folder / "new.smx";
-        view.Path = firmware.wstring();
     }
     void TearDown() override {
         motor.reset();
         PortDirectoryTest::TearDown();
     }
-    static SmiHostFactory ShortHost() {
-        return [] { return std::make_unique<CSerialSmiHost>(kShort); };
-    }
-    std::unique_ptr<ISMIMotor> GetMotor(CSerialSmiHost& host) {
-        EXPECT_TRUE(host.SetPortName(kPortText));
-        std::unique_ptr<ISMIMotor> got;
-        const SmiStatus status = host.GetMotor(1, got);
-        EXPECT_TRUE(status) << std::string(status.Description.begin(), status.Description.end());
-        return got;
+    void Run(const std::wstring& path) {
+        view.Path = path;
+        RunFirmwareUpdate(view, [] { return std::make_unique<CSerialSmiHost>(kShort); });
     }
 
     std::unique_ptr<CSmartMotorSim> motor;
@@ -379,237 +264,139 @@ protected:
     FakeView view;
 };
 
-TEST_F(FirmwareUpdateTest, ADownloadBacksUpTheOldProgramAndLoadsTheNewOne) {
-    const std::string old = CSmartMotorSim::DefaultProgram();
-    ASSERT_EQ(old.find('\xFF'), std::string::npos);
-    const std::string fresh = MakeProgram(200, 3);
+TEST_F(FirmwareUpdateTest, ARunBacksUpTheOldProgramBesideTheNewOneAndLoadsItOrSaysWhyNot) {
+    motor->SetStoredProgram("ABCDEFGHIJ");
+    motor->SetEcho(true);  // as the console's driver leaves it
+    WriteFile(firmware, MakeProgram(40, 3));
+    // A backup that breaks off is not left behind, and the motor keeps its program.
+    motor->BreakUploadAfter(5);
+    Run(firmware.wstring());
+    // A backup file that cannot be made is found out before the motor is asked for its program.
+    Run(L"/nonexistent-pravik-folder/new.smx");
+    ASSERT_EQ(view.Shown.size(), 2u);
+    EXPECT_THAT(view.Shown[0],
+                HasSubstr(L"SMI error: Backing up the motor's program on " + kPortText));
+    EXPECT_THAT(view.Shown[0], HasSubstr(L"after 5 bytes"));
+    EXPECT_THAT(view.Shown[1], HasSubstr(L"cannot be created"));
+    EXPECT_EQ(BackupIn(folder), "0 backups");
+    EXPECT_EQ(motor->Downloads(), 0u);
+    EXPECT_EQ(motor->StoredProgram(), "ABCDEFGHIJ");
+
     // A folder name beyond ASCII, as technicians' folders are.
     const fs::path accented = folder /
                               "Pr\xC3\xBC"
                               "fung";
     fs::create_directory(accented);
-    WriteFile(accented / "new.smx", fresh);
-    const std::string ascii = folder.string();
-    view.Path = std::wstring(ascii.begin(), ascii.end()) + L"/Pr\u00FCfung/new.smx";
-    CFirmwareProgress::ResetTotal();
-
-    RunFirmwareUpdate(view, ShortHost());
-
-    ASSERT_TRUE(view.Errors.empty()) << std::string(view.Errors[0].begin(), view.Errors[0].end());
-    EXPECT_EQ(view.Messages, std::vector<std::wstring>{L"Download complete!"});
-    const std::vector<fs::path> backups = BackupsIn(accented);
-    ASSERT_EQ(backups.size(), 1u);
-    EXPECT_EQ(ReadFile(backups[0]), old);
-    EXPECT_EQ(motor->StoredProgram(), fresh);
-    EXPECT_TRUE(motor->StoredProgramValid());
-    EXPECT_EQ(motor->Address(), 1);
-
-    EXPECT_EQ(view.Codes(), (std::vector<int32_t>{6, 2, 3, 5, 2, 3, 8, 2, 3, 4, 2, 3, 1, 2, 3}));
-    auto lastProgress = [&](int32_t step) {
-        int32_t value = -1;
-        bool in = false;
-        for (const auto& [code, v] : view.Notes) {
-            in = code == step || (in && code == 2);
-            if (in && code == 2) {
-                value = v;
-            }
-        }
-        return value;
-    };
-    EXPECT_EQ(lastProgress(smi_notify::kBackingUp), static_cast<int32_t>(old.size()));
-    EXPECT_EQ(lastProgress(smi_notify::kDownloading), 200);
-    EXPECT_EQ(CFirmwareProgress::Total(), 200) << "the download's total is the program's size";
-    EXPECT_FALSE(view.Progress.Display().Visible);
+    fs::rename(firmware, accented / "new.smx");
+    view = FakeView{};
+    Run(folder.wstring() + L"/Pr\u00FCfung/new.smx");
+    EXPECT_EQ(view.Shown, std::vector<std::wstring>{L"Download complete!"});
+    EXPECT_EQ(BackupIn(accented), "ABCDEFGHIJ");
+    EXPECT_EQ(motor->StoredProgram(), MakeProgram(40, 3));
+    // Finding the motor, then the backup in blocks of 8 and the download in blocks of 32.
+    const std::vector<std::pair<int32_t, int32_t>> notes = {
+        {6, 1},         {2, 1}, {3, 0},  {5, 1}, {2, 1},  {3, 0},  {8, 1},  {2, 1}, {3, 0},
+        {4, 32 * 1024}, {2, 8}, {2, 10}, {3, 0}, {1, 40}, {2, 32}, {2, 40}, {3, 0}};
+    EXPECT_EQ(view.Notes, notes);
     EXPECT_EQ(view.Cursor, (std::vector<bool>{true, false}));
-
-    // The console's own driver finds the motor as it always did.
-    CSmartMotor driver;
-    driver.Settings.PortNumber = kFirstTestPort;
-    driver.Timeout.Echo = 200;
-    EXPECT_TRUE(driver.OpenPort());
-    EXPECT_TRUE(driver.ChangeFilter(3));
 }
 
-TEST_F(FirmwareUpdateTest, ProgramsOfEveryLengthGoBothWaysWhole) {
-    CSerialSmiHost host(kShort);
-    std::unique_ptr<ISMIMotor> got = GetMotor(host);
-    ASSERT_TRUE(got);
-    // Block edges both ways: uploads come in 8s ended by FF, downloads go in 32s.
-    for (size_t size : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 64u, 100u, 1000u}) {
-        SCOPED_TRACE("program of " + std::to_string(size) + " bytes");
-        const std::string program = MakeProgram(size, static_cast<unsigned>(size));
-        WriteFile(firmware, program);
-        int32_t loaded = 0;
-        const SmiStatus down = got->DownloadProgram(firmware.wstring(), 1, loaded);
-        ASSERT_TRUE(down) << std::string(down.Description.begin(), down.Description.end());
-        EXPECT_EQ(loaded, static_cast<int32_t>(size));
-        EXPECT_EQ(motor->StoredProgram(), program);
-
-        const fs::path backup = folder / ("back" + std::to_string(size) + ".sms");
-        ASSERT_TRUE(got->BackupProgram(backup.wstring()));
-        EXPECT_EQ(ReadFile(backup), program);
-    }
-}
-
-TEST_F(FirmwareUpdateTest, AMotorInEchoModeOrAddressedBeforeIsFoundAgain) {
-    motor->SetEcho(true);
-    WriteFile(firmware, MakeProgram(40, 1));
-    RunFirmwareUpdate(view, ShortHost());
-    EXPECT_EQ(view.Messages, std::vector<std::wstring>{L"Download complete!"});
-
-    // The motor now has address 1 and no echo; a second run, from another folder, starts there.
-    const fs::path other = folder / "other";
-    fs::create_directory(other);
-    const std::string second = MakeProgram(70, 2);
-    WriteFile(other / "new.smx", second);
-    view.Path = (other / "new.smx").wstring();
-    RunFirmwareUpdate(view, ShortHost());
-    EXPECT_EQ(view.Messages.size(), 2u);
-    EXPECT_TRUE(view.Errors.empty());
-    EXPECT_EQ(motor->StoredProgram(), second);
-    ASSERT_EQ(BackupsIn(other).size(), 1u);
-    EXPECT_EQ(ReadFile(BackupsIn(other)[0]), MakeProgram(40, 1));
-}
-
-TEST_F(FirmwareUpdateTest, AFailedBackupLeavesTheMotorsProgramAndSaysWhy) {
-    const std::string old = motor->StoredProgram();
-    WriteFile(firmware, MakeProgram(100, 5));
-    motor->BreakUploadAfter(20);
-    RunFirmwareUpdate(view, ShortHost());
-
-    ASSERT_EQ(view.Errors.size(), 1u);
-    const std::wstring& why = view.Errors[0];
-    EXPECT_TRUE(Contains(why, L"Backing up")) << std::string(why.begin(), why.end());
-    EXPECT_TRUE(Contains(why, kPortText));
-    EXPECT_TRUE(Contains(why, L"after 20 bytes"));
-    EXPECT_TRUE(view.Messages.empty());
-    EXPECT_EQ(motor->Downloads(), 0u) << "no download after a failed backup";
-    EXPECT_EQ(motor->StoredProgram(), old);
-    EXPECT_TRUE(BackupsIn(folder).empty()) << "a partial backup is not left behind";
-
-    // A backup file that cannot be made is found out before the motor is asked for its program.
-    view.Errors.clear();
-    view.Path = L"/nonexistent-pravik-folder/new.smx";
-    RunFirmwareUpdate(view, ShortHost());
-    ASSERT_EQ(view.Errors.size(), 1u);
-    EXPECT_TRUE(Contains(view.Errors[0], L"cannot be created"));
-    EXPECT_EQ(motor->Downloads(), 0u);
-    EXPECT_EQ(motor->StoredProgram(), old);
-}
-
-TEST_F(FirmwareUpdateTest, OnlyTheMotors06TakesABlockAndABrokenDownloadIsReported) {
+TEST_F(FirmwareUpdateTest, TheHostFindsTheMotorAndMovesProgramsBothWaysWholeOrSaysWhyNot) {
     {
         CSerialSmiHost host(kShort);
-        std::unique_ptr<ISMIMotor> got = GetMotor(host);
+        std::unique_ptr<ISMIMotor> got;
+        EXPECT_FALSE(host.GetMotor(1, got)) << "no port named yet";
+        EXPECT_FALSE(host.SetPortName(L"-- Select One --"));
+        EXPECT_FALSE(host.SetPortName(L"Com"));
+        EXPECT_FALSE(host.SetBaudRate(1234));
+        EXPECT_FALSE(host.HostSetupOption(1));
+        EXPECT_EQ(SmiPortNumber(L"COM12"), 12);
+        EXPECT_EQ(SmiPortNumber(L"Com3x"), 0);
+
+        const std::wstring nothingThere = L"Com" + std::to_wstring(kFirstTestPort + 1);
+        ASSERT_TRUE(host.SetPortName(nothingThere));
+        EXPECT_THAT(host.GetMotor(1, got).Description, HasSubstr(L"Opening " + nothingThere));
+
+        ASSERT_TRUE(host.SetPortName(kPortText));
+        EXPECT_FALSE(host.GetMotor(2, got)) << "one motor per instrument";
+        motor->DropReplies(100);  // a motor that says nothing
+        EXPECT_THAT(host.GetMotor(1, got).Description,
+                    HasSubstr(L"Detecting motors on " + kPortText));
+
+        // A line held by flow control fails as a silent motor does; the motor is found once the
+        // line moves again.
+        motor->DropReplies(0);
+        ASSERT_TRUE(motor->HoldLine(true));
+        EXPECT_FALSE(host.GetMotor(1, got));
+        ASSERT_TRUE(motor->HoldLine(false));
+        EXPECT_TRUE(host.GetMotor(1, got));
+        EXPECT_TRUE(host.GetMotor(1, got)) << "once more, addressed and without echo now";
         ASSERT_TRUE(got);
+
+        int32_t loaded = -1;
+        // Loads the program from a file; why it failed.
+        auto load = [&](const std::string& program) {
+            WriteFile(firmware, program);
+            return got->DownloadProgram(firmware.wstring(), 1, loaded).Description;
+        };
+        // Block edges both ways: uploads come in 8s ended by FF, downloads go in 32s; and the
+        // largest program there is.
+        for (size_t size : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 64u, 100u, 1000u, 32u * 1024}) {
+            SCOPED_TRACE("program of " + std::to_string(size) + " bytes");
+            const std::string program = MakeProgram(size, static_cast<unsigned>(size));
+            ASSERT_EQ(load(program), L"");
+            EXPECT_EQ(loaded, static_cast<int32_t>(size));
+            EXPECT_EQ(motor->StoredProgram(), program);
+            const fs::path backup = folder / ("back" + std::to_string(size) + ".sms");
+            ASSERT_TRUE(got->BackupProgram(backup.wstring()));
+            EXPECT_EQ(ReadFile(backup), program);
+        }
+
+        // Bad files never reach the motor.
+        const std::string kept = motor->StoredProgram();
+        WriteFile(folder / "empty.smx", "");
+        WriteFile(folder / "ff.smx", std::string("ABC\xFF", 4));
+        fs::create_directory(folder / "dir.smx");
+        ASSERT_EQ(::mkfifo((folder / "pipe.smx").c_str(), 0600), 0);
+        const std::pair<const char*, const wchar_t*> cases[] = {
+            {"missing.smx", L"cannot be opened"},
+            {"empty.smx", L"is empty"},
+            {"ff.smx", L"offset 3"},
+            {"dir.smx", L"is not a file"},
+            {"pipe.smx", L"is not a file"}};
+        loaded = -1;
+        for (const auto& [name, why] : cases) {
+            const SmiStatus status = got->DownloadProgram((folder / name).wstring(), 1, loaded);
+            EXPECT_FALSE(status) << name;
+            EXPECT_THAT(status.Description, HasSubstr(why));
+        }
+        EXPECT_EQ(loaded, -1);
+        EXPECT_EQ(motor->Downloads(), 11u);
+        EXPECT_EQ(motor->StoredProgram(), kept);
+
         // In echo mode the motor echoes "LOAD" and the checksum question, but none of the
         // program: a 06 among the program's bytes (byte 36, in the second block) must not pass
         // for the motor's acknowledgement.
         motor->SetEcho(true);
         const std::string program = MakeProgram(200, 9);
         ASSERT_EQ(program[36], '\x06');
-        WriteFile(firmware, program);
         motor->BreakDownloadAfter(64);  // the second block goes unacknowledged
-        int32_t loaded = 0;
-        const SmiStatus broken = got->DownloadProgram(firmware.wstring(), 1, loaded);
-        const std::string why(broken.Description.begin(), broken.Description.end());
-        EXPECT_TRUE(Contains(broken.Description, L"stopped acknowledging after 32 of 200 bytes"))
-            << why;
-        EXPECT_TRUE(Contains(broken.Description, L"now reads")) << why;
+        const std::wstring broken = load(program);
+        EXPECT_THAT(broken, HasSubstr(L"stopped acknowledging after 32 of 200 bytes"));
+        EXPECT_THAT(broken, HasSubstr(L"now reads"));
         EXPECT_FALSE(motor->StoredProgramValid());
-        ASSERT_TRUE(got->DownloadProgram(firmware.wstring(), 1, loaded));
+        EXPECT_EQ(load(program), L"");
         EXPECT_EQ(motor->StoredProgram(), program);
-
         // Everything acknowledged, but a byte of the short last block lost: the checksum tells.
-        WriteFile(firmware, MakeProgram(100, 9));
         motor->BreakDownloadAfter(98);  // in the last 4 bytes, after the third block
-        const SmiStatus lost = got->DownloadProgram(firmware.wstring(), 1, loaded);
-        EXPECT_TRUE(Contains(lost.Description, L"bad checksum"))
-            << std::string(lost.Description.begin(), lost.Description.end());
+        EXPECT_THAT(load(MakeProgram(100, 9)), HasSubstr(L"bad checksum"));
     }
-    // The motor left its loading mode: the console's driver talks to it as before.
+    // The motor left its loading mode: the console's own driver finds it as it always did.
     CSmartMotor driver;
     driver.Settings.PortNumber = kFirstTestPort;
     driver.Timeout.Echo = 200;
     ASSERT_TRUE(driver.OpenPort());
-    int32_t state = -1;
-    EXPECT_TRUE(driver.GetShutterState(state));
-}
-
-TEST_F(FirmwareUpdateTest, BadProgramFilesAreRefusedBeforeTheMotorHearsOfThem) {
-    CSerialSmiHost host(kShort);
-    std::unique_ptr<ISMIMotor> got = GetMotor(host);
-    ASSERT_TRUE(got);
-    const std::string old = motor->StoredProgram();
-
-    WriteFile(folder / "empty.smx", "");
-    WriteFile(folder / "big.smx", MakeProgram(32 * 1024 + 1, 0));
-    WriteFile(folder / "ff.smx", std::string("ABC\xFF", 4));
-    fs::create_directory(folder / "dir.smx");
-    ASSERT_EQ(::mkfifo((folder / "pipe.smx").c_str(), 0600), 0);
-    const std::pair<const char*, const wchar_t*> cases[] = {
-        {"missing.smx", L"cannot be opened"},
-        {"empty.smx", L"is empty"},
-        {"big.smx", L"bigger than the 32768 bytes"},
-        {"ff.smx", L"offset 3"},
-        {"dir.smx", L"is not a file"},
-        {"pipe.smx", L"is not a file"},
-    };
-    for (const auto& [name, why] : cases) {
-        SCOPED_TRACE(name);
-        int32_t loaded = -1;
-        const SmiStatus status = got->DownloadProgram((folder / name).wstring(), 1, loaded);
-        ASSERT_FALSE(status);
-        EXPECT_TRUE(Contains(status.Description, why))
-            << std::string(status.Description.begin(), status.Description.end());
-        EXPECT_EQ(loaded, -1);
-    }
-    EXPECT_EQ(motor->Downloads(), 0u);
-    EXPECT_EQ(motor->StoredProgram(), old);
-
-    // The largest program there is still goes.
-    const std::string full = MakeProgram(32 * 1024, 4);
-    WriteFile(firmware, full);
-    int32_t loaded = 0;
-    EXPECT_TRUE(got->DownloadProgram(firmware.wstring(), 1, loaded));
-    EXPECT_EQ(motor->StoredProgram(), full);
-}
-
-TEST_F(FirmwareUpdateTest, NoMotorNoPortAndBadSettingsAreDescribed) {
-    CSerialSmiHost host(kShort);
-    std::unique_ptr<ISMIMotor> got;
-    EXPECT_FALSE(host.GetMotor(1, got)) << "no port named yet";
-    EXPECT_FALSE(host.SetPortName(L"-- Select One --"));
-    EXPECT_FALSE(host.SetPortName(L"Com"));
-    EXPECT_FALSE(host.SetBaudRate(1234));
-    EXPECT_FALSE(host.HostSetupOption(1));
-    EXPECT_EQ(SmiPortNumber(L"COM12"), 12);
-    EXPECT_EQ(SmiPortNumber(L"Com3x"), 0);
-
-    ASSERT_TRUE(host.SetPortName(L"Com" + std::to_wstring(kFirstTestPort + 1)));
-    SmiStatus status = host.GetMotor(1, got);
-    EXPECT_FALSE(status);
-    EXPECT_TRUE(Contains(status.Description, L"Opening Com" + std::to_wstring(kFirstTestPort + 1)));
-
-    ASSERT_TRUE(host.SetPortName(kPortText));
-    EXPECT_FALSE(host.GetMotor(2, got)) << "one motor per instrument";
-    motor->DropReplies(100);  // a motor that says nothing
-    status = host.GetMotor(1, got);
-    EXPECT_FALSE(status);
-    EXPECT_FALSE(got);
-    EXPECT_TRUE(Contains(status.Description, L"Detecting motors on " + kPortText))
-        << std::string(status.Description.begin(), status.Description.end());
-
-    // A line held by flow control costs no more than the two echo waits of a silent motor (plus
-    // what a loaded machine may add); the motor is found once the line moves again.
-    motor->DropReplies(0);
-    ASSERT_TRUE(motor->HoldLine(true));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(host.GetMotor(1, got));
-    EXPECT_LT(std::chrono::steady_clock::now() - start,
-              2 * std::chrono::milliseconds(kShort.Echo) + std::chrono::seconds(4));
-    ASSERT_TRUE(motor->HoldLine(false));
-    EXPECT_TRUE(host.GetMotor(1, got));
+    EXPECT_TRUE(driver.ChangeFilter(3));
 }
 
 }  // namespace

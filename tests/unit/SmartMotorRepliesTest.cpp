@@ -1,4 +1,5 @@
-// The motor's echo handling, reply parsing and fault path, fed captured lines with no port.
+// The motor driver's reply parsing, fed what a simulated motor does not send: answers that do not
+// fit, a foreign banner, an unreadable identification header, a fault report that never ends.
 #include <gtest/gtest.h>
 
 #include "devices/SmartMotor.h"
@@ -6,107 +7,58 @@
 
 namespace {
 
-class MotorReplies : public ::testing::Test {
-protected:
-    // A command in flight with its echo already seen, waiting for its reply.
-    void Expect(const std::string& command) {
-        motor.Expect(command);
-        motor.EchoPendingEvent.Reset();
-        motor.FaultEvent.Reset();
-    }
-    testing_support::ReplyFeeder<CSmartMotor> motor;
-};
+using Motor = testing_support::ReplyFeeder<CSmartMotor>;
 
-TEST_F(MotorReplies, TheFirstLineAfterACommandIsItsEchoAndOnlyAnEqualLineCounts) {
-    motor.Expect("g=3");
-    motor.EchoPendingEvent.Set();
-    motor.Feed("g=3\r\n");
-    EXPECT_TRUE(motor.EchoReceivedEvent.IsSet());
-    EXPECT_FALSE(motor.EchoPendingEvent.IsSet());
-    EXPECT_FALSE(motor.Completed()) << "an echo is not a reply";
-
-    motor.Expect("GOSUB4");
-    motor.EchoReceivedEvent.Reset();
-    motor.EchoPendingEvent.Set();
-    motor.Feed("FILT:2\r");  // the echo was lost: this line takes its place and is spent
-    EXPECT_FALSE(motor.EchoReceivedEvent.IsSet());
-    EXPECT_FALSE(motor.EchoPendingEvent.IsSet());
-    EXPECT_FALSE(motor.Completed());
-}
-
-TEST_F(MotorReplies, SubroutineRepliesAreReadByTheirPatterns) {
+TEST(MotorReplies, EachCommandsReplyIsReadByItsOwnPattern) {
     struct Case {
         const char* command;
-        const char* line;
-        int32_t value;
+        std::string lines;
+        bool complete;
+        int32_t value;  // 77 before the lines: an unreadable answer leaves it
+        int32_t valid;
     };
+    const std::string banner = "** Zel Dozivazoro Ltd. **\r\n";
     const Case cases[] = {
-        {"GOSUB4", "FILT:5", 5},    {"GOSUB6", "SHTR:1", 1},  {"GOSUB1", "SHTR: 0", 0},
-        {"GOSUB0", "LIGHT:-1", -1}, {"GOSUB4", "FILT:x", 77}, {"GOSUB6", "SHUTTER:1", 77},
-        {"RP", "  -12345", -12345},
+        {"GOSUB4", "FILT:x\r\n", true, 77, 0},
+        {"GOSUB6", "SHUTTER:1\r\n", true, 77, 0},
+        {"GOSUB1", "SHTR: 0\r\n", true, 0, 0},
+        {"RP", "  -12345\r\n", true, -12345, 1},
+        {"RPA", "not a number\r", true, 77, 0},
+        // A restart counts its lines from 0 and checks the first is the banner.
+        {"Z", banner + "Program 5.2\r\nHoming\r\n", false, 3, 1},
+        {"Z", banner + "Program 5.2\r\nHoming\r\nHOME:1\r\n", true, 4, 1},
+        {"Z", "** Someone Else **\rHOME:1\r", true, 2, 0},
+        // The identification waits for a readable count before its lines.
+        {"GOSUB100", "garbage\r", false, 77, 0},
+        {"GOSUB100", "garbage\r2\rnof=8\rdev=pellam\r", true, 0, 0},
     };
     for (const Case& c : cases) {
-        Expect(c.command);
-        motor.ReplyValue = 77;
-        motor.Feed(std::string(c.line) + "\r\n");
-        ASSERT_TRUE(motor.Completed()) << c.command << " " << c.line;
-        EXPECT_EQ(motor.ReplyValue, c.value) << c.command << " " << c.line;
+        SCOPED_TRACE(c.command + (" " + c.lines));
+        Motor motor;
+        motor.Expect(c.command);
+        motor.ReplyValue = c.command[0] == 'Z' ? 0 : 77;
+        motor.Feed(c.lines);
+        EXPECT_EQ(motor.Completed(), c.complete);
+        EXPECT_EQ(motor.ReplyValue, c.value);
+        EXPECT_EQ(motor.ReplyValid, c.valid);
+        EXPECT_FALSE(motor.FaultEvent.IsSet());
+        if (c.complete && c.command == std::string("GOSUB100")) {
+            EXPECT_EQ(motor.InstrumentInfo.NumberOfFilters, 8);
+            EXPECT_EQ(motor.InstrumentInfo.InstrumentModel, 4);
+        }
     }
-    Expect("RPA");
-    motor.Feed("not a number\r");
-    ASSERT_TRUE(motor.Completed());
-    EXPECT_EQ(motor.ReplyValid, 0);
 }
 
-TEST_F(MotorReplies, ResetCountsItsLinesAndChecksTheBanner) {
-    Expect("Z");
-    motor.Feed("** Zel Dozivazoro Ltd. **\r\nProgram 5.2\r\nHoming\r\n");
-    EXPECT_FALSE(motor.Completed());
-    motor.Feed("HOME:1\r\n");
-    ASSERT_TRUE(motor.Completed());
-    EXPECT_EQ(motor.ReplyValid, 1);
-    EXPECT_EQ(motor.ReplyValue, 4);
-
-    Expect("Z");
-    motor.Feed("** Someone Else **\rHOME:1\r");
-    ASSERT_TRUE(motor.Completed());
-    EXPECT_EQ(motor.ReplyValid, 0);
-}
-
-TEST_F(MotorReplies, IdentificationWaitsForAReadableHeader) {
-    Expect("GOSUB100");
-    motor.InfoHeaderSeen = 0;
-    motor.Feed("garbage\r");
-    EXPECT_FALSE(motor.Completed());
-    EXPECT_EQ(motor.InfoHeaderSeen, 0);
-    motor.Feed("2\rnof=8\rdev=pellam\r");
-    ASSERT_TRUE(motor.Completed());
-    EXPECT_EQ(motor.InstrumentInfo.NumberOfFilters, 8);
-    EXPECT_EQ(motor.InstrumentInfo.InstrumentModel, 4);
-}
-
-TEST_F(MotorReplies, FatalFailsTheCommandAndTheFaultReportIsCollected) {
-    Expect("GOSUB4");
-    motor.Feed("FATAL: position error\r");
-    EXPECT_TRUE(motor.Completed());
-    EXPECT_TRUE(motor.FaultEvent.IsSet());
-
-    Expect("GOSUB9");
-    motor.FaultText = "stale";
-    motor.Feed("Fault report\r\nxxx=1\r\n");
-    EXPECT_FALSE(motor.Completed());
-    motor.Feed("yyy=17\r\n");
-    ASSERT_TRUE(motor.Completed());
-    EXPECT_EQ(motor.FaultText, "Fault report\r\nxxx=1\r\nyyy=17\r\n");
-
-    // A report that never ends is kept within its bound.
-    Expect("GOSUB9");
-    const std::string line(200, 'q');
+TEST(MotorReplies, AFaultReportThatNeverEndsIsKeptWithinItsBound) {
+    Motor motor;
+    motor.Expect("GOSUB9");
     for (int i = 0; i < 1000; ++i) {
-        motor.Feed(line + "\r");
+        motor.Feed(std::string(200, 'q') + "\r");
     }
     EXPECT_FALSE(motor.Completed());
     EXPECT_LE(motor.FaultText.size(), CSmartMotor::kMaxFaultText);
+    motor.Feed("yyy=17\r");
+    EXPECT_TRUE(motor.Completed()) << "its end still completes it";
 }
 
 }  // namespace
