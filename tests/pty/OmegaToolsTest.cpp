@@ -9,20 +9,19 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "devices/OmegaTempController.h"
 #include "sim/OmegaControllerSim.h"
 #include "support/TestPortDirectory.h"
+#include "tools/omega/RegisterHex.h"
 #include "tools/omega/RegisterTable.h"
 #include "tools/omega/SettingsResetRun.h"
 #include "tools/omega/SettingsSaveRun.h"
 #include "tools/omega/TempCtrlSettingsFile.h"
-#include "tools/omega/WriteRegisters.h"
 
 void PrintTo(const RegisterEntry& entry, std::ostream* out) {
     *out << std::hex << entry.Register << '=' << entry.Value << '/' << entry.Width;
@@ -31,94 +30,64 @@ void PrintTo(const RegisterEntry& entry, std::ostream* out) {
 namespace {
 
 using platform::MessageStyle;
-using sim::COmegaControllerSim;
 using testing_support::kFirstTestPort;
+constexpr int kPort = kFirstTestPort;
+using Texts = std::vector<std::wstring>;
+using Commands = std::vector<std::string>;
 
-struct Step {
-    double percent;
-    std::wstring text;
-};
-
-// What a run told its dialog, in order.
-struct Record : CSetProgressInterface, platform::IMessageSink {
-    void SetProgress(double percent, const std::wstring& text) override {
-        steps.push_back({percent, text});
-        position = static_cast<int>(percent + 0.5);
-    }
-    void ShowMessage(const std::wstring& text, MessageStyle style) override {
-        messages.push_back(text);
-        styles.push_back(style);
-    }
-    std::vector<Step> steps;
-    std::vector<std::wstring> messages;
-    std::vector<MessageStyle> styles;
-    int position = 0;
-    std::vector<bool> running;
-};
-
-// Short pauses so that a read that never comes back costs milliseconds, not seconds.
-void Quick(COmegaTempController& controller) {
-    controller.ReplyTimeout = 150;
-    controller.ReadBackDelayMs = 1;
-    controller.DecimalPointRetryDelayMs = 1;
-    controller.EchoFixDelayMs = 1;
-}
-
-class SaveView : public ISettingsSaveView {
+// The dialog of either run: answers its questions and records what the run told it, in order.
+class View final : public ISettingsSaveView, public ISettingsResetView {
 public:
     void SetProgress(double percent, const std::wstring& text) override {
-        record.SetProgress(percent, text);
+        percents.push_back(percent);
+        steps.push_back(text);
         if (onProgress) {
-            onProgress(record.steps.size());
+            onProgress(steps.size());
         }
     }
+    // Recorded as the box would caption them: any style but Plain ahead of the text.
     void ShowMessage(const std::wstring& text, MessageStyle style) override {
-        record.ShowMessage(text, style);
+        static const wchar_t* const kCaption[] = {L"", L"Error: ", L"Stop: ", L"Success: "};
+        messages.push_back(kCaption[static_cast<int>(style)] + text);
     }
-    int SelectedPortIndex() override { return portIndex; }
-    std::wstring SelectedPortText() override { return portText; }
+    int SelectedPortIndex() override { return port == 0 ? 0 : 1; }
+    std::wstring SelectedPortText() override { return L"COM" + std::to_wstring(port); }
     std::filesystem::path OutputPath() override { return path; }
-    void SetRunning(bool on) override { record.running.push_back(on); }
+    std::filesystem::path InputPath() override { return path; }
+    bool UseFactoryDefaults() override { return factory; }
+    std::wstring SelectedConfiguration() override { return configuration; }
+    int ProgressPosition() override {
+        return percents.empty() ? 0 : static_cast<int>(percents.back() + 0.5);
+    }
+    void SetRunning(bool on) override { running.push_back(on); }
     platform::AutoResetEvent& CancelEvent() override { return cancel; }
+    std::wstring Last() const { return steps.empty() ? L"" : steps.back(); }
 
-    Record record;
-    int portIndex = 1;
-    std::wstring portText = L"COM" + std::to_wstring(kFirstTestPort);
+    std::vector<double> percents;
+    Texts steps;  // the status line, one per progress report
+    Texts messages;
+    std::vector<bool> running;
+    int port = kFirstTestPort;  // 0: none chosen
+    bool factory = false;
+    std::wstring configuration;
     std::filesystem::path path;
     platform::AutoResetEvent cancel;
     std::function<void(size_t steps)> onProgress;
 };
 
-class ResetView : public ISettingsResetView {
-public:
-    void SetProgress(double percent, const std::wstring& text) override {
-        record.SetProgress(percent, text);
-    }
-    void ShowMessage(const std::wstring& text, MessageStyle style) override {
-        record.ShowMessage(text, style);
-    }
-    int SelectedPortIndex() override { return portIndex; }
-    std::wstring SelectedPortText() override { return portText; }
-    bool UseFactoryDefaults() override { return factory; }
-    std::wstring SelectedConfiguration() override { return configuration; }
-    std::filesystem::path InputPath() override { return path; }
-    int ProgressPosition() override { return record.position; }
-    void SetRunning(bool on) override { record.running.push_back(on); }
-    platform::AutoResetEvent& CancelEvent() override { return cancel; }
-
-    Record record;
-    int portIndex = 1;
-    std::wstring portText = L"COM" + std::to_wstring(kFirstTestPort);
-    bool factory = false;
-    std::wstring configuration = std::wstring(omega::kRtdHeatFilterwheel);
-    std::filesystem::path path;
-    platform::AutoResetEvent cancel;
-};
+// Short pauses so that a read that never comes back costs milliseconds, not seconds. The line
+// settings a run opens with are taken from the controller just before it opens: a
+// pseudo-terminal carries no character frame.
+CommSettings openedWith;
+void Quick(COmegaTempController& controller) {
+    controller.ReplyTimeout = 150;
+    controller.ReadBackDelayMs = 1;
+    openedWith = controller.Settings;
+}
 
 std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -126,192 +95,80 @@ void WriteFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// The names in a folder: what a run leaves behind beside the file it was given.
-std::vector<std::string> Names(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class OmegaTools : public testing_support::PortDirectoryTest {
 protected:
     void SetUp() override {
         PortDirectoryTest::SetUp();
-        controller = std::make_unique<COmegaControllerSim>(kFirstTestPort, PortDir());
+        controller = std::make_unique<sim::COmegaControllerSim>(kFirstTestPort, PortDir());
         ASSERT_TRUE(controller->Start());
+        std::filesystem::create_directories(Files());
     }
     void TearDown() override {
         controller.reset();
         PortDirectoryTest::TearDown();
     }
-    std::filesystem::path File(const std::string& name) const { return Files() / name; }
     // A folder for the tools' files, apart from the published ports.
-    std::filesystem::path Files() const {
-        const std::filesystem::path folder = std::filesystem::path(PortDir()) / "files";
-        std::filesystem::create_directories(folder);
-        return folder;
-    }
+    std::filesystem::path Files() const { return std::filesystem::path(PortDir()) / "files"; }
+    std::filesystem::path File(const std::string& name) const { return Files() / name; }
+    // What is in it: a run leaves nothing beside the file it was given.
+    auto Entries() const { return std::distance(std::filesystem::directory_iterator(Files()), {}); }
     // The controller's registers of the vocabulary, as a table.
     RegisterTable Registers() const {
-        RegisterTable table = omega::RtdHeatFilterwheelTable();
         RegisterTable shown;
-        for (RegisterEntry entry : table) {
+        for (RegisterEntry entry : omega::RtdHeatFilterwheelTable()) {
             entry.Value = controller->Register(entry.Register);
             shown.Set(std::move(entry));
         }
         return shown;
     }
-    // Every register of the controller set to something no configuration has.
-    void Scramble() {
-        for (const RegisterEntry& entry : omega::RtdHeatFilterwheelTable()) {
-            controller->SetRegister(entry.Register, entry.Width == 2 ? 0x5A : 0x1234);
-        }
-        controller->SetRegister(0x01, 0x2000C8);  // a set point that reads back non-zero
-    }
-    ResetView& Reset(const std::wstring_view configuration) {
-        resetView = std::make_unique<ResetView>();
-        resetView->configuration = std::wstring(configuration);
-        return *resetView;
-    }
-    // The commands the controller was sent, without the open's identification.
-    std::vector<std::string> Writes() const {
-        std::vector<std::string> writes;
-        for (const std::string& command : controller->Commands()) {
-            if (command.rfind('W', 0) == 0 || command == "Z02") {
-                writes.push_back(command);
-            }
-        }
-        return writes;
-    }
 
-    std::unique_ptr<COmegaControllerSim> controller;
-    std::unique_ptr<ResetView> resetView;
+    std::unique_ptr<sim::COmegaControllerSim> controller;
 };
 
-TEST_F(OmegaTools, WriteRegistersReportsEachEntryAndReadsItBack) {
-    COmegaTempController omega;
-    omega.Settings.PortNumber = kFirstTestPort;
-    Quick(omega);
-    ASSERT_TRUE(omega.OpenPort());
-    Scramble();
-
-    // Set point 1 and the input type never read back; register 0x30 is one only a settings
-    // file can bring.
-    controller->SetStaleReads(20);
-    RegisterTable small;
-    small.Set({0x01, 0x2000FA, 6, L"Temperature Setpoint 1"});
-    small.Set({0x07, 0x04, 2, L"Input Type"});
-    small.Set({0x30, 0x12, 0, L""});
-    Record record;
-    platform::AutoResetEvent cancel;
-    EXPECT_TRUE(omega::WriteRegisters(omega, small, record, cancel, record));
-
-    ASSERT_EQ(record.steps.size(), 3u);
-    EXPECT_EQ(record.steps[0].percent, 0.0);
-    EXPECT_EQ(record.steps[0].text,
-              L"Setting register 0x01 (Temperature Setpoint 1) to value 0x2000FA ...");
-    EXPECT_NEAR(record.steps[2].percent, 200.0 / 3, 1e-9);
-    EXPECT_EQ(record.steps[1].text, L"Setting register 0x07 (Input Type) to value 0x04 ...");
-    EXPECT_EQ(record.messages,
-              (std::vector<std::wstring>{L"Failed to set parameter (reg = 01, value = 2000FA)",
-                                         L"Failed to set parameter (reg = 07, value = 000004)",
-                                         L"Error setting register 0x30 () to 0x12."}));
-    EXPECT_EQ(record.styles, (std::vector<MessageStyle>{MessageStyle::Error, MessageStyle::Error,
-                                                        MessageStyle::Plain}));
-    // Each went out once, in the register's width; the unknown register not at all.
-    EXPECT_EQ(Writes(), (std::vector<std::string>{"W012000FA", "W0704"}));
-
-    // With read-back working the whole vocabulary goes in with no message, never at 100 %.
-    controller->SetStaleReads(0);
-    Record full;
-    EXPECT_TRUE(
-        omega::WriteRegisters(omega, omega::RtdHeatCoolFilterwheelTable(), full, cancel, full));
-    EXPECT_TRUE(full.messages.empty());
-    ASSERT_EQ(full.steps.size(), 37u);
-    EXPECT_NEAR(full.steps.back().percent, 36 * 100.0 / 37, 1e-9);
-    EXPECT_EQ(full.steps.back().text, L"Setting register 0x28 (% High) to value 0x63 ...");
-    EXPECT_EQ(Registers(), omega::RtdHeatCoolFilterwheelTable());
-
-    // A cancel given before the call stops it before the first register, and is consumed.
-    cancel.Set();
-    const uint64_t received = controller->ReceivedCount();
-    Record cancelled;
-    EXPECT_FALSE(
-        omega::WriteRegisters(omega, omega::ThermocoupleHeatTable(), cancelled, cancel, cancelled));
-    ASSERT_EQ(cancelled.steps.size(), 1u);
-    EXPECT_EQ(cancelled.steps[0].percent, 100.0);
-    EXPECT_EQ(cancelled.steps[0].text, L"Cancelled.");
-    EXPECT_EQ(controller->ReceivedCount(), received);
-    EXPECT_FALSE(cancel.IsSet());
-
-    // An empty table is done at once and reports nothing.
-    Record empty;
-    EXPECT_TRUE(omega::WriteRegisters(omega, RegisterTable(), empty, cancel, empty));
-    EXPECT_TRUE(empty.steps.empty());
+// A row of the tables below by its name.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& info) {
+    return info.param.name;
 }
 
-TEST_F(OmegaTools, SaveWritesEveryRegisterOfTheController) {
-    SaveView view;
-    view.path = File("saved.txt");
-    // An earlier save, readable by its owner alone: replaced, and still readable by them alone.
-    WriteFile(view.path, "old");
-    ASSERT_EQ(::chmod(view.path.c_str(), 0600), 0);
-    controller->SetRegister(0x0D, 0x63);
-    RunSettingsSave(view, Quick);
-
-    EXPECT_TRUE(view.record.messages.empty());
-    EXPECT_EQ(view.record.running, (std::vector<bool>{true, false}));
-    const std::string text = ReadAll(view.path);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 38);  // 39 lines, no final break
-    EXPECT_EQ(text.substr(0, 62),
-              "Reg\tValue\t\tDescription\r\n"
-              "0x01\t0x2000FA\tTemperature Setpoint 1\r\n");
-    EXPECT_NE(text.find("\r\n0x07\t0x11\t\tInput Type\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n0x0D\t0x63\t\tOutput 2 Configuration\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n0x0B\t0x003B\t\tLoop Break Time\r\n"), std::string::npos);
-    EXPECT_TRUE(text.ends_with("\r\n0x28\t0x63\t\t% High\r\nEnd of file"));
-    EXPECT_EQ(std::filesystem::status(view.path).permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    EXPECT_EQ(Names(Files()), std::vector<std::string>{"saved.txt"});
-
-    const std::vector<Step>& steps = view.record.steps;
-    ASSERT_EQ(steps.size(), 39u);
-    EXPECT_EQ(steps[0].text, L"Connecting to temperature controller ...");
-    EXPECT_EQ(steps[1].text, L"Getting Temperature Setpoint 1 ...");
-    EXPECT_NEAR(steps[37].percent, 36 * 100.0 / 37, 1e-9);
-    EXPECT_EQ(steps[38].percent, 100.0);
-    EXPECT_EQ(steps[38].text, L"Done.");
-}
-
-// However a save ends short of a complete file, a settings file saved earlier is left byte for
-// byte as it was, at every moment of the run (which is what a kill would leave), and nothing is
-// left beside it.
-struct FailedSave {
+// A save replaces what was at the path only with a complete file. However it ends short of one,
+// what was there is left as it was at every moment of the run (which is what a kill would
+// leave), and nothing is left beside it.
+struct SaveRun {
     const char* name;
-    int port = kFirstTestPort;
-    size_t cancelAtStep = 0;  // the progress report at which "Cancel" is pressed
-    size_t silentAtStep = 0;  // ... at which the controller stops answering
-    const wchar_t* lastStatus;
+    bool pipe;            // at the path, or an earlier save
+    int port;             // 0: none chosen
+    size_t cancelAtStep;  // the progress report at which "Cancel" is pressed
+    size_t silentAtStep;  // ... at which the controller stops answering
+    size_t steps;
+    const wchar_t* last;
     size_t messages;
+    const wchar_t* firstMessage;
 };
 
-void PrintTo(const FailedSave& row, std::ostream* out) {
-    *out << row.name;
-}
+class OmegaSaves : public OmegaTools, public testing::WithParamInterface<SaveRun> {};
 
-class OmegaSaveFailures : public OmegaTools, public testing::WithParamInterface<FailedSave> {};
-
-TEST_P(OmegaSaveFailures, LeaveTheSavedFileAsItWas) {
-    const FailedSave& row = GetParam();
-    const std::string good = omega::FormatSettingsFile(omega::ThermocoupleHeatTable());
-    SaveView view;
+TEST_P(OmegaSaves, ReplaceThePathOnlyWithACompleteFile) {
+    const SaveRun& row = GetParam();
+    const bool saved = std::wstring(row.last) == L"Done.";
+    const std::string earlier = omega::FormatSettingsFile(omega::ThermocoupleHeatTable());
+    RegisterTable read = omega::RtdHeatFilterwheelTable();
+    read[0x0D].Value = 0x63;  // the values are the controller's, not the vocabulary's
+    controller->SetRegister(0x0D, 0x63);
+    View view;
+    view.port = row.port;
     view.path = File("bench7.txt");
-    view.portText = L"COM" + std::to_wstring(row.port);
-    WriteFile(view.path, good);
-    size_t unchanged = 0;
+    if (!row.pipe) {
+        // Readable by its owner alone, as the file that replaces it is.
+        WriteFile(view.path, earlier);
+        ASSERT_EQ(::chmod(view.path.c_str(), 0600), 0);
+    } else {
+        // It would hold an open() until someone writes to it: refused at once instead.
+        ASSERT_EQ(::mkfifo(view.path.c_str(), 0600), 0);
+    }
+    const auto before = Entries();
+    auto intact = [&] { return row.pipe || ReadAll(view.path) == earlier; };
+    size_t intactSteps = 0;
     view.onProgress = [&](size_t steps) {
         if (steps == row.cancelAtStep) {
             view.cancel.Set();
@@ -319,239 +176,156 @@ TEST_P(OmegaSaveFailures, LeaveTheSavedFileAsItWas) {
         if (steps == row.silentAtStep) {
             controller->DropReplies(1000);
         }
-        unchanged += ReadAll(view.path) == good ? 1 : 0;
+        intactSteps += intact() ? 1 : 0;
     };
     RunSettingsSave(view, Quick);
 
-    EXPECT_EQ(ReadAll(view.path), good);
-    EXPECT_EQ(unchanged, view.record.steps.size()) << "the file changed during the run";
-    EXPECT_EQ(Names(Files()), std::vector<std::string>{"bench7.txt"});
-    EXPECT_EQ(view.record.messages.size(), row.messages);
-    ASSERT_FALSE(view.record.steps.empty());
-    EXPECT_EQ(view.record.steps.back().text, row.lastStatus);
-    EXPECT_EQ(view.record.running, (std::vector<bool>{true, false}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Save, OmegaSaveFailures,
-    testing::Values(FailedSave{.name = "WrongPort",
-                               .port = kFirstTestPort + 1,
-                               .lastStatus = L"Connecting to temperature controller ...",
-                               .messages = 1},
-                    FailedSave{.name = "CancelMidRun",
-                               .cancelAtStep = 12,
-                               .lastStatus = L"Cancelled.",
-                               .messages = 0},
-                    // Silent from the 31st register on: each of the last seven reads fails.
-                    FailedSave{.name = "ControllerSilentHalfWay",
-                               .silentAtStep = 32,
-                               .lastStatus = L"Not saved: some registers could not be read.",
-                               .messages = 7}),
-    [](const testing::TestParamInfo<FailedSave>& info) { return std::string(info.param.name); });
-
-TEST_F(OmegaTools, SaveRefusalsLeaveTheDialogIdle) {
-    SaveView noPort;
-    noPort.portIndex = 0;
-    noPort.path = File("never.txt");
-    RunSettingsSave(noPort, Quick);
-    EXPECT_EQ(noPort.record.messages, std::vector<std::wstring>{L"Please select a COM port."});
-    EXPECT_EQ(noPort.record.running, (std::vector<bool>{true, false}));
-
-    SaveView badPath;
-    badPath.path = File("no-such-folder") / "saved.txt";
-    RunSettingsSave(badPath, Quick);
-    EXPECT_EQ(badPath.record.messages, std::vector<std::wstring>{L"Error creating output file."});
-
-    // A new path is made only by a save that succeeds: no empty file is left to be mistaken for
-    // one.
-    SaveView noController;
-    noController.portText = L"COM" + std::to_wstring(kFirstTestPort + 1);
-    noController.path = File("empty.txt");
-    RunSettingsSave(noController, Quick);
-    EXPECT_EQ(noController.record.messages,
-              std::vector<std::wstring>{L"Error connecting to temperature controller."});
-
-    // Cancel pressed while connecting takes effect before the first register is read.
-    SaveView cancelled;
-    cancelled.path = File("cancelled.txt");
-    cancelled.cancel.Set();
-    RunSettingsSave(cancelled, Quick);
-    ASSERT_EQ(cancelled.record.steps.size(), 2u);
-    EXPECT_EQ(cancelled.record.steps[1].text, L"Cancelled.");
-    EXPECT_EQ(cancelled.record.steps[1].percent, 100.0);
-    EXPECT_EQ(controller->LastCommand(), "R1F");  // only the open's identification
-    EXPECT_EQ(cancelled.record.running, (std::vector<bool>{true, false}));
-    EXPECT_TRUE(Names(Files()).empty());
-}
-
-// A named pipe given as a path would hold an open() until someone writes to it; the tools must
-// refuse it at once instead.
-TEST_F(OmegaTools, NamedPipesAreRefusedWithoutWaiting) {
-    const std::filesystem::path pipe = File("pipe.txt");
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-
-    SaveView save;
-    save.path = pipe;
-    RunSettingsSave(save, Quick);
-    EXPECT_EQ(save.record.messages, std::vector<std::wstring>{L"Error creating output file."});
-
-    ResetView& reset = Reset(kCustomSettingsFile);
-    reset.path = pipe;
-    RunSettingsReset(reset, Quick);
-    EXPECT_EQ(reset.record.messages, std::vector<std::wstring>{L"Error opening input file."});
-    EXPECT_EQ(controller->ReceivedCount(), 0u);
-    EXPECT_EQ(Names(Files()), std::vector<std::string>{"pipe.txt"});
-}
-
-TEST_F(OmegaTools, ResetWritesEachBuiltInConfigurationThenRestarts) {
-    for (const auto& [name, table] :
-         {std::pair{omega::kRtdHeatFilterwheel, omega::RtdHeatFilterwheelTable()},
-          std::pair{omega::kRtdHeatCoolFilterwheel, omega::RtdHeatCoolFilterwheelTable()},
-          std::pair{omega::kThermocoupleHeat, omega::ThermocoupleHeatTable()}}) {
-        SCOPED_TRACE(std::string(name.begin(), name.end()));
-        Scramble();
-        const uint64_t restarts = controller->Restarts();
-        ResetView& view = Reset(name);
-        RunSettingsReset(view, Quick);
-
-        EXPECT_TRUE(view.record.messages.empty());
-        EXPECT_EQ(Registers(), table);
-        EXPECT_EQ(controller->Restarts(), restarts + 1);
-        const std::vector<Step>& steps = view.record.steps;
-        ASSERT_EQ(steps.size(), 40u);
-        EXPECT_EQ(steps[38].text, L"Resetting Controller");
-        EXPECT_EQ(steps[38].percent, 97.0);  // where the bar stood
-        EXPECT_EQ(steps[39].text, L"Done.");
-        EXPECT_EQ(steps[39].percent, 100.0);
-        EXPECT_EQ(view.record.running, (std::vector<bool>{true, false}));
+    if (!row.pipe) {
+        EXPECT_EQ(ReadAll(view.path), saved ? omega::FormatSettingsFile(read) : earlier);
+        EXPECT_EQ(std::filesystem::status(view.path).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    EXPECT_EQ(intactSteps + (saved ? 1 : 0), view.steps.size()) << "changed before the end";
+    EXPECT_EQ(Entries(), before);
+    ASSERT_EQ(view.steps.size(), row.steps);
+    EXPECT_EQ(view.Last(), row.last);
+    if (row.steps > 2) {
+        EXPECT_EQ(view.steps[1], L"Getting Temperature Setpoint 1 ...");
+    }
+    ASSERT_EQ(view.messages.size(), row.messages);
+    EXPECT_EQ(view.messages.empty() ? L"" : view.messages.front(), row.firstMessage);
+    EXPECT_EQ(view.running, (std::vector<bool>{true, false}));
+    if (saved) {
+        EXPECT_EQ(openedWith, (CommSettings{kPort, 9600, 8, 0}));
+        EXPECT_NEAR(view.percents[37], 36 * 100.0 / 37, 1e-9);
+        EXPECT_EQ(view.percents[38], 100.0);
     }
 }
 
-// The line settings each run opens the controller with. A pseudo-terminal carries no character
-// frame, so they are taken from the controller object just before it opens.
-CommSettings openedWith;
-void Capture(COmegaTempController& omega) {
-    Quick(omega);
-    openedWith = omega.Settings;
-}
+// clang-format off
+const SaveRun kSaveRuns[] = {
+    {"Saved", false, kPort, 0, 0, 39, L"Done.", 0, L""},
+    {"NoPortChosen", false, 0, 0, 0, 0, L"", 1, L"Please select a COM port."},
+    {"NamedPipe", true, kPort, 0, 0, 0, L"", 1, L"Error creating output file."},
+    {"WrongPort", false, kPort + 1, 0, 0, 1, L"Connecting to temperature controller ...",
+     1, L"Error connecting to temperature controller."},
+    // Cancel pressed while connecting takes effect before the first register is read.
+    {"CancelWhileConnecting", false, kPort, 1, 0, 2, L"Cancelled.", 0, L""},
+    {"CancelMidRun", false, kPort, 12, 0, 13, L"Cancelled.", 0, L""},
+    // Silent from the 31st register on: each of the last seven reads fails.
+    {"ControllerSilentHalfWay", false, kPort, 0, 32, 39,
+     L"Not saved: some registers could not be read.", 7, L"Error getting register 0x21 (Address)."},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Save, OmegaSaves, testing::ValuesIn(kSaveRuns), RowName<SaveRun>);
 
-TEST_F(OmegaTools, FactoryFreshControllerIsOpenedOnSevenBitsOddParity) {
-    ResetView& factory = Reset(omega::kRtdHeatFilterwheel);
-    factory.factory = true;
-    RunSettingsReset(factory, Capture);
-    EXPECT_EQ(openedWith, (CommSettings{kFirstTestPort, 9600, 7, 1, 0, 0}));
-    EXPECT_EQ(factory.record.steps.back().text, L"Done.");
-    // "COM Settings" is written like any other register; it moves the controller to 8N1.
-    EXPECT_EQ(controller->Register(0x10), 0x25u);
+// Each configuration the reset offers is written whole and the controller restarted. A run that
+// cannot write all of it ends with errors and without a restart; a settings file that cannot be
+// written in full is refused before the controller hears anything, the status line saying why.
+const std::string kPipe = "a named pipe";  // it would hold an open() until someone writes to it
+const std::string kNoFile = "no file";
 
-    RunSettingsReset(Reset(omega::kRtdHeatFilterwheel), Capture);
-    EXPECT_EQ(openedWith, (CommSettings{kFirstTestPort, 9600, 8, 0, 0, 0}));
-    SaveView save;
-    save.path = File("saved.txt");
-    RunSettingsSave(save, Capture);
-    EXPECT_EQ(openedWith, (CommSettings{kFirstTestPort, 9600, 8, 0, 0, 0}));
-}
-
-// A settings file is read and checked whole before the controller hears anything: a file that
-// cannot be written in full is refused with one message, the status line naming why and where.
-struct BadSettingsFile {
+struct ResetRun {
     const char* name;
-    std::string text;
-    const wchar_t* why;
+    std::wstring_view configuration;
+    std::string file;                      // at the path given
+    std::optional<RegisterTable> written;  // empty: nothing is
+    Texts messages;
+    const wchar_t* last;   // how the status line starts
+    bool factory = false;  // a controller fresh from the factory talks 7 bits, odd parity
+    bool cancel = false;
+    const char* unanswered = "";  // a command the controller never answers
 };
 
-void PrintTo(const BadSettingsFile& row, std::ostream* out) {
-    *out << row.name;
-}
+class OmegaResets : public OmegaTools, public testing::WithParamInterface<ResetRun> {};
 
-class OmegaBadSettingsFiles : public OmegaTools,
-                              public testing::WithParamInterface<BadSettingsFile> {};
-
-TEST_P(OmegaBadSettingsFiles, AreRefusedBeforeTheControllerHearsAnything) {
-    const std::filesystem::path file = File("custom.txt");
-    WriteFile(file, GetParam().text);
-    ResetView& view = Reset(kCustomSettingsFile);
-    view.path = file;
+TEST_P(OmegaResets, WriteTheConfigurationThenRestart) {
+    const ResetRun& row = GetParam();
+    const RegisterTable before = Registers();
+    View view;
+    view.configuration = row.configuration;
+    view.factory = row.factory;
+    view.path = File("custom.txt");
+    if (row.file == kPipe) {
+        ASSERT_EQ(::mkfifo(view.path.c_str(), 0600), 0);
+    } else if (row.file != kNoFile) {
+        WriteFile(view.path, row.file);
+    }
+    if (row.cancel) {
+        view.cancel.Set();
+    }
+    controller->SetUnanswered(row.unanswered);
     RunSettingsReset(view, Quick);
 
-    EXPECT_EQ(view.record.messages, std::vector<std::wstring>{L"Error opening input file."});
-    EXPECT_EQ(controller->ReceivedCount(), 0u);
-    ASSERT_FALSE(view.record.steps.empty());
-    EXPECT_NE(view.record.steps.back().text.find(GetParam().why), std::wstring::npos)
-        << std::string(view.record.steps.back().text.begin(), view.record.steps.back().text.end());
-    EXPECT_EQ(view.record.running, (std::vector<bool>{true, false}));
-}
-
-std::string RandomBytes() {
-    std::minstd_rand random(7);
-    std::string bytes(4096, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random());
+    EXPECT_EQ(openedWith, (CommSettings{kPort, 9600, row.factory ? 7 : 8, row.factory ? 1 : 0}));
+    EXPECT_EQ(view.messages, row.messages);
+    EXPECT_TRUE(view.Last().starts_with(row.last))
+        << std::string(view.Last().begin(), view.Last().end());
+    EXPECT_EQ(view.running, (std::vector<bool>{true, false}));
+    EXPECT_EQ(Registers(), row.written.value_or(before));
+    EXPECT_EQ(controller->Restarts(), row.written ? 1u : 0u);
+    if (row.written) {
+        const Commands log = controller->Commands();
+        EXPECT_EQ(std::count_if(log.begin(), log.end(), [](auto& c) { return c[0] == 'W'; }), 37)
+            << "each register once";
+        ASSERT_EQ(view.steps.size(), 40u);
+        EXPECT_EQ(view.steps[2], L"Setting register 0x02 (Temperature Setpoint 2) to value 0x" +
+                                     omega::WideHex(row.written->Find(0x02)->Value, 6) + L" ...");
+        EXPECT_EQ(view.steps[38], L"Resetting Controller");
+        EXPECT_EQ(view.percents[38], 97.0);  // where the bar stood
+        EXPECT_EQ(view.percents[39], 100.0);
+    } else {
+        const bool refusedFile = IsCustomSettingsFile(view.configuration);
+        EXPECT_EQ(controller->Commands(), refusedFile ? Commands{} : Commands{"R1F"});
     }
-    return bytes;
+    if (row.cancel) {
+        // Given before the first register, it stops the run there, and is consumed.
+        EXPECT_EQ(view.steps[1], L"Cancelled.");
+        EXPECT_EQ(view.percents[1], 100.0);
+        EXPECT_FALSE(view.cancel.IsSet());
+    }
 }
 
 const std::string kHeader = "Reg\tValue\t\tDescription\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Reset, OmegaBadSettingsFiles,
-    testing::Values(
-        BadSettingsFile{"Empty", "", L"No line of the file sets a register."},
-        BadSettingsFile{"HeaderOnly", kHeader + "End of file",
-                        L"No line of the file sets a register."},
-        BadSettingsFile{"TextNote", "Bench 7: RTD, set point 25.0\nCall Ana before a reset\n",
-                        L"No line of the file sets a register."},
-        BadSettingsFile{"RandomBytes", RandomBytes(), L"No line of the file sets a register."},
-        BadSettingsFile{"UnknownRegister",
-                        kHeader + "0x07\t0x04\t\tInput Type\r\n0x99\t0x12\tMystery\r\n",
-                        L"line 3: \"0x99 0x12 Mystery\" names register 0x99"},
-        BadSettingsFile{"ValueTooWide", kHeader + "0x07\t0x1FF\t\tInput Type\r\n",
-                        L"line 2: \"0x07 0x1FF  Input Type\" sets register 0x07 (Input Type) "
-                        L"to 0x1FF, more than its 2 hex digits hold."},
-        // What a save whose controller stopped answering would have written.
-        BadSettingsFile{
-            "UnreadRegister", kHeader + "0x01\t0xFFFFFFFF\tTemperature Setpoint 1\r\nEnd of file",
-            L"line 2: \"0x01 0xFFFFFFFF Temperature Setpoint 1\" sets register 0x01 "
-            L"(Temperature Setpoint 1) to 0xFFFFFFFF, more than its 6 hex digits hold."}),
-    [](const testing::TestParamInfo<BadSettingsFile>& info) {
-        return std::string(info.param.name);
-    });
-
-TEST_F(OmegaTools, ResetThatDoesNotFinishEndsWithErrors) {
-    ResetView& unknown = Reset(L"Peltier");
-    RunSettingsReset(unknown, Quick);
-    EXPECT_EQ(unknown.record.messages,
-              (std::vector<std::wstring>{L"Invalid settings configuration selection.",
-                                         L"Errors encountered!"}));
-    EXPECT_EQ(unknown.record.steps.back().text, L"Done with Errors.");
-
-    ResetView& cancelled = Reset(omega::kThermocoupleHeat);
-    cancelled.cancel.Set();
-    const uint64_t restarts = controller->Restarts();
-    RunSettingsReset(cancelled, Quick);
-    EXPECT_EQ(cancelled.record.messages, std::vector<std::wstring>{L"Errors encountered!"});
-    ASSERT_GE(cancelled.record.steps.size(), 2u);
-    EXPECT_EQ(cancelled.record.steps[1].text, L"Cancelled.");
-    EXPECT_EQ(cancelled.record.steps.back().text, L"Done with Errors.");
-    EXPECT_EQ(controller->Restarts(), restarts);
-    EXPECT_TRUE(Writes().empty());
-}
-
-TEST_F(OmegaTools, SavedSettingsRestoreTheController) {
-    RunSettingsReset(Reset(omega::kRtdHeatCoolFilterwheel), Quick);
-    SaveView save;
-    save.path = File("heat-cool.txt");
-    RunSettingsSave(save, Quick);
-    ASSERT_TRUE(save.record.messages.empty());
-
-    RunSettingsReset(Reset(omega::kThermocoupleHeat), Quick);
-    ASSERT_EQ(Registers(), omega::ThermocoupleHeatTable());
-
-    ResetView& restore = Reset(L"custom settings file");  // matched without regard to case
-    restore.path = save.path;
-    RunSettingsReset(restore, Quick);
-    EXPECT_TRUE(restore.record.messages.empty());
-    EXPECT_EQ(Registers(), omega::RtdHeatCoolFilterwheelTable());
-}
+const Texts kRefused = {L"Error opening input file."};
+const Texts kErrors = {L"Error: Errors encountered!"};
+// clang-format off
+const ResetRun kResetRuns[] = {
+    {"RtdHeatOnAFactoryFreshController", omega::kRtdHeatFilterwheel, "",
+     omega::RtdHeatFilterwheelTable(), {}, L"Done.", true},
+    {"RtdHeatCool", omega::kRtdHeatCoolFilterwheel, "", omega::RtdHeatCoolFilterwheelTable(), {},
+     L"Done."},
+    {"Thermocouple", omega::kThermocoupleHeat, "", omega::ThermocoupleHeatTable(), {}, L"Done."},
+    // A register that never reads back is reported, and the run goes on.
+    {"InputTypeNeverReadsBack", omega::kThermocoupleHeat, "", omega::ThermocoupleHeatTable(),
+     {L"Error: Failed to set parameter (reg = 07, value = 000004)"}, L"Done.", false, false,
+     "R07"},
+    // A file the save wrote; the choice is matched without regard to case.
+    {"SettingsFile", L"custom settings file",
+     omega::FormatSettingsFile(omega::RtdHeatCoolFilterwheelTable()),
+     omega::RtdHeatCoolFilterwheelTable(), {}, L"Done."},
+    {"UnknownConfiguration", L"Peltier", "", {},
+     {L"Error: Invalid settings configuration selection.", L"Error: Errors encountered!"},
+     L"Done with Errors."},
+    {"Cancelled", omega::kThermocoupleHeat, "", {}, kErrors, L"Done with Errors.", false, true},
+    {"NamedPipe", kCustomSettingsFile, kPipe, {}, kRefused, L"The path does not name a file."},
+    {"NoFile", kCustomSettingsFile, kNoFile, {}, kRefused,
+     L"The file cannot be opened: No such file or directory."},
+    {"LargerThanASettingsFileCanBe", kCustomSettingsFile,
+     std::string(CTempCtrlSettingsFile::kMaxFileSize + 1, '\n'), {}, kRefused,
+     L"The file is larger than a settings file can be."},
+    {"HeaderOnly", kCustomSettingsFile, kHeader + "End of file", {}, kRefused,
+     L"No line of the file sets a register."},
+    {"UnknownRegister", kCustomSettingsFile,
+     kHeader + "0x07\t0x04\t\tInput Type\r\n0x99\t0x12\tMystery\r\n", {}, kRefused,
+     L"line 3: \"0x99 0x12 Mystery\" names register 0x99, which the controller does not have."},
+    // What a save whose controller stopped answering would have written.
+    {"UnreadRegister", kCustomSettingsFile,
+     kHeader + "0x01\t0xFFFFFFFF\tTemperature Setpoint 1\r\nEnd of file", {}, kRefused,
+     L"line 2: \"0x01 0xFFFFFFFF Temperature Setpoint 1\" sets register 0x01 (Temperature "
+     L"Setpoint 1) to 0xFFFFFFFF, more than its 6 hex digits hold."},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Reset, OmegaResets, testing::ValuesIn(kResetRuns), RowName<ResetRun>);
 
 }  // namespace
