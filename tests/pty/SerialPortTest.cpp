@@ -3,9 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,8 +16,6 @@
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
 #include "support/TestPortDirectory.h"
-
-extern char** environ;
 
 namespace {
 
@@ -78,47 +73,6 @@ TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
     EXPECT_NE(second.DescribeLastOpenError().find("in use"), std::string::npos);
     port.Close();
     EXPECT_TRUE(OpenDefault(second)) << "closing must release the port";
-}
-
-TEST_F(SerialPortTest, APortAnotherProcessHoldsIsRefused) {
-    // flock(1) holds the device the way another instance of the program would.
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string path = device->PortPath();
-    // -o: only flock itself holds the lock, not the shell it starts; all of them go in a
-    // process group of their own so that they can be ended together.
-    const char* argv[] = {"flock", "-n", "-o", path.c_str(), "sh", "-c", "echo held; exec sleep 30",
-                          nullptr};
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t child = 0;
-    const int spawned = ::posix_spawnp(&child, "flock", &actions, &attributes,
-                                       const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(out[1]);
-    if (spawned != 0) {
-        ::close(out[0]);
-        GTEST_SKIP() << "flock(1) is not available";
-    }
-    char buffer[8] = {};
-    pollfd p{out[0], POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 10000), 1);
-    ASSERT_GT(::read(out[0], buffer, sizeof buffer), 0);
-
-    EXPECT_FALSE(OpenDefault(port));
-    EXPECT_EQ(port.LastOpenError(), platform::PortError::Busy);
-
-    ::kill(-child, SIGTERM);
-    ::waitpid(child, nullptr, 0);
-    ::close(out[0]);
-    EXPECT_TRUE(OpenDefault(port));
 }
 
 TEST_F(SerialPortTest, ASecondOpenOnTheSameObjectClosesTheFirstHandle) {
