@@ -4,8 +4,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,40 +24,16 @@
 
 namespace {
 
-void Usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [--port-dir DIR] [--pace] [--light COUNTS] DEVICE=COMn ...\n"
-                 "\n"
-                 "devices:\n"
-                 "  shutter-legacy   legacy shutter controller (pre-2009)\n"
-                 "  shutter26        shutter controller v2.6\n"
-                 "  shutter30        shutter controller v3.0, with light sensor\n"
-                 "  motor            SmartMotor with a current motion program\n"
-                 "  motor-legacy     SmartMotor with a legacy motion program\n"
-                 "  omega            Omega CNi32 temperature controller\n"
-                 "  athena           Athena 16 temperature controller\n"
-                 "\n"
-                 "a multi-filter bench: motor=COM3 omega=COM4\n"
-                 "\n"
-                 "--port-dir DIR     where COMn entries go (default: %s)\n"
-                 "--pace             answer at the baud rate the program sets on the line\n"
-                 "--light COUNTS     light level of v3.0 boxes, in threshold counts (default "
-                 "0x3000)\n"
-                 "--filters N        filter slots of simulated motors, 6 or 8 (default 6)\n"
-                 "--break-download N the first program download to a simulated motor stops\n"
-                 "                   being acknowledged after N bytes\n"
-                 "--flood COMn       on SIGUSR1 the device on COMn starts sending carriage\n"
-                 "                   returns as fast as the terminal takes them; SIGUSR2 stops\n"
-                 "                   it and prints how many it sent\n",
-                 program, platform::PortDirectory().c_str());
-}
-
-bool ParseNumber(std::string_view text, long min, long max, long& value) {
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(copy.c_str(), &end, 0);
-    return errno == 0 && end != copy.c_str() && *end == '\0' && value >= min && value <= max;
+// "COM7" as 7, or 0 when the text names no port from COM1 to COM255.
+int PortOf(const std::string& text) {
+    int port = 0;
+    if (text.size() < 4 || text.compare(0, 3, "COM") != 0) {
+        return 0;
+    }
+    const auto [end, error] = std::from_chars(text.data() + 3, text.data() + text.size(), port);
+    return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 255
+               ? port
+               : 0;
 }
 
 }  // namespace
@@ -66,69 +44,74 @@ int main(int argc, char** argv) {
     long light = 0x3000;
     long filters = 6;
     long breakDownload = -1;
-    long floodPort = 0;
+    std::string flood;
+    std::vector<std::string> deviceArgs;
     struct Request {
         std::string kind;
         int port;
     };
-    static constexpr std::string_view kKinds[] = {
+    static const std::vector<std::string> kKinds = {
         "shutter-legacy", "shutter26", "shutter30", "motor", "motor-legacy", "omega", "athena"};
     std::vector<Request> requests;
 
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            Usage(argv[0]);
-            return 0;
-        }
-        if (arg == "--port-dir" && i + 1 < argc) {
-            portDir = argv[++i];
-        } else if (arg == "--pace") {
-            pace = true;
-        } else if (arg == "--light" && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 1, 0xFFFF, light)) {
-                std::fprintf(stderr, "%s: --light takes a number from 1 to 65535\n", argv[0]);
-                return 2;
-            }
-        } else if (arg == "--filters" && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 6, 8, filters) || filters == 7) {
-                std::fprintf(stderr, "%s: --filters takes 6 or 8\n", argv[0]);
-                return 2;
-            }
-        } else if (arg == "--break-download" && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 0, 32 * 1024, breakDownload)) {
-                std::fprintf(stderr, "%s: --break-download takes a number from 0 to 32768\n",
-                             argv[0]);
-                return 2;
-            }
-        } else if (arg == "--flood" && i + 1 < argc) {
-            const std::string_view port = argv[++i];
-            if (!port.starts_with("COM") || !ParseNumber(port.substr(3), 1, 255, floodPort)) {
-                std::fprintf(stderr, "%s: --flood takes a port, COM1 to COM255\n", argv[0]);
-                return 2;
-            }
-        } else if (const size_t eq = arg.find("=COM"); eq != std::string_view::npos) {
-            const std::string_view kind = arg.substr(0, eq);
-            long port = 0;
-            if (!ParseNumber(arg.substr(eq + 4), 1, 255, port)) {
-                std::fprintf(stderr, "%s: %s: the port must be COM1 to COM255\n", argv[0], argv[i]);
-                return 2;
-            }
-            if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
-                std::fprintf(stderr, "%s: unknown device \"%.*s\"\n", argv[0],
-                             static_cast<int>(kind.size()), kind.data());
-                return 2;
-            }
-            requests.push_back({std::string(kind), static_cast<int>(port)});
-        } else {
-            Usage(argv[0]);
-            return 2;
-        }
+    CLI::App app(
+        "A bench of simulated devices on pseudo-terminals, each published as COMn in the "
+        "port folder. Runs until interrupted.",
+        "pravik-sim");
+    app.footer(
+        "devices:\n"
+        "  shutter-legacy   legacy shutter controller (pre-2009)\n"
+        "  shutter26        shutter controller v2.6\n"
+        "  shutter30        shutter controller v3.0, with light sensor\n"
+        "  motor            SmartMotor with a current motion program\n"
+        "  motor-legacy     SmartMotor with a legacy motion program\n"
+        "  omega            Omega CNi32 temperature controller\n"
+        "  athena           Athena 16 temperature controller\n"
+        "\n"
+        "a multi-filter bench: motor=COM3 omega=COM4");
+    const auto isPort = CLI::Validator(
+        [](std::string& text) { return PortOf(text) > 0 ? "" : "the port must be COM1 to COM255"; },
+        "COMn");
+    app.add_option("devices", deviceArgs, "DEVICE=COMn, one or more")
+        ->required()
+        ->check(CLI::Validator(
+            [&](std::string& text) -> std::string {
+                const size_t eq = text.find('=');
+                if (eq == std::string::npos || PortOf(text.substr(eq + 1)) == 0) {
+                    return text + ": give DEVICE=COMn, with COM1 to COM255";
+                }
+                if (std::find(kKinds.begin(), kKinds.end(), text.substr(0, eq)) == kKinds.end()) {
+                    return "unknown device \"" + text.substr(0, eq) + "\"";
+                }
+                return "";
+            },
+            "DEVICE=COMn"));
+    app.add_option("--port-dir", portDir, "where COMn entries go")->capture_default_str();
+    app.add_flag("--pace", pace, "answer at the baud rate the program sets on the line");
+    app.add_option("--light", light, "light level of v3.0 boxes, in threshold counts")
+        ->check(CLI::Range(1L, 0xFFFFL))
+        ->capture_default_str();
+    app.add_option("--filters", filters, "filter slots of simulated motors")
+        ->check(CLI::IsMember({6L, 8L}))
+        ->capture_default_str();
+    app.add_option("--break-download", breakDownload,
+                   "the first program download to a simulated motor stops being acknowledged "
+                   "after N bytes")
+        ->check(CLI::Range(0L, 32L * 1024));
+    app.add_option("--flood", flood,
+                   "on SIGUSR1 the device on COMn starts sending carriage returns as fast as the "
+                   "terminal takes them; SIGUSR2 stops it and prints how many it sent")
+        ->check(isPort);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
-    if (requests.empty()) {
-        Usage(argv[0]);
-        return 2;
+    for (const std::string& device : deviceArgs) {
+        const size_t eq = device.find('=');
+        requests.push_back({device.substr(0, eq), PortOf(device.substr(eq + 1))});
     }
+    const long floodPort = flood.empty() ? 0 : PortOf(flood);
 
     // Checked before any device starts, so that the refusal is said once, plainly.
     if (std::string unsafe; !platform::MakePortDirectory(portDir, unsafe)) {

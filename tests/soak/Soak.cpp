@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -19,9 +18,11 @@
 #include <string_view>
 #include <system_error>
 
+#include <CLI/CLI.hpp>
+
+#include "devices/Vocabulary.h"
 #include "instruments/FilterWheel.h"
 #include "instruments/ShutterBox.h"
-#include "devices/Vocabulary.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
@@ -50,33 +51,6 @@ struct Options {
     long memoryAllowanceKiB = 2048;
     bool check = false;
 };
-
-bool ParseLong(std::string_view text, long& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && value >= 0;
-}
-
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--check") {
-            options.check = true;
-        } else if (arg == "--exchanges" && hasValue) {
-            if (!ParseLong(argv[++i], options.exchanges) || options.exchanges < 1)
-                return false;
-        } else if (arg == "--reconnect-every" && hasValue) {
-            if (!ParseLong(argv[++i], options.reconnectEvery))
-                return false;
-        } else if (arg == "--memory-allowance-kib" && hasValue) {
-            if (!ParseLong(argv[++i], options.memoryAllowanceKiB))
-                return false;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 long StatusKiB(const char* field) {
     std::FILE* status = std::fopen("/proc/self/status", "r");
@@ -195,12 +169,20 @@ private:
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: %s [--exchanges N] [--reconnect-every N] "
-                     "[--memory-allowance-kib N] [--check]\n",
-                     argv[0]);
-        return 2;
+    CLI::App app("Refreshes both simulated instruments over and over and reports what it cost.");
+    constexpr long kMost = 100'000'000;
+    app.add_option("--exchanges", options.exchanges, "refreshes in all")
+        ->check(CLI::Range(1L, kMost));
+    app.add_option("--reconnect-every", options.reconnectEvery,
+                   "reconnect after so many (0: never)")
+        ->check(CLI::Range(0L, kMost));
+    app.add_option("--memory-allowance-kib", options.memoryAllowanceKiB, "growth --check allows")
+        ->check(CLI::Range(0L, kMost));
+    app.add_flag("--check", options.check, "fail when memory, descriptors or threads moved");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
     PortDirectory dir;
     if (dir.Path().empty() || ::setenv("PRAVIK_PORT_DIR", dir.Path().c_str(), 1) != 0) {
