@@ -16,6 +16,7 @@
 #include "console/SerialComboBox.h"
 #include "devices/SmartMotor.h"
 #include "sim/SmartMotorSim.h"
+#include "gui/Controls.h"
 #include "support/TestPortDirectory.h"
 
 namespace {
@@ -70,10 +71,7 @@ protected:
         }
         return texts;
     }
-    void Choose(const char* list, const QString& text) {
-        ASSERT_GE(List(list)->findText(text), 0) << text.toStdString();
-        List(list)->setCurrentIndex(List(list)->findText(text));
-    }
+    void Choose(const char* list, const QString& text) { ::Choose(&dialog, list, text); }
 
     QStringList messages;
     std::unique_ptr<sim::CSmartMotorSim> sim;

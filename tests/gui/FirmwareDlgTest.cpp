@@ -21,6 +21,7 @@
 #include "console/firmware/SmartMotorUtilitiesDlg.h"
 #include "serial/SerialPort.h"
 #include "sim/SmartMotorSim.h"
+#include "gui/Controls.h"
 #include "support/TestPortDirectory.h"
 #include "tools/firmware/SerialSmiHost.h"
 
@@ -70,9 +71,7 @@ protected:
     }
     template <typename T = QWidget>
     T* Find(const char* name) {
-        T* widget = dialog->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return ::Find<T>(dialog.get(), name);
     }
     // Presses "Download to SmartMotor" and handles events until the run is through.
     void Download() {

@@ -22,6 +22,7 @@
 #include "console/omega/OmegaSettingsSaveDlg.h"
 #include "devices/OmegaTempController.h"
 #include "gui/AnswerModal.h"
+#include "gui/Controls.h"
 #include "serial/SerialPort.h"
 #include "sim/OmegaControllerSim.h"
 #include "support/TestPortDirectory.h"
@@ -90,30 +91,6 @@ protected:
         path->setText(resetTool ? settingsPath : savePath);
         return dialog;
     }
-    template <typename T = QWidget>
-    static T* Find(QWidget* dialog, const char* name) {
-        T* widget = dialog->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    static void Choose(QWidget* dialog, const char* list, const QString& text) {
-        auto* combo = Find<QComboBox>(dialog, list);
-        ASSERT_GE(combo->findText(text), 0) << text.toStdString();
-        combo->setCurrentIndex(combo->findText(text));
-    }
-    static void Click(QWidget* dialog, const char* button) {
-        QTest::mouseClick(Find<QPushButton>(dialog, button), Qt::LeftButton);
-    }
-    // The named controls that are enabled.
-    static QStringList Usable(QWidget* dialog, const QStringList& names) {
-        QStringList usable;
-        for (const QString& name : names) {
-            if (Find(dialog, qPrintable(name))->isEnabled()) {
-                usable << name;
-            }
-        }
-        return usable;
-    }
 
     QTemporaryDir files;
     const QString savePath = files.filePath("saved.txt");
@@ -138,8 +115,8 @@ TEST_F(OmegaToolDlg, TheSaveToolListsEveryPortAndTheResetToolOnlyThoseItCanOpen)
         EXPECT_EQ(list->findText(kCom), 1);
         EXPECT_EQ(list->count(), dialog == save.get() ? 3 : 2);
     }
-    EXPECT_EQ(Usable(save.get(), kSaveControls), QStringList{"saveButton"});
-    EXPECT_EQ(Usable(reset.get(), kResetControls),
+    EXPECT_EQ(Enabled(save.get(), kSaveControls), QStringList{"saveButton"});
+    EXPECT_EQ(Enabled(reset.get(), kResetControls),
               (QStringList{"resetButton", "doneButton", "portList", "factoryDefaultsCheck",
                            "configurationList"}));
     EXPECT_TRUE(holder.IsOpen());
@@ -179,7 +156,7 @@ TEST_P(OmegaWindowRuns, GoOnTheWorkerWithTheControlsOutOfReachAndEndIdle) {
         if (row.action == kCancel) {
             Click(dialog, "cancelButton");
         }
-        usable = Usable(dialog, controls);
+        usable = Enabled(dialog, controls);
     };
     QObject::connect(Find<QProgressBar>(dialog, "progressBar"), &QProgressBar::valueChanged, dialog,
                      act);
@@ -196,7 +173,7 @@ TEST_P(OmegaWindowRuns, GoOnTheWorkerWithTheControlsOutOfReachAndEndIdle) {
         EXPECT_EQ(Find<QLabel>(dialog, "percentText")->text(), "100%");
         QStringList idle = controls;
         idle.removeAll("cancelButton");
-        EXPECT_EQ(Usable(dialog, controls), idle);
+        EXPECT_EQ(Enabled(dialog, controls), idle);
     }
     EXPECT_TRUE(lookedRunning);
     EXPECT_EQ(usable, row.usableAfterAction);

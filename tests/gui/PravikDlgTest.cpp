@@ -25,6 +25,7 @@
 #include "console/MessageBox.h"
 #include "console/PravikDlg.h"
 #include "gui/AnswerModal.h"
+#include "gui/Controls.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
@@ -40,16 +41,6 @@ constexpr int kShutterPort = kFirstTestPort + 2;
 
 QString Com(int port) {
     return QString("COM%1").arg(port);
-}
-
-// Chooses text in the list named list under parent, as a user does.
-void Choose(QWidget* parent, const std::string& list, const QString& text) {
-    auto* combo = parent->findChild<QComboBox*>(QString::fromStdString(list));
-    ASSERT_NE(combo, nullptr) << list;
-    const int index = combo->findText(text);
-    ASSERT_GE(index, 0) << list << " has no " << text.toStdString();
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
 }
 
 class ConsoleTest : public testing_support::PortDirectoryTest {
@@ -98,16 +89,12 @@ protected:
     }
     template <typename T = QWidget>
     T* Find(const std::string& name) {
-        T* widget = window->findChild<T*>(QString::fromStdString(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return ::Find<T>(window.get(), QString::fromStdString(name));
     }
-    void Click(const std::string& name) {
-        QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton);
-    }
+    void Click(const std::string& name) { ::Click(window.get(), QString::fromStdString(name)); }
     QString Log() { return Find<QTextEdit>("terminal")->toPlainText(); }
     QString Text(const char* edit) { return Find<QLineEdit>(edit)->text(); }
-    void ChoosePort(const std::string& list, int port) { Choose(window.get(), list, Com(port)); }
+    void ChoosePort(const char* list, int port) { Choose(window.get(), list, Com(port)); }
     // The usual start: the bench running, the window open, an instrument connected.
     void Connect(bool multiFilter = true) {
         Open();
@@ -119,16 +106,7 @@ protected:
         Click("connectButton");
         ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
     }
-    // The names among names whose widgets are enabled.
-    QStringList Enabled(const QStringList& names) {
-        QStringList enabled;
-        for (const QString& name : names) {
-            if (Find(name.toStdString())->isEnabled()) {
-                enabled << name;
-            }
-        }
-        return enabled;
-    }
+    QStringList Enabled(const QStringList& names) { return ::Enabled(window.get(), names); }
     // Waits, handling events, until the log holds text.
     bool LogShows(const QString& text) {
         return QTest::qWaitFor([&] { return Log().contains(text); }, 5000);

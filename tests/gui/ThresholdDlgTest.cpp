@@ -19,6 +19,7 @@
 #include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
+#include "gui/Controls.h"
 #include "support/TestPortDirectory.h"
 
 // Readable failures: lists of control names rather than bytes.
@@ -76,31 +77,16 @@ protected:
 
     template <typename T = QWidget>
     T* Find(const QString& name) {
-        T* widget = dialog->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name.toStdString();
-        return widget;
+        return ::Find<T>(dialog.get(), name);
     }
-    // A mouse click near the left end, where even a check box's indicator is.
-    void Click(const QString& name) {
-        auto* button = Find<QAbstractButton>(name);
-        QTest::mouseClick(button, Qt::LeftButton, {},
-                          QPoint(std::min(10, button->width() / 2), button->height() / 2));
-    }
+    void Click(const QString& name) { ::Click(dialog.get(), name); }
     QString Text(const QString& name) {
         if (auto* edit = dialog->findChild<QLineEdit*>(name)) {
             return edit->text();
         }
         return Find<QLabel>(name)->text();
     }
-    QStringList Enabled(const QStringList& names) {
-        QStringList enabled;
-        for (const QString& name : names) {
-            if (Find(name)->isEnabled()) {
-                enabled << name;
-            }
-        }
-        return enabled;
-    }
+    QStringList Enabled(const QStringList& names) { return ::Enabled(dialog.get(), names); }
     bool Checked(const QString& name) { return Find<QAbstractButton>(name)->isChecked(); }
     // Calls act once, when the search's progress first reaches percent.
     void AtProgress(int percent, std::function<void()> act) {
