@@ -25,9 +25,7 @@ constexpr int kControllerPort = kFirstTestPort + 1;
 constexpr int kOmega = vocabulary::kTempControllerOmega;
 constexpr int kAthena = vocabulary::kTempControllerAthena;
 
-CommSettings Line(int port) {
-    return CommSettings{port, 9600, 8, 0, 0, 0};
-}
+const auto Line = [](int port) { return CommSettings{port, 9600, 8, 0, 0, 0}; };
 
 class FilterWheelTest : public testing_support::PortDirectoryTest {
 protected:
@@ -43,12 +41,6 @@ protected:
         wheel.Config.InstrumentKind = vocabulary::kFilterModeMulti;
         wheel.Config.InstrumentPort = Line(kMotorPort);
         wheel.Config.TempControllerPort = Line(kControllerPort);
-    }
-    void TearDown() override {
-        wheel.Disconnect();
-        motor.reset();
-        controller.reset();
-        PortDirectoryTest::TearDown();
     }
     void StartBench(Program program, int controllerModel, int filters = 6) {
         motor = std::make_unique<CSmartMotorSim>(kMotorPort, PortDir(), program, filters);
@@ -77,12 +69,10 @@ protected:
 };
 
 class EveryPairing : public FilterWheelTest,
-                     public testing::WithParamInterface<std::pair<Program, int>> {};
+                     public testing::WithParamInterface<std::tuple<Program, int>> {};
 
-// Every operation of the console's test panel.
 TEST_P(EveryPairing, RunsEveryOperationOfTheTestPanel) {
-    StartBench(GetParam().first, GetParam().second);
-    // Probes leave the drivers' own settings as they were.
+    StartBench(std::get<0>(GetParam()), std::get<1>(GetParam()));
     const CommSettings own{99, 19200, 8, 0, 0, 0};
     wheel.SetInstrumentCommSettings(own);
     wheel.SetTempControllerCommSettings(own);
@@ -142,10 +132,8 @@ TEST_P(EveryPairing, RunsEveryOperationOfTheTestPanel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MotorsAndControllers, EveryPairing,
-                         testing::Values(std::pair{Program::Current, kOmega},
-                                         std::pair{Program::Legacy, kAthena},
-                                         std::pair{Program::Current, kAthena},
-                                         std::pair{Program::Legacy, kOmega}));
+                         testing::Combine(testing::Values(Program::Current, Program::Legacy),
+                                          testing::Values(kOmega, kAthena)));
 
 TEST_F(FilterWheelTest, TheConfigurationSelectsTheMotorAndAnOptionalController) {
     StartBench(Program::Current, kOmega);
@@ -190,7 +178,6 @@ TEST_F(FilterWheelTest, TheMotorsRestartIdentificationLostEchoAndFaultReport) {
     EXPECT_TRUE(motor->EchoOn()) << "echo switched on again after the restart";
     EXPECT_EQ(wheel.Motor.Timeout, CSmartMotor::kEightFilterTimeouts) << "identification followed";
     InstrumentInfo info;
-    ASSERT_TRUE(wheel.GetDeviceInfo(info));
     motor->SetIdentification({{"nof", "6"}});
     ASSERT_TRUE(wheel.GetDeviceInfo(info));
     EXPECT_EQ(wheel.Motor.Timeout, CSmartMotor::kDefaultTimeouts);

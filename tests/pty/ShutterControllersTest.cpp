@@ -25,18 +25,6 @@ protected:
         box = std::make_unique<CShutterControllerSim>(kFirstTestPort, PortDir(), generation);
         ASSERT_TRUE(box->Start());
     }
-    void TearDown() override {
-        v30.ClosePort();
-        box.reset();
-        PortDirectoryTest::TearDown();
-    }
-    // Opens v30 on a v3.0 box.
-    void OpenV30() {
-        StartBox(Generation::V30);
-        v30.Settings.PortNumber = kFirstTestPort;
-        v30.SettleDelayMs = 0;
-        ASSERT_TRUE(v30.OpenPort());
-    }
 
     std::unique_ptr<CShutterControllerSim> box;
     CShutterController3 v30;
@@ -97,9 +85,7 @@ TEST_P(EachGeneration, AnswersWhatItKnows) {
 }
 
 template <typename Driver>
-std::unique_ptr<CShutterBoxDevice> Make() {
-    return std::make_unique<Driver>();
-}
+const auto Make = [] { return std::unique_ptr<CShutterBoxDevice>(std::make_unique<Driver>()); };
 
 INSTANTIATE_TEST_SUITE_P(
     Boxes, EachGeneration,
@@ -111,18 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
                                    vocabulary::kShutterTypeFeedback, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ShutterControllers, ACommandIsNotCutOffByTheWriteThatFollowsIt) {
+TEST_F(ShutterControllers, SetThresholdIsNotCutOffAndTrustsAReadBackOnlyWhenThereIsOne) {
+    StartBox(Generation::V30);
+    v30.Settings.PortNumber = kFirstTestPort;
+    v30.SettleDelayMs = 0;
+    ASSERT_TRUE(v30.OpenPort());
     // A write returns once the bytes are queued, not when the device has them. The purge before
     // the next command must throw away only what came in, never what is still going out: here
     // the "!0TH?" read-back follows its "#0T" at once.
-    OpenV30();
     for (uint16_t value = 0x0400; value < 0x0400 + 500; ++value) {
         ASSERT_TRUE(v30.SetThreshold(value)) << std::hex << value;
     }
-}
-
-TEST_F(ShutterControllers, SetThresholdTrustsAReadBackOnlyWhenThereIsOne) {
-    OpenV30();
     box->ForceThresholdReadBack(0x0401);
     EXPECT_FALSE(v30.SetThreshold(0x0500)) << "the box reports another value";
     EXPECT_EQ(box->ActiveThreshold(), 0x0500);
@@ -142,14 +127,11 @@ protected:
         instrument.Config.ShutterControllerGeneration = 3;
         instrument.Driver30.SettleDelayMs = 0;
     }
-    void TearDown() override {
-        instrument.Disconnect();
-        ShutterControllers::TearDown();
-    }
     CShutterBox instrument;
 };
 
-TEST_F(ShutterBoxInstrument, OnlyTheSelectedDriverOpensAndOnlyOpenOrClosedIsSent) {
+TEST_F(ShutterBoxInstrument,
+       OnlyTheSelectedDriverOpensOnlyOpenOrClosedIsSentAndInfoNamesItsGeneration) {
     StartBox(Generation::V30);
     ASSERT_TRUE(instrument.Connect());
     EXPECT_FALSE(instrument.Driver26.IsOpen());
@@ -158,11 +140,6 @@ TEST_F(ShutterBoxInstrument, OnlyTheSelectedDriverOpensAndOnlyOpenOrClosedIsSent
     EXPECT_FALSE(instrument.SetShutterState(2));
     EXPECT_TRUE(instrument.GetShutterState(state));
     EXPECT_EQ(box->ReceivedCount(), before + 3) << "state 2 wrote nothing; only the read went out";
-}
-
-TEST_F(ShutterBoxInstrument, DeviceInfoNamesGeneration3OnlyForAFeedbackShutter) {
-    StartBox(Generation::V30);
-    ASSERT_TRUE(instrument.Connect());
     InstrumentInfo info;
     ASSERT_TRUE(instrument.GetDeviceInfo(info));
     EXPECT_EQ(info.ShutterControllerGeneration, 3);

