@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -105,6 +106,9 @@ private:
 
 TEST_F(SerialPortTest, WritesGoOutWholeWithNulBytesAndEchoTheFullCount) {
     EchoedFirstDevice part(echoes);
+    // The port's thread hands bytes to part until the port closes: that happens first.
+    const std::unique_ptr<CSerialPort, void (*)(CSerialPort*)> closeFirst(
+        &port, [](CSerialPort* p) { p->Close(); });
     port.OwnerDevice = &part;
     port.OwnerWindow = &echoes;
     ASSERT_TRUE(OpenDefault(port));
@@ -307,6 +311,9 @@ TEST_F(SerialPortTest, AfterCloseFromOutsideOrFromItsOwnCallbackNoByteArrivesAnd
         SCOPED_TRACE(fromCallback ? "from its own callback" : "from outside");
         CSerialPort* self = &port;
         CallbackDevice closer(self, false);
+        RecordingDevice after;
+        const std::unique_ptr<CSerialPort, void (*)(CSerialPort*)> closeFirst(
+            &port, [](CSerialPort* p) { p->Close(); });
         port.OwnerDevice = &closer;
         ASSERT_TRUE(OpenDefault(port));
         ASSERT_TRUE(port.StartMonitor());
@@ -325,14 +332,12 @@ TEST_F(SerialPortTest, AfterCloseFromOutsideOrFromItsOwnCallbackNoByteArrivesAnd
         }
         EXPECT_FALSE(port.IsOpen());
 
-        RecordingDevice after;
         port.OwnerDevice = &after;
         ASSERT_TRUE(OpenDefault(port));
         ASSERT_TRUE(port.StartMonitor());
         ASSERT_TRUE(port.Write("!0V", 3));
         ASSERT_TRUE(after.WaitForBytes(26, 5000));
         EXPECT_EQ(after.Bytes(), "*- Zel Dozivazoro Ltd. -*\r");
-        port.Close();
     }
 }
 
