@@ -360,6 +360,22 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
     pollfd fds[kMax + 1];
     const size_t count = std::min(events.size(), kMax);
     const bool watchPort = fd_ >= 0 && !gone_;
+    // An event's state, not its handle, says whether it is set: Set marks the state first and
+    // writes the handle a moment later, and in that moment an event must still come before the
+    // port (a write requested before input that has arrived purges that input).
+    const auto firstSet = [&]() -> int {
+        int i = 0;
+        for (Event* e : events) {
+            if (static_cast<size_t>(i) == count) {
+                break;
+            }
+            if (e->TryAcquire()) {
+                return i;
+            }
+            ++i;
+        }
+        return -1;
+    };
     for (;;) {
         size_t i = 0;
         for (Event* e : events) {
@@ -369,6 +385,9 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
             fds[i] = {e->NativeHandle(), POLLIN, 0};
             ++i;
         }
+        if (const int set = firstSet(); set >= 0) {
+            return set;
+        }
         fds[count] = {watchPort ? fd_ : -1, POLLIN, 0};
         const int64_t left = deadline.RemainingMs();
         int rc = ::poll(fds, count + 1,
@@ -376,16 +395,10 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
         if (rc < 0 && errno != EINTR) {
             return -1;
         }
-        i = 0;
-        for (Event* e : events) {
-            if (i == count) {
-                break;
-            }
-            // A handle that polls ready may belong to an event reset meanwhile: the state decides.
-            if ((fds[i].revents & POLLIN) && e->TryAcquire()) {
-                return static_cast<int>(i);
-            }
-            ++i;
+        // A handle that polls ready may belong to an event reset meanwhile, and an event set
+        // meanwhile may not have reached its handle yet: the state decides.
+        if (const int set = firstSet(); set >= 0) {
+            return set;
         }
         if (watchPort && fds[count].revents != 0) {
             return static_cast<int>(count);
