@@ -28,8 +28,8 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
-#include "serial/SerialPortList.h"
 #include "platform/PortNames.h"
+#include "serial/SerialPortList.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"

@@ -53,10 +53,10 @@
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
 #include "console/TerminalLogCtrl.h"
-#include "serial/TrafficEcho.h"
 #include "serial/SerialEcho.h"
 #include "serial/SerialEchoSink.h"
 #include "serial/SerialPort.h"
+#include "serial/TrafficEcho.h"
 #include "sim/SimulatedDevice.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <array>
 
 #include "console/MessageBox.h"
-#include "serial/SerialPortList.h"
 #include "console/WaitCursor.h"
 #include "serial/SerialPort.h"
+#include "serial/SerialPortList.h"
 
 namespace {
 

@@ -22,9 +22,13 @@ QPixmap Picture(const char* name, int size) {
 
 }  // namespace
 
-QPixmap MultiFilterPicture(int size) { return Picture("multi_filter.png", size); }
+QPixmap MultiFilterPicture(int size) {
+    return Picture("multi_filter.png", size);
+}
 
-QPixmap SingleFilterPicture(int size) { return Picture("single_filter.png", size); }
+QPixmap SingleFilterPicture(int size) {
+    return Picture("single_filter.png", size);
+}
 
 QIcon ProgramIcon() {
     RegisterPictures();

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "serial/TrafficEcho.h"
 #include "instruments/FilterWheel.h"
 #include "instruments/InstrumentConfig.h"
 #include "instruments/ShutterBox.h"
 #include "platform/ManualResetEvent.h"
 #include "serial/SerialEchoSink.h"
+#include "serial/TrafficEcho.h"
 
 class QAbstractButton;
 class QCheckBox;

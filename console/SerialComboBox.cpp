@@ -1,7 +1,7 @@
 #include "console/SerialComboBox.h"
 
-#include "serial/SerialPortList.h"
 #include "serial/CommSettings.h"
+#include "serial/SerialPortList.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "serial/TrafficEcho.h"
 #include "fuzz/Segments.h"
+#include "serial/TrafficEcho.h"
 
 namespace {
 

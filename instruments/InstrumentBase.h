@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "instruments/InstrumentConfig.h"
 #include "devices/InstrumentInfo.h"
+#include "instruments/InstrumentConfig.h"
 #include "platform/Event.h"
 #include "serial/CommSettings.h"
 

@@ -14,7 +14,13 @@ std::string EscapeTraffic(const SerialEcho& echo);
 
 // The terminal log's colours, by what a line is; the codes the log takes, with any other value
 // written plain.
-enum LogCode : int { kLogPlain = 0, kLogSent = 1, kLogReceived = 2, kLogError = 3, kLogSuccess = 4 };
+enum LogCode : int {
+    kLogPlain = 0,
+    kLogSent = 1,
+    kLogReceived = 2,
+    kLogError = 3,
+    kLogSuccess = 4
+};
 
 // Text for the terminal log and the colour code it is written in.
 struct TrafficText {
@@ -29,7 +35,6 @@ struct TrafficText {
 // completes a line. Holds no Qt and does not log itself: the window appends what it returns.
 class CTrafficEcho {
 public:
-
     // A device that streams without ever sending a carriage return must not grow our memory.
     // Far longer than any reply of the supported devices (the longest, an identification line,
     // is a few dozen bytes).

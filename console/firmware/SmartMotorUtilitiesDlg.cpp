@@ -15,8 +15,8 @@
 #include "console/MessageBox.h"
 #include "console/PortChoiceList.h"
 #include "console/RunProgressWidgets.h"
-#include "serial/SerialPortList.h"
 #include "console/firmware/SMFirmwarePathCtrl.h"
+#include "serial/SerialPortList.h"
 
 namespace {
 
@@ -96,7 +96,6 @@ CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : CWorkerDialo
     connect(download_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::OnDownload);
     connect(close_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::reject);
 }
-
 
 void CSmartMotorUtilitiesDlg::OnDownload() {
     if (IsRunning()) {

@@ -12,9 +12,9 @@
 
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
-#include "serial/SerialPortList.h"
 #include "console/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 #include "console/omega/OmegaToolFrame.h"
+#include "serial/SerialPortList.h"
 
 COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(parent) {
     frame_ = StartOmegaToolFrame(this);
@@ -38,12 +38,10 @@ COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(pa
     frame_.grid->addWidget(outputLabel, 1, 0);
     frame_.grid->addWidget(outputFile_, 1, 1, 1, 2);
     // Room for the longest step, longer than any "Getting <register> ...".
-    FinishOmegaToolFrame(this, frame_, 2, "Save Settings", "saveButton",
-                         [](const QFontMetrics& metrics) {
-                             return metrics.horizontalAdvance(
-                                        "Connecting to temperature controller ...") +
-                                    8;
-                         });
+    FinishOmegaToolFrame(
+        this, frame_, 2, "Save Settings", "saveButton", [](const QFontMetrics& metrics) {
+            return metrics.horizontalAdvance("Connecting to temperature controller ...") + 8;
+        });
 
     connect(frame_.run, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnSaveSettings);
     connect(frame_.cancel, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnCancel);

@@ -15,8 +15,8 @@
 #include "console/PortChoiceList.h"
 #include "console/SerialComboBox.h"
 #include "devices/SmartMotor.h"
-#include "sim/SmartMotorSim.h"
 #include "gui/Controls.h"
+#include "sim/SmartMotorSim.h"
 #include "support/TestPortDirectory.h"
 
 namespace {

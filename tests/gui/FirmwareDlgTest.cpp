@@ -19,9 +19,9 @@
 
 #include "console/MessageBox.h"
 #include "console/firmware/SmartMotorUtilitiesDlg.h"
+#include "gui/Controls.h"
 #include "serial/SerialPort.h"
 #include "sim/SmartMotorSim.h"
-#include "gui/Controls.h"
 #include "support/TestPortDirectory.h"
 #include "tools/firmware/SerialSmiHost.h"
 

@@ -17,9 +17,9 @@
 
 #include "console/MessageBox.h"
 #include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
+#include "gui/Controls.h"
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
-#include "gui/Controls.h"
 #include "support/TestPortDirectory.h"
 
 // Readable failures: lists of control names rather than bytes.

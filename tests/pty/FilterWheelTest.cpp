@@ -131,14 +131,15 @@ TEST_P(EveryPairing, RunsEveryOperationOfTheTestPanel) {
     EXPECT_FALSE(driver.IsOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MotorsAndControllers, EveryPairing,
-    testing::Combine(testing::Values(Program::Current, Program::Legacy),
-                     testing::Values(kOmega, kAthena)),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param) == Program::Current ? "Current" : "Legacy") +
-               (std::get<1>(info.param) == kOmega ? "Omega" : "Athena");
-    });
+INSTANTIATE_TEST_SUITE_P(MotorsAndControllers, EveryPairing,
+                         testing::Combine(testing::Values(Program::Current, Program::Legacy),
+                                          testing::Values(kOmega, kAthena)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == Program::Current
+                                                    ? "Current"
+                                                    : "Legacy") +
+                                    (std::get<1>(info.param) == kOmega ? "Omega" : "Athena");
+                         });
 
 TEST_F(FilterWheelTest, TheConfigurationSelectsTheMotorAndAnOptionalController) {
     StartBench(Program::Current, kOmega);

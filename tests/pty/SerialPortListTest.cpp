@@ -17,9 +17,9 @@
 #include <memory>
 #include <vector>
 
-#include "serial/SerialPortList.h"
 #include "platform/PortHandle.h"
 #include "serial/SerialPort.h"
+#include "serial/SerialPortList.h"
 #include "sim/ShutterControllerSim.h"
 #include "support/TestPortDirectory.h"
 

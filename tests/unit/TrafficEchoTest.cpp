@@ -137,8 +137,7 @@ TEST_P(ReceivedLines, LogAndBuffers) {
         for (const TrafficText& piece : echo.Received(record, chunk.haveInstrument,
                                                       chunk.instrumentPort, chunk.controllerPort)) {
             EXPECT_FALSE(piece.Text.empty());
-            ASSERT_TRUE(piece.Code == kLogReceived ||
-                        piece.Code == kLogError);
+            ASSERT_TRUE(piece.Code == kLogReceived || piece.Code == kLogError);
             logged += (piece.Code == kLogError ? "{red}" : "") + piece.Text;
         }
     }

@@ -43,7 +43,8 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     }
 
     auto controller = std::make_unique<COmegaTempController>();
-    controller->Settings.PortNumber = static_cast<int32_t>(PortNumberOfEntry(view.SelectedPortText()));
+    controller->Settings.PortNumber =
+        static_cast<int32_t>(PortNumberOfEntry(view.SelectedPortText()));
     controller->Settings.BaudRate = 9600;
     controller->Settings.DataBits = 8;
     controller->Settings.Parity = 0;

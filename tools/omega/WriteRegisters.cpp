@@ -51,16 +51,16 @@ bool WriteRegisters(COmegaTempController& controller, RegisterTable table,
         if (entry.Width >= 1 && entry.Width <= 6) {
             if (!WriteOne(controller, entry)) {
                 messages.ShowMessage(L"Failed to set parameter (reg = " +
-                                         WideHex(entry.Register, 2) +
-                                         L", value = " + WideHex(entry.Value, 6) + L")",
+                                         WideHex(entry.Register, 2) + L", value = " +
+                                         WideHex(entry.Value, 6) + L")",
                                      platform::MessageStyle::Error);
             }
         } else {
             // Only a settings file brings a register the controller's vocabulary does not know;
             // without a width there is no command to send for it.
-            messages.ShowMessage(L"Error setting register 0x" + WideHex(entry.Register, 2) +
-                                     L" (" + entry.Name + L") to 0x" +
-                                     WideHex(entry.Value, entry.Width) + L".",
+            messages.ShowMessage(L"Error setting register 0x" + WideHex(entry.Register, 2) + L" (" +
+                                     entry.Name + L") to 0x" + WideHex(entry.Value, entry.Width) +
+                                     L".",
                                  platform::MessageStyle::Plain);
         }
         percent += step;

@@ -63,14 +63,14 @@ public:
 
         // Each phase takes at least one step, and ends only when the shutter changes state.
         // Its progress covers a fixed share of what is left of the phase at every step.
-        if (auto stop = Phase(p, 20, 20, L"Searching for closing point with 6 dB steps.",
-                              "!0TH6+", L"Error incrementing threshold by 6 dB.", state, 1)) {
+        if (auto stop = Phase(p, 20, 20, L"Searching for closing point with 6 dB steps.", "!0TH6+",
+                              L"Error incrementing threshold by 6 dB.", state, 1)) {
             return stop;
         }
         view_.SetProgress(20, L"Found closing point with 6 dB steps.");
         double q = 20;
-        if (auto stop = Phase(q, 30, 10, L"Searching for opening point with 6 dB steps.",
-                              "!0TH6-", L"Error decrementing threshold by 6 dB.", state, 0)) {
+        if (auto stop = Phase(q, 30, 10, L"Searching for opening point with 6 dB steps.", "!0TH6-",
+                              L"Error decrementing threshold by 6 dB.", state, 0)) {
             return stop;
         }
         view_.SetProgress(30, L"Found opening point with 6 dB steps.");
@@ -95,9 +95,9 @@ public:
 
 private:
     // One phase: step while the shutter stays in state `whileState`.
-    std::optional<Stop> Phase(double& percent, double mark, double divisor,
-                              const wchar_t* status, const char* command,
-                              const wchar_t* failure, int32_t& state, int32_t whileState) {
+    std::optional<Stop> Phase(double& percent, double mark, double divisor, const wchar_t* status,
+                              const char* command, const wchar_t* failure, int32_t& state,
+                              int32_t whileState) {
         do {
             percent += (mark - percent) / divisor;
             view_.SetProgress(percent, status);
