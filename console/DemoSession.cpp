@@ -44,7 +44,9 @@ bool Choose(CPravikDlg& window, const char* list, int port) {
 void Click(CPravikDlg& window, const char* name) {
     if (auto* button = window.findChild<QAbstractButton*>(name)) {
         button->click();
-        QCoreApplication::processEvents();
+        // Until nothing is left, what was posted meanwhile included: on a busy machine the log
+        // takes the traffic in slices, and the rest must be in before the next click writes.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     }
 }
 
