@@ -7,8 +7,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <string_view>
 
@@ -153,12 +151,7 @@ void COmegaSettingsResetDlg::SetRunning(bool running) {
 }
 
 void COmegaSettingsResetDlg::SetProgress(double percent, const std::wstring& text) {
-    console::CallOnThreadOf(this, [&] {
-        const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
-        frame_.progress->setValue(static_cast<int>(std::lround(shown)));
-        frame_.status->setText(QString::fromStdWString(text));
-        frame_.percent->setText(QString::asprintf("%.0f%%", shown));
-    });
+    console::CallOnThreadOf(this, [&] { ShowOmegaToolProgress(frame_, percent, text); });
 }
 
 void COmegaSettingsResetDlg::ShowMessage(const std::wstring& text, platform::MessageStyle style) {

@@ -8,6 +8,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "console/RunProgressWidgets.h"
 
@@ -53,4 +55,11 @@ void FinishOmegaToolFrame(QDialog* window, OmegaToolFrame& frame, int toolRows,
     auto* layout = new QVBoxLayout(window);
     layout->addWidget(frame.group);
     layout->addLayout(bottom);
+}
+
+void ShowOmegaToolProgress(const OmegaToolFrame& frame, double percent, const std::wstring& text) {
+    const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
+    frame.progress->setValue(static_cast<int>(std::lround(shown)));
+    frame.status->setText(QString::fromStdWString(text));
+    frame.percent->setText(QString::asprintf("%.0f%%", shown));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class QDialog;
 class QFontMetrics;
 class QGridLayout;
@@ -34,3 +36,7 @@ OmegaToolFrame StartOmegaToolFrame(QDialog* window);
 void FinishOmegaToolFrame(QDialog* window, OmegaToolFrame& frame, int toolRows,
                           const QString& runText, const char* runName,
                           int (*statusWidth)(const QFontMetrics& metrics));
+
+// The run's step and how far it is: the bar and the percentage at percent rounded, within 0 to
+// 100 (0 for a number that is none). On the window's thread.
+void ShowOmegaToolProgress(const OmegaToolFrame& frame, double percent, const std::wstring& text);
