@@ -362,7 +362,9 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
     const bool watchPort = fd_ >= 0 && !gone_;
     // An event's state, not its handle, says whether it is set: Set marks the state first and
     // writes the handle a moment later, and in that moment an event must still come before the
-    // port (a write requested before input that has arrived purges that input).
+    // port (a write requested before input that has arrived purges that input). Looked at once
+    // poll returns: a set event whose handle is still to be written delays the return by that
+    // moment only.
     const auto firstSet = [&]() -> int {
         int i = 0;
         for (Event* e : events) {
@@ -384,9 +386,6 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
             }
             fds[i] = {e->NativeHandle(), POLLIN, 0};
             ++i;
-        }
-        if (const int set = firstSet(); set >= 0) {
-            return set;
         }
         fds[count] = {watchPort ? fd_ : -1, POLLIN, 0};
         const int64_t left = deadline.RemainingMs();
