@@ -35,19 +35,25 @@ QMessageBox::StandardButton ShowMessage(const MessageRequest& request) {
     QMessageBox box(ToQt(request.icon),
                     request.caption.isEmpty() ? QApplication::applicationName() : request.caption,
                     request.text, request.buttons, request.parent);
+    if (!request.detail.isEmpty()) {
+        box.setDetailedText(request.detail);
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void Tell(QWidget* parent, const QString& text) {
+void Tell(QWidget* parent, const QString& text, const QString& detail) {
     MessageRequest request;
     request.parent = parent;
     request.text = text;
+    request.detail = detail;
     ShowMessage(request);
 }
 
-void ShowMessage(QWidget* parent, const std::wstring& text, platform::MessageStyle style) {
+void ShowMessage(QWidget* parent, const std::wstring& text, platform::MessageStyle style,
+                 const std::string& detail) {
     MessageRequest request;
     request.text = QString::fromStdWString(text);
+    request.detail = QString::fromStdString(detail);
     switch (style) {
         case platform::MessageStyle::Plain:
             request.parent = parent;

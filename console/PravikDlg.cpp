@@ -605,6 +605,7 @@ void CPravikDlg::OnInstrumentTest() {
         return;
     }
     bool ok = false;
+    std::string why;
     if (config_.InstrumentKind == vocabulary::kFilterModeSingle) {
         CShutterBoxDevice device;
         device.Settings = config_.InstrumentPort;
@@ -613,15 +614,19 @@ void CPravikDlg::OnInstrumentTest() {
             ok = device.GetShutterState(state);
             device.ClosePort();
         }
+        why = device.LastFailure().Text;
     } else if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
         CSmartMotor motor;
         motor.Settings = config_.InstrumentPort;
         ok = motor.Probe();
+        why = motor.LastFailure().Text;
     } else {
         return;
     }
-    console::Tell(this, ok ? "Success! Instrument COM settings are correct."
-                           : "Error! Connection to instrument failed.");
+    console::Tell(this,
+                  ok ? "Success! Instrument COM settings are correct."
+                     : "Error! Connection to instrument failed.",
+                  ok ? QString() : QString::fromStdString(why));
 }
 
 void CPravikDlg::OnControllerTest() {
@@ -634,8 +639,10 @@ void CPravikDlg::OnControllerTest() {
     controller.Settings = config_.TempControllerPort;
     const bool ok = controller.OpenPort();
     controller.ClosePort();
-    console::Tell(this, ok ? "Success! Temperature controller COM settings are correct."
-                           : "Error! Connection to temperature controller failed.");
+    console::Tell(this,
+                  ok ? "Success! Temperature controller COM settings are correct."
+                     : "Error! Connection to temperature controller failed.",
+                  ok ? QString() : QString::fromStdString(controller.LastFailure().Text));
 }
 
 void CPravikDlg::NormaliseNumberOfFilters() {
@@ -688,6 +695,11 @@ void CPravikDlg::OnConnect() {
     connected_ = current_->Connect() ? 1 : 0;
     if (connected_) {
         AppendLog("Success.\n", kLogSuccess);
+        // Connected, but on the settings the port had: the device's answers may be garbled.
+        if (const platform::Failure note = current_->LastFailure();
+            note.Kind == platform::FailureKind::LineSettingRefused) {
+            AppendLog(QString::fromStdString(note.Text + "\n"), kLogError);
+        }
         InstrumentInfo info;
         if (current_->GetDeviceInfo(info)) {
             config_ = current_->Config;
@@ -699,8 +711,10 @@ void CPravikDlg::OnConnect() {
             config_.StandardFlag = info.StandardFlag;
         }
     } else {
+        const platform::Failure failure = current_->LastFailure();
         current_->Disconnect();
         AppendLog("Error connecting to instrument.\n", kLogError);
+        LogFailureReason(failure, "\n");
     }
     UpdateControls();
 }
@@ -715,6 +729,7 @@ void CPravikDlg::OnDisconnect() {
         } else {
             connected_ = 1;
             AppendLog("Error disconnecting from instrument.\n", kLogError);
+            LogFailureReason(current_->LastFailure(), "\n");
         }
     }
     UpdateControls();
@@ -729,8 +744,19 @@ bool CPravikDlg::RunTest(const QString& header, const QString& errorLine,
         AppendLog("Success!\n", kLogSuccess);
     } else {
         AppendLog(errorLine, kLogError);
+        LogFailureReason(current_->LastFailure(), errorLine);
     }
     return ok;
+}
+
+void CPravikDlg::LogFailureReason(const platform::Failure& failure, const QString& errorLine) {
+    if (!failure) {
+        return;
+    }
+    // On a line of its own under the error line, which does not always end its line: then the
+    // reason starts one and leaves it open in the same way.
+    const QString text = QString::fromStdString(failure.Text);
+    AppendLog(errorLine.endsWith('\n') ? text + '\n' : '\n' + text, kLogError);
 }
 
 void CPravikDlg::OnGetShutter() {
@@ -798,18 +824,19 @@ void CPravikDlg::OnReset() {
         auto done = std::make_shared<std::atomic<bool>>(false);
         runningWatchers_.fetch_add(1);
         try {
-            watchers_.push_back({std::thread(&CPravikDlg::WatchReset, this, done), done});
+            watchers_.push_back({std::thread(&CPravikDlg::WatchReset, this, done, current_), done});
         } catch (const std::system_error&) {
             // No thread to be had: the reset runs on, its end just goes unreported.
             runningWatchers_.fetch_sub(1);
         }
     } else {
         AppendLog("Reset failed.\n", kLogError);
+        LogFailureReason(current_->LastFailure(), "\n");
     }
     UpdateControls();
 }
 
-void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done) {
+void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done, CInstrumentBase* instrument) {
     // Sends, not posts: the line is in the log before the watcher goes on, as the reset's own
     // lines are. A window that is closing takes no more lines.
     const auto send = [this](const QString& text, int code) {
@@ -822,6 +849,9 @@ void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done) {
     if (which == 0) {
         resetFailed_.Reset();
         send("Error resetting.\n", kLogError);
+        if (const platform::Failure failure = instrument->LastFailure()) {
+            send(QString::fromStdString(failure.Text + "\n"), kLogError);
+        }
         resetDone_.Reset();
         send("Reset complete.\n", kLogSuccess);
     } else if (which == 1) {

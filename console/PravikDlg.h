@@ -100,9 +100,11 @@ private:
     bool CurrentHasLightSensor();
     // Runs one test button: header, the operation, then "Success!" or the error line.
     bool RunTest(const QString& header, const QString& errorLine, const std::function<bool()>& op);
+    // Logs why an operation failed, under its error line.
+    void LogFailureReason(const platform::Failure& failure, const QString& errorLine);
     // Opens at the size the contents ask for, fitted to the screen.
     void FitToScreen();
-    void WatchReset(std::shared_ptr<std::atomic<bool>> done);
+    void WatchReset(std::shared_ptr<std::atomic<bool>> done, CInstrumentBase* instrument);
     // Joins the watchers that have finished: each holds a thread stack until it is joined, and a
     // technician may press Reset hundreds of times in a day.
     void ReapWatchers();

@@ -2,6 +2,13 @@
 
 #include "devices/Vocabulary.h"
 
+namespace {
+
+constexpr const char* kNoMotor = "The instrument as configured has no SmartMotor.";
+constexpr const char* kNoController = "The instrument as configured has no temperature controller.";
+
+}  // namespace
+
 CFilterWheel::CFilterWheel()
     : motors_{nullptr, &LegacyMotor, &Motor}, controllers_{nullptr, &Omega, &Athena} {
     Omega.ReplyTimeout = 1000;
@@ -46,11 +53,11 @@ bool CFilterWheel::ConfigurationUsable() {
 bool CFilterWheel::ProbeInstrument(CommSettings settings) {
     CSmartMotor* motor = SelectedMotor();
     if (motor == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     const CommSettings saved = motor->Settings;
     motor->Settings = settings;
-    const bool ok = motor->Probe();
+    const bool ok = Run(*motor, [&] { return motor->Probe(); });
     motor->Settings = saved;
     return ok;
 }
@@ -58,11 +65,11 @@ bool CFilterWheel::ProbeInstrument(CommSettings settings) {
 bool CFilterWheel::ProbeTempController(CommSettings settings) {
     CTempControllerBase* controller = SelectedController();
     if (controller == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoController);
     }
     const CommSettings saved = controller->Settings;
     controller->Settings = settings;
-    const bool ok = controller->Probe();
+    const bool ok = Run(*controller, [&] { return controller->Probe(); });
     controller->Settings = saved;
     return ok;
 }
@@ -95,22 +102,26 @@ bool CFilterWheel::ResetFilter(bool wait, bool background, platform::Event* succ
                                platform::Event* failureEvent) {
     CSmartMotor* motor = SelectedMotor();
     if (motor == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     if (wait) {
-        return motor->Reset();
+        return Run(*motor, [&] { return motor->Reset(); });
     }
     if (!background) {
-        return false;
+        return Fail(platform::FailureKind::InvalidRequest,
+                    "A filter-wheel reset must either be waited for or run in the background.");
     }
     ReapFinishedResets();
     auto done = std::make_shared<std::atomic<bool>>(false);
     try {
-        std::thread worker([motor, successEvent, failureEvent, done] {
+        std::thread worker([this, motor, successEvent, failureEvent, done] {
             // The motor's command lock is held for the whole reset: every other motor operation
             // of the console waits for it.
             bool restarted = false;
-            motor->Reset(&restarted);
+            Run(*motor, [&] {
+                motor->Reset(&restarted);
+                return restarted;
+            });
             if (platform::Event* event = restarted ? successEvent : failureEvent) {
                 event->Set();
             }
@@ -118,21 +129,25 @@ bool CFilterWheel::ResetFilter(bool wait, bool background, platform::Event* succ
         });
         std::lock_guard lock(resetMutex_);
         resets_.push_back({std::move(worker), std::move(done)});
-    } catch (const std::system_error&) {
-        return false;
+    } catch (const std::system_error& error) {
+        return Fail(platform::FailureKind::InvalidRequest,
+                    std::string("The reset could not be started: ") + error.what() + ".");
     }
     return true;
 }
 
 bool CFilterWheel::GetDeviceInfo(InstrumentInfo& info) {
     CSmartMotor* motor = SelectedMotor();
-    return motor != nullptr && motor->GetDeviceInfo(info);
+    if (motor == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
+    }
+    return Run(*motor, [&] { return motor->GetDeviceInfo(info); });
 }
 
 bool CFilterWheel::SetDeviceInfo(InstrumentInfo info) {
     CSmartMotor* motor = SelectedMotor();
     if (motor == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     std::lock_guard reply(motor->ReplyLock);
     motor->InstrumentInfo = std::move(info);
@@ -141,37 +156,54 @@ bool CFilterWheel::SetDeviceInfo(InstrumentInfo info) {
 
 bool CFilterWheel::GetShutterState(int32_t& state) {
     CSmartMotor* motor = SelectedMotor();
-    return motor != nullptr && motor->GetShutterState(state);
+    if (motor == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
+    }
+    return Run(*motor, [&] { return motor->GetShutterState(state); });
 }
 
 bool CFilterWheel::SetShutterState(int32_t state) {
     CSmartMotor* motor = SelectedMotor();
     if (motor == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     switch (state) {
         case 1:
-            return motor->OpenShutter();
+            return Run(*motor, [&] { return motor->OpenShutter(); });
         case 0:
-            return motor->CloseShutter();
+            return Run(*motor, [&] { return motor->CloseShutter(); });
         default:
-            return false;
+            return Fail(
+                platform::FailureKind::InvalidRequest,
+                "Shutter state " + std::to_string(state) + " is neither open (1) nor closed (0).");
     }
 }
 
 bool CFilterWheel::ChangeFilter(int32_t position) {
     CSmartMotor* motor = SelectedMotor();
-    return motor != nullptr && position != 0 && motor->ChangeFilter(position);
+    if (motor == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
+    }
+    if (position == 0) {
+        return Fail(platform::FailureKind::InvalidRequest, "No filter was chosen.");
+    }
+    return Run(*motor, [&] { return motor->ChangeFilter(position); });
 }
 
 bool CFilterWheel::GetFilter(int32_t& position) {
     CSmartMotor* motor = SelectedMotor();
-    return motor != nullptr && motor->GetFilter(position);
+    if (motor == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
+    }
+    return Run(*motor, [&] { return motor->GetFilter(position); });
 }
 
 bool CFilterWheel::ReadTemperature(double& temperature) {
     CTempControllerBase* controller = SelectedController();
-    return controller != nullptr && controller->GetTemperature(temperature);
+    if (controller == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*controller, [&] { return controller->GetTemperature(temperature); });
 }
 
 double CFilterWheel::GetLastTemperature() {
@@ -181,41 +213,51 @@ double CFilterWheel::GetLastTemperature() {
 
 bool CFilterWheel::GetTemperatureSetpoint(double& setpoint) {
     CTempControllerBase* controller = SelectedController();
-    return controller != nullptr && controller->GetSetpoint(setpoint);
+    if (controller == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*controller, [&] { return controller->GetSetpoint(setpoint); });
 }
 
 bool CFilterWheel::SetTemperatureSetpoint(double setpoint) {
     CTempControllerBase* controller = SelectedController();
-    return controller != nullptr && controller->SetSetpoint(setpoint);
+    if (controller == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*controller, [&] { return controller->SetSetpoint(setpoint); });
 }
 
 bool CFilterWheel::GetLightSensorState(int32_t& state) {
     CSmartMotor* motor = SelectedMotor();
-    return motor != nullptr && motor->GetLightSensor(state);
+    if (motor == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
+    }
+    return Run(*motor, [&] { return motor->GetLightSensor(state); });
 }
 
 bool CFilterWheel::Connect() {
     if (!ConfigurationUsable()) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     CSmartMotor* motor = SelectedMotor();
     motor->Settings = Config.InstrumentPort;
     CTempControllerBase* controller = SelectedController();
     if (controller == nullptr) {
-        const bool ok = motor->OpenPort();
+        const bool ok = Run(*motor, [&] { return motor->OpenPort(); });
         Connected = ok ? 1 : 0;
         return ok;
     }
     controller->Settings = Config.TempControllerPort;
     // A controller that does not open leaves the motor's port open until Disconnect.
-    const bool ok = motor->OpenPort() && controller->OpenPort();
+    const bool ok = Run(*motor, [&] { return motor->OpenPort(); }) &&
+                    Run(*controller, [&] { return controller->OpenPort(); });
     Connected = ok ? 1 : 0;
     return ok;
 }
 
 bool CFilterWheel::ConfigureTempController() {
     if (!ConfigurationUsable()) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     CTempControllerBase* controller = SelectedController();
     if (controller == nullptr) {
@@ -225,9 +267,10 @@ bool CFilterWheel::ConfigureTempController() {
     // up with as much of the configuration as it takes.
     bool written = true;
     const auto write = [&](double setpoint1, double setpoint2) {
-        written = controller->SetSetpoint(setpoint1);
+        written = Run(*controller, [&] { return controller->SetSetpoint(setpoint1); });
         if (controller->HasSetpoint2()) {
-            written = controller->SetSetpoint2(setpoint2) && written;
+            written =
+                Run(*controller, [&] { return controller->SetSetpoint2(setpoint2); }) && written;
         }
     };
     switch (Config.HeatingMode) {
@@ -243,12 +286,12 @@ bool CFilterWheel::ConfigureTempController() {
     if (!written) {
         return false;
     }
-    return controller->ResetController();
+    return Run(*controller, [&] { return controller->ResetController(); });
 }
 
 bool CFilterWheel::Disconnect() {
     if (!ConfigurationUsable()) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }
     CSmartMotor* motor = SelectedMotor();
     CTempControllerBase* controller = SelectedController();

@@ -1,16 +1,30 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "devices/InstrumentInfo.h"
 #include "instruments/InstrumentConfig.h"
 #include "platform/Event.h"
+#include "platform/Failure.h"
 #include "serial/CommSettings.h"
+#include "serial/SerialPort.h"
 
-// The instrument as the console drives it, whichever kind it is. Every operation that reaches a
-// device first checks that the configuration selects a fitted device of this instrument's kind,
-// and fails (or does nothing) when it does not. Results are true on success; nothing throws and
-// no message is shown: the caller words a failure.
+// The instrument as the console drives it, whichever kind it is.
+//
+// The contract, for every operation here and in the instruments:
+// - true is success. false means the operation did not do what it says; LastFailure() then says
+//   why, in words naming the port and the fix (its kind is one of platform::FailureKind). Nothing
+//   throws and no message is shown: the caller words the failure and may add that reason.
+// - Every operation that reaches a device first checks that the configuration selects a fitted
+//   device of this instrument's kind, and fails (NotFitted) when it does not. The exceptions are
+//   the operations a kind of instrument answers with fixed values (the single-filter instrument's
+//   filter and temperature operations: true, nothing sent).
+// - Out-parameters are written only on success; on failure they keep what the caller had.
+// - Operations run on the caller's thread and block until the device has answered or its
+//   time-out has passed; a driver's command lock serialises them. ResetFilter with background
+//   runs the reset on a worker of its own, which records its failure like any other operation.
 class CInstrumentBase {
 public:
     CInstrumentBase() = default;
@@ -46,7 +60,30 @@ public:
     virtual bool ConfigureTempController() = 0;
     virtual bool Disconnect() = 0;
 
+    // Why the last operation that returned false failed. A success does not clear it.
+    platform::Failure LastFailure() const;
+
     InstrumentConfig Config;
     InstrumentInfo Info;
     int32_t Connected = 0;
+
+protected:
+    // Runs an operation on device: true, or false with the device's reason as this instrument's.
+    template <typename Operation>
+    bool Run(CSerialPort& device, Operation&& operation) {
+        device.ClearFailure();
+        if (operation()) {
+            return true;
+        }
+        TakeFailure(device);
+        return false;
+    }
+    // false, with this reason.
+    bool Fail(platform::FailureKind kind, std::string text);
+
+private:
+    void TakeFailure(const CSerialPort& device);
+
+    mutable std::mutex failureMutex_;
+    platform::Failure failure_;  // under failureMutex_
 };

@@ -2,6 +2,13 @@
 
 #include "devices/Vocabulary.h"
 
+namespace {
+
+constexpr const char* kNoController =
+    "The instrument as configured has no shutter controller of a known generation.";
+
+}  // namespace
+
 CShutterBox::CShutterBox() : drivers_{nullptr, &LegacyDriver, &Driver26, &Driver30} {}
 
 CShutterBox::~CShutterBox() = default;
@@ -17,17 +24,18 @@ CShutterBoxDevice* CShutterBox::SelectedDriver() {
 bool CShutterBox::ProbeInstrument(CommSettings settings) {
     CShutterBoxDevice* driver = SelectedDriver();
     if (driver == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoController);
     }
     const CommSettings saved = driver->Settings;
     driver->Settings = settings;
-    const bool ok = driver->Probe();
+    const bool ok = Run(*driver, [&] { return driver->Probe(); });
     driver->Settings = saved;
     return ok;
 }
 
 bool CShutterBox::ProbeTempController(CommSettings /*settings*/) {
-    return false;
+    return Fail(platform::FailureKind::NotFitted,
+                "A single-filter instrument has no temperature controller.");
 }
 
 void CShutterBox::SetInstrumentCommSettings(CommSettings settings) {
@@ -67,7 +75,7 @@ bool CShutterBox::GetDeviceInfo(InstrumentInfo& info) {
 bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {
     CShutterBoxDevice* driver = SelectedDriver();
     if (driver == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoController);
     }
     std::lock_guard reply(driver->ReplyLock);
     driver->InstrumentInfo = std::move(info);
@@ -76,21 +84,26 @@ bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {
 
 bool CShutterBox::GetShutterState(int32_t& state) {
     CShutterBoxDevice* driver = SelectedDriver();
-    return driver != nullptr && driver->GetShutterState(state);
+    if (driver == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*driver, [&] { return driver->GetShutterState(state); });
 }
 
 bool CShutterBox::SetShutterState(int32_t state) {
     CShutterBoxDevice* driver = SelectedDriver();
     if (driver == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoController);
     }
     switch (state) {
         case 1:
-            return driver->OpenShutter();
+            return Run(*driver, [&] { return driver->OpenShutter(); });
         case 0:
-            return driver->CloseShutter();
+            return Run(*driver, [&] { return driver->CloseShutter(); });
         default:
-            return false;
+            return Fail(
+                platform::FailureKind::InvalidRequest,
+                "Shutter state " + std::to_string(state) + " is neither open (1) nor closed (0).");
     }
 }
 
@@ -121,19 +134,23 @@ bool CShutterBox::SetTemperatureSetpoint(double /*setpoint*/) {
 
 bool CShutterBox::GetLightSensorState(int32_t& state) {
     CShutterBoxDevice* driver = SelectedDriver();
-    return driver != nullptr && driver->GetLightSensorState(state);
+    if (driver == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*driver, [&] { return driver->GetLightSensorState(state); });
 }
 
 bool CShutterBox::Connect() {
     if (Config.InstrumentKind != vocabulary::kFilterModeSingle) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted,
+                    "The instrument is not configured as a single-filter instrument.");
     }
     CShutterBoxDevice* driver = SelectedDriver();
     if (driver == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoController);
     }
     driver->Settings = Config.InstrumentPort;
-    const bool ok = driver->OpenPort();
+    const bool ok = Run(*driver, [&] { return driver->OpenPort(); });
     Connected = ok ? 1 : 0;
     return ok;
 }
@@ -145,7 +162,7 @@ bool CShutterBox::ConfigureTempController() {
 bool CShutterBox::Disconnect() {
     CShutterBoxDevice* driver = SelectedDriver();
     if (driver == nullptr) {
-        return false;
+        return Fail(platform::FailureKind::NotFitted, kNoController);
     }
     const bool ok = driver->ClosePort();
     Connected = ok ? 0 : 1;

@@ -9,20 +9,11 @@
 #include <string>
 
 #include "platform/Event.h"
+#include "platform/Failure.h"
 
 struct termios;
 
 namespace platform {
-
-// Why a port did not open, sorted the way a technician can act on it.
-enum class PortError {
-    None,
-    NoSuchPort,        // no device at that name, or port 0 / an unmapped number
-    Busy,              // another program (or another port object) holds it
-    PermissionDenied,  // the user may not open the device (not in the dialout group)
-    NotASerialPort,    // the name exists but is not a terminal device
-    Other,
-};
 
 // One open serial device. Move-only; closing puts the line settings back as the open found them
 // and releases the exclusive hold.
@@ -39,7 +30,7 @@ public:
     // flag, a flock, a live UUCP lock file) is Busy, for root too, and is left exactly as it was.
     // On failure the handle stays closed and error (and sysError, the errno of the failing call)
     // say why.
-    static PortHandle Open(int portNumber, PortError& error, int& sysError);
+    static PortHandle Open(int portNumber, FailureKind& error, int& sysError);
 
     bool IsOpen() const { return fd_ >= 0; }
     // Waits a bounded moment for queued output to go, restores the line settings saved at open,
@@ -63,8 +54,10 @@ public:
     ssize_t Read(uint8_t* buffer, size_t size);
 
     // Writes all bytes, waiting for room at most timeoutMs in all; stops early when cancel is
-    // signalled. Returns the number of bytes written.
-    size_t Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel);
+    // signalled. Returns the number of bytes written. When that is short, sysError (if given)
+    // is the errno of the failing call, or 0 when the time ran out or cancel came first.
+    size_t Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel,
+                 int* sysError = nullptr);
 
     // Waits for the first of: the events in order, then the port having input or hanging up.
     // Returns the event's index, events.size() for the port, or -1 on time-out. A gone or
@@ -99,6 +92,6 @@ enum class PortPresence {
 PortPresence ProbePort(int portNumber);
 
 // A plain-words message for a failed open, naming the port and, where it helps, the device path.
-std::string DescribePortError(PortError error, int portNumber, int sysError);
+std::string DescribePortError(FailureKind error, int portNumber, int sysError);
 
 }  // namespace platform

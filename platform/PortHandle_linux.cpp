@@ -39,24 +39,24 @@ constexpr SpeedEntry kSpeeds[] = {
     {3500000, B3500000}, {4000000, B4000000},
 };
 
-PortError ClassifyOpenErrno(int err) {
+FailureKind ClassifyOpenErrno(int err) {
     switch (err) {
         case ENOENT:
         case ENXIO:
         case ENODEV:
         case ENOTDIR:
         case ELOOP:
-            return PortError::NoSuchPort;
+            return FailureKind::NoSuchPort;
         case EACCES:
         case EPERM:
         case EROFS:
-            return PortError::PermissionDenied;
+            return FailureKind::NoPermission;
         case EBUSY:
         case EWOULDBLOCK:
         case EIO:
-            return PortError::Busy;
+            return FailureKind::Busy;
         default:
-            return PortError::Other;
+            return FailureKind::OpenFailed;
     }
 }
 
@@ -140,13 +140,13 @@ PortHandle::~PortHandle() {
     Close();
 }
 
-PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
+PortHandle PortHandle::Open(int portNumber, FailureKind& error, int& sysError) {
     PortHandle handle;
-    error = PortError::None;
+    error = FailureKind::None;
     sysError = 0;
     const auto path = PortDevicePath(portNumber);
     if (!path) {
-        error = PortError::NoSuchPort;
+        error = FailureKind::NoSuchPort;
         sysError = ENOENT;
         return handle;
     }
@@ -162,7 +162,7 @@ PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
     handle.fd_ = fd;
     if (!::isatty(fd)) {
         sysError = ENOTTY;
-        error = PortError::NotASerialPort;
+        error = FailureKind::NotASerialPort;
         handle.Close();
         return handle;
     }
@@ -172,13 +172,13 @@ PortHandle PortHandle::Open(int portNumber, PortError& error, int& sysError) {
     // closed again untouched.
     if (HeldByAnotherProgram(fd, *path)) {
         sysError = EBUSY;
-        error = PortError::Busy;
+        error = FailureKind::Busy;
         ::close(std::exchange(handle.fd_, -1));
         return handle;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         sysError = errno;
-        error = sysError == EWOULDBLOCK ? PortError::Busy : PortError::Other;
+        error = sysError == EWOULDBLOCK ? FailureKind::Busy : FailureKind::OpenFailed;
         ::close(std::exchange(handle.fd_, -1));
         return handle;
     }
@@ -314,8 +314,13 @@ ssize_t PortHandle::Read(uint8_t* buffer, size_t size) {
     }
 }
 
-size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel) {
+size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel,
+                         int* sysError) {
+    int ignored = 0;
+    int& error = sysError != nullptr ? *sysError : ignored;
+    error = 0;
     if (fd_ < 0 || gone_) {
+        error = fd_ < 0 ? EBADF : EIO;
         return 0;
     }
     const Deadline deadline(timeoutMs);
@@ -330,6 +335,7 @@ size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Ev
             continue;
         }
         if (n < 0 && errno != EAGAIN) {
+            error = errno;
             if (errno == EIO || errno == ENXIO || errno == ENODEV) {
                 gone_ = true;
             }
@@ -344,9 +350,11 @@ size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Ev
         const int rc =
             ::poll(fds, 2, left < 0 ? -1 : static_cast<int>(std::min<int64_t>(left, 1 << 30)));
         if (rc < 0 && errno != EINTR) {
+            error = errno;
             break;
         }
         if (rc > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            error = EIO;
             gone_ = true;
             break;
         }
@@ -448,26 +456,26 @@ PortPresence ProbePort(int portNumber) {
     return presence;
 }
 
-std::string DescribePortError(PortError error, int portNumber, int sysError) {
+std::string DescribePortError(FailureKind error, int portNumber, int sysError) {
     const std::string name = "COM" + std::to_string(portNumber);
     const auto path = PortDevicePath(portNumber);
     const std::string where = path ? " (" + *path + ")" : "";
     switch (error) {
-        case PortError::None:
+        case FailureKind::None:
             return name + " is open.";
-        case PortError::NoSuchPort:
+        case FailureKind::NoSuchPort:
             if (!path) {
                 return name + " is not a port on this computer.";
             }
             return name + where + " does not exist. Check that the adapter is plugged in.";
-        case PortError::Busy:
+        case FailureKind::Busy:
             return name + where + " is in use by another program. Close it there and try again.";
-        case PortError::PermissionDenied:
+        case FailureKind::NoPermission:
             return "You do not have permission to use " + name + where +
                    ". Ask for your user to be added to the \"dialout\" group, then log in again.";
-        case PortError::NotASerialPort:
+        case FailureKind::NotASerialPort:
             return name + where + " is not a serial port.";
-        case PortError::Other:
+        default:
             break;
     }
     return name + where + " could not be opened: " + std::strerror(sysError) + ".";

@@ -1,5 +1,6 @@
 #include "serial/CommandChannel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -89,9 +90,64 @@ void CCommandChannel::ProcessReply() {
     if (!ReplyPendingEvent.IsSet()) {
         return;  // nobody is waiting: unsolicited, or late for a command that timed out
     }
+    NoteReplyLine();
     if (InterpretReply() == Reply::Complete) {
         CompleteReply();
     }
+}
+
+namespace {
+
+// What of a reply line is kept to show the technician; PrintableBytes cuts it shorter still.
+constexpr size_t kReplyLineShown = 48;
+
+}  // namespace
+
+void CCommandChannel::NoteReplyLine() {
+    std::lock_guard receive(ReceiveLock);
+    replyLine_.assign(ReceiveLine, 0, std::min(ReceiveLine.size(), kReplyLineShown));
+}
+
+void CCommandChannel::RecordReplyFailure(std::string_view wire, int64_t waitedMs) {
+    if (DeviceGone()) {
+        RecordFailure(platform::FailureKind::DeviceGone,
+                      PortLabel() + " is gone: the device hung up or its adapter was unplugged.");
+        return;
+    }
+    std::string line;
+    bool partial = false;
+    {
+        std::lock_guard receive(ReceiveLock);
+        // A line still being assembled is the newest thing the device said.
+        partial = !ReceiveLine.empty();
+        line = partial ? ReceiveLine.substr(0, kReplyLineShown) : replyLine_;
+    }
+    const std::string sent = platform::PrintableBytes(wire);
+    const std::string waited = " within " + std::to_string(waitedMs) + " ms";
+    if (line.empty()) {
+        RecordFailure(platform::FailureKind::NoReply,
+                      "No reply to " + sent + " from " + PortLabel() + waited + ".");
+        return;
+    }
+    RecordFailure(platform::FailureKind::ReplyNotUnderstood,
+                  "The reply to " + sent + " from " + PortLabel() + " was " +
+                      (partial ? "incomplete" : "not understood") + waited + ": it sent " +
+                      platform::PrintableBytes(line) + ".");
+}
+
+void CCommandChannel::RecordReplyNotUnderstood(std::string_view wire) {
+    std::string line;
+    {
+        std::lock_guard receive(ReceiveLock);
+        line = replyLine_;
+    }
+    RecordFailure(platform::FailureKind::ReplyNotUnderstood,
+                  "The reply to " + platform::PrintableBytes(wire) + " from " + PortLabel() +
+                      " did not pass its check: it sent " + platform::PrintableBytes(line) + ".");
+}
+
+void CCommandChannel::RecordDeviceFailure(platform::FailureKind kind, const std::string& what) {
+    RecordFailure(kind, "The device on " + PortLabel() + " " + what);
 }
 
 void CCommandChannel::CompleteReply() {
@@ -128,6 +184,7 @@ void CCommandChannel::PrepareCommand(std::string command) {
     }
     std::lock_guard receive(ReceiveLock);
     ReceiveLine.clear();
+    replyLine_.clear();
     lineOverlong_ = false;
     armed_ = false;
 }
@@ -135,6 +192,7 @@ void CCommandChannel::PrepareCommand(std::string command) {
 void CCommandChannel::WriteStarting() {
     std::lock_guard receive(ReceiveLock);
     ReceiveLine.clear();
+    replyLine_.clear();
     lineOverlong_ = false;
     armed_ = true;
 }
@@ -163,6 +221,8 @@ bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool wait
                                   int32_t length) {
     std::optional<std::string> command = CommandBytes(data, length);
     if (!command) {
+        RecordFailure(platform::FailureKind::InvalidRequest,
+                      "A command without bytes was refused.");
         return false;
     }
     // One time-out for the whole command, its write included: a line that does not drain
@@ -182,7 +242,11 @@ bool CCommandChannel::SendCommand(const char* data, bool /*waitEcho*/, bool wait
         }
         return false;
     }
-    return waitReply ? AwaitReply(deadline.RemainingMs()) : true;
+    if (!waitReply || AwaitReply(deadline.RemainingMs())) {
+        return true;
+    }
+    RecordReplyFailure(wire, ReplyTimeout);
+    return false;
 }
 
 bool CCommandChannel::OpenPort() {

@@ -74,6 +74,17 @@ protected:
     // The reply is in: empty CommandInFlight, reset the pending event, wake the caller.
     void CompleteReply();
 
+    // Keeps the line about to be interpreted as a reply (its first bytes), so that a reply that
+    // is not understood can be shown; under ReceiveLock and ReplyLock.
+    void NoteReplyLine();
+    // Records why the reply to wire (the bytes sent) did not come within waitedMs: the device
+    // went away, or sent something that was not (or not all of) the answer, or nothing.
+    void RecordReplyFailure(std::string_view wire, int64_t waitedMs);
+    // Records that the reply to wire came but did not pass its check.
+    void RecordReplyNotUnderstood(std::string_view wire);
+    // Records a failure the driver itself finds in what the device did.
+    void RecordDeviceFailure(platform::FailureKind kind, const std::string& what);
+
     // Waits for ReplyReadyEvent at most timeoutMs and leaves both events reset; true when the
     // reply completed, even if it did so just as the time ran out.
     bool AwaitReply(int64_t timeoutMs);
@@ -90,6 +101,9 @@ protected:
     void WriteStarting() override;
 
 private:
+    // The first bytes of the last line interpreted as a reply since the command was written;
+    // under ReceiveLock.
+    std::string replyLine_;
     bool lineOverlong_ = false;
     // False between PrepareCommand and the write of that command; under ReceiveLock.
     bool armed_ = true;

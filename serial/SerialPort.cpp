@@ -55,8 +55,9 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
     if (OnMonitorThread()) {
         // The callback's own thread is still inside the port it would replace.
         lastOpenPort_ = portNumber;
-        lastOpenError_ = platform::PortError::Other;
+        lastOpenError_ = platform::FailureKind::OpenFailed;
         lastOpenErrno_ = EDEADLK;
+        RecordFailure(lastOpenError_, DescribeLastOpenError());
         return false;
     }
     // A thread left running from an earlier open must not see the handle change under it.
@@ -72,18 +73,25 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
     // The monitoring thread sleeps in poll() on these two; without their handles it could not
     // be woken.
     if (ShutdownEvent.NativeHandle() < 0 || WriteRequestEvent.NativeHandle() < 0) {
-        lastOpenError_ = platform::PortError::Other;
+        lastOpenError_ = platform::FailureKind::OpenFailed;
         lastOpenErrno_ = EMFILE;
+        RecordFailure(lastOpenError_, DescribeLastOpenError());
         return false;
     }
 
     PortHandle = platform::PortHandle::Open(portNumber, lastOpenError_, lastOpenErrno_);
     if (!PortHandle.IsOpen()) {
+        RecordFailure(lastOpenError_, DescribeLastOpenError());
         return false;
     }
-    // A refused setting ends the configuration silently: the port is open, keeps what it had,
-    // and the device's answers (or their absence) will tell.
-    PortHandle.Configure(BuildModeString(baudRate, parity, dataBits, stopBits));
+    // A refused setting ends the configuration: the port is open and keeps what it had, and the
+    // device's answers (or their absence) will tell. The refusal is kept for whoever asks why.
+    const std::string mode = BuildModeString(baudRate, parity, dataBits, stopBits);
+    if (!PortHandle.Configure(mode)) {
+        RecordFailure(
+            platform::FailureKind::LineSettingRefused,
+            PortLabel() + " refused the line settings \"" + mode + "\" and keeps the ones it had.");
+    }
     // Only what came in before we listened is stale. Bytes still on their way out are the last
     // command of whoever had the port before (this program a moment ago, closing in between):
     // flushing them would cut that command off, and on a pseudo-terminal it would throw away
@@ -94,6 +102,30 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
 
 std::string CSerialPort::DescribeLastOpenError() const {
     return platform::DescribePortError(lastOpenError_, lastOpenPort_, lastOpenErrno_);
+}
+
+platform::Failure CSerialPort::LastFailure() const {
+    std::lock_guard lock(failureMutex_);
+    return failure_;
+}
+
+void CSerialPort::ClearFailure() {
+    std::lock_guard lock(failureMutex_);
+    failure_ = {};
+}
+
+void CSerialPort::RecordFailure(platform::FailureKind kind, std::string text) {
+    std::lock_guard lock(failureMutex_);
+    failure_ = {kind, std::move(text)};
+}
+
+std::string CSerialPort::PortLabel() const {
+    return platform::PortLabel(PortNumber);
+}
+
+bool CSerialPort::DeviceGone() {
+    std::lock_guard lock(PortLock);
+    return PortHandle.IsOpen() && PortHandle.Gone();
 }
 
 bool CSerialPort::StartMonitor() {
@@ -115,8 +147,11 @@ bool CSerialPort::StartMonitor() {
     echoDropped_ = 0;
     try {
         MonitorThread = std::thread(&CSerialPort::MonitorThreadProc, this);
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
         MonitorStoppedEvent.Set();
+        RecordFailure(platform::FailureKind::OpenFailed,
+                      "The thread that reads " + PortLabel() +
+                          " could not be started: " + error.what() + ".");
         return false;
     }
     return true;
@@ -273,7 +308,7 @@ void CSerialPort::WriteRoutine() {
             timeoutMs = std::min(timeoutMs, left);
         }
         written = PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length), timeoutMs,
-                                   &ShutdownEvent);
+                                   &ShutdownEvent, &writeErrno_);
         WriteSucceeded = written == static_cast<size_t>(length);
     }
     if (written == static_cast<size_t>(length)) {
@@ -292,9 +327,30 @@ void CSerialPort::WriteRoutine() {
 
 bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
     const platform::Deadline deadline(timeoutMs);
+    const auto bytes = [&] {
+        return platform::PrintableBytes(
+            data != nullptr && length > 0
+                ? std::string_view(static_cast<const char*>(data), static_cast<size_t>(length))
+                : std::string_view());
+    };
+    if (!PortHandle.IsOpen()) {
+        const int32_t port = PortNumber > 0 ? PortNumber : Settings.PortNumber;
+        RecordFailure(platform::FailureKind::NotOpen,
+                      "COM" + std::to_string(port) + " is not open: connect first.");
+        return false;
+    }
+    if (length < 0 || length > WriteBufferSize || (data == nullptr && length > 0)) {
+        RecordFailure(platform::FailureKind::InvalidRequest,
+                      "A write of " + std::to_string(length) + " bytes to " + PortLabel() +
+                          " was refused: at most " + std::to_string(WriteBufferSize) +
+                          " go at once.");
+        return false;
+    }
     // A write waits for the monitoring thread, which cannot wait for itself.
-    if (!PortHandle.IsOpen() || length < 0 || length > WriteBufferSize ||
-        (data == nullptr && length > 0) || OnMonitorThread()) {
+    if (OnMonitorThread()) {
+        RecordFailure(platform::FailureKind::WriteFailed,
+                      "Writing " + bytes() + " to " + PortLabel() +
+                          " from the port's own receive callback was refused.");
         return false;
     }
     WriteDoneEvent.Reset();
@@ -311,6 +367,8 @@ bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
     WriteRequestEvent.Set();
     if (MonitorStoppedEvent.IsSet()) {
         WriteRequestEvent.Reset();
+        RecordFailure(platform::FailureKind::NotOpen,
+                      PortLabel() + " is not open for commands: nothing reads it.");
         return false;
     }
     // No time limit of its own: the write routine's own bound ends it, and a monitoring thread
@@ -324,8 +382,33 @@ bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
         std::this_thread::yield();
     }
     WriteDoneEvent.Wait(platform::kInfinite);
-    std::lock_guard lock(PortLock);
-    return WriteSucceeded;
+    std::unique_lock lock(PortLock);
+    if (WriteSucceeded) {
+        return true;
+    }
+    const bool gone = PortHandle.Gone();
+    const int error = writeErrno_;
+    lock.unlock();
+    if (gone) {
+        RecordFailure(platform::FailureKind::DeviceGone,
+                      PortLabel() + " is gone: the device hung up or its adapter was unplugged.");
+    } else if (MonitorStoppedEvent.IsSet()) {
+        RecordFailure(platform::FailureKind::NotOpen,
+                      PortLabel() + " was closed while " + bytes() + " was being written.");
+    } else if (error != 0) {
+        RecordFailure(
+            platform::FailureKind::WriteFailed,
+            "Writing " + bytes() + " to " + PortLabel() + " failed: " + std::strerror(error) + ".");
+    } else {
+        const int64_t limitMs =
+            std::min<int64_t>(kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length,
+                              timeoutMs == platform::kInfinite ? INT64_MAX : timeoutMs);
+        RecordFailure(platform::FailureKind::WriteTimedOut,
+                      PortLabel() + " took no more of " + bytes() + " within " +
+                          std::to_string(limitMs) +
+                          " ms: is the line held by flow control, or is the device not reading?");
+    }
+    return false;
 }
 
 void CSerialPort::Close() {

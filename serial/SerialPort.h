@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/Failure.h"
 #include "platform/ManualResetEvent.h"
 #include "platform/PortHandle.h"
 #include "serial/CommSettings.h"
@@ -88,8 +89,17 @@ public:
     int64_t EchoBacklog() const { return echoBacklog_->load(std::memory_order_acquire); }
 
     // Why the last Open failed, and the same in plain words for the technician.
-    platform::PortError LastOpenError() const { return lastOpenError_; }
+    platform::FailureKind LastOpenError() const { return lastOpenError_; }
     std::string DescribeLastOpenError() const;
+
+    // Why the last operation on this port that failed did fail: recorded where the failure
+    // happens (an open, a line setting, a write here; a reply by the driver). A success does not
+    // clear it, so it is read after a false result, or after ClearFailure before the operation.
+    // Any thread.
+    platform::Failure LastFailure() const;
+    void ClearFailure();
+    // Whether the device went away under the open port (hung up, unplugged).
+    bool DeviceGone();
 
     CSerialDevice* OwnerDevice = nullptr;
     std::thread MonitorThread;
@@ -115,6 +125,10 @@ public:
     std::atomic<int64_t> DropQuietMs{kDropQuietMs};
 
 protected:
+    void RecordFailure(platform::FailureKind kind, std::string text);
+    // The port as the technician knows it: "COM5 (/dev/ttyUSB0)".
+    std::string PortLabel() const;
+
     // Called on the monitoring thread for every write, after the unread input was thrown away
     // and before the bytes go out: from here on, what arrives is an answer to this write.
     virtual void WriteStarting() {}
@@ -143,7 +157,12 @@ private:
     std::atomic<std::thread::id> monitorThreadId_{};
     bool echoDropping_ = false;
     int64_t echoDropped_ = 0;
-    platform::PortError lastOpenError_ = platform::PortError::None;
+    // The errno of the monitoring thread's last failed write, 0 when it ran out of time; under
+    // PortLock.
+    int writeErrno_ = 0;
+    mutable std::mutex failureMutex_;
+    platform::Failure failure_;  // under failureMutex_
+    platform::FailureKind lastOpenError_ = platform::FailureKind::None;
     int lastOpenErrno_ = 0;
     int32_t lastOpenPort_ = 0;
 };

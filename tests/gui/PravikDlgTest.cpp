@@ -229,7 +229,8 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     EXPECT_FALSE(Find("shutterGetButton")->isEnabled());
     EXPECT_TRUE(timer->isActive());
     window->OnGetTemp();  // what a tick does, without waiting a second for it
-    EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature."));
+    EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature.\n" +
+                               Com(kControllerPort) + " is not open: connect first."));
     EXPECT_EQ(Text("tempEdit"), "ERROR");
 }
 
@@ -258,7 +259,11 @@ TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
     EXPECT_TRUE(Log().contains("Error getting shutter state.\n"));
     EXPECT_EQ(ColourOf("Error getting shutter state."), ColourOf("Red Text"));
     EXPECT_TRUE(Log().contains("Error changing to filter #3.\n"));
-    EXPECT_TRUE(Log().endsWith("Error getting temperature."));
+    // Each error line has the reason under it, on a line of its own.
+    const QString gone = " is gone: the device hung up or its adapter was unplugged.";
+    EXPECT_TRUE(Log().contains("Error getting shutter state.\n" + Com(kMotorPort) + gone + "\n"));
+    EXPECT_EQ(ColourOf(Com(kMotorPort) + gone), ColourOf("Red Text"));
+    EXPECT_TRUE(Log().endsWith("Error getting temperature.\n" + Com(kControllerPort) + gone));
 
     // A reset of a motor that no longer answers reports both lines, in this order; echoed
     // traffic may stand between them.

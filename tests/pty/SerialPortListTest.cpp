@@ -133,7 +133,7 @@ TEST_F(SerialPortList, ListingChangesNoPortAndAHeldPortIsLeftAsItsHolderSetIt) {
         CSerialPort program;
         EXPECT_EQ(program.Open(port, 9600, 0, 8, 0), !held);
         if (held) {
-            EXPECT_EQ(program.LastOpenError(), platform::PortError::Busy);
+            EXPECT_EQ(program.LastOpenError(), platform::FailureKind::Busy);
         } else {
             EXPECT_NE(Settings(holder), before) << "an open port is raw, at 9600";
         }

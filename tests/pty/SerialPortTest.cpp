@@ -53,16 +53,16 @@ TEST_F(SerialPortTest, PortsThatAreNotThereDoNotOpenAndSayWhy) {
     CSerialPort p;
     EXPECT_FALSE(p.Open(0, 9600, 0, 8, 0));
     EXPECT_FALSE(p.IsOpen());
-    EXPECT_EQ(p.LastOpenError(), platform::PortError::NoSuchPort);
+    EXPECT_EQ(p.LastOpenError(), platform::FailureKind::NoSuchPort);
 
     EXPECT_FALSE(p.Open(kFirstTestPort + 1, 9600, 0, 8, 0));
-    EXPECT_EQ(p.LastOpenError(), platform::PortError::NoSuchPort);
+    EXPECT_EQ(p.LastOpenError(), platform::FailureKind::NoSuchPort);
     EXPECT_NE(p.DescribeLastOpenError().find("COM202"), std::string::npos);
 
     // A name that exists but is no terminal is not taken for a port.
     std::ofstream(PortDir() + "/COM210") << "not a device";
     EXPECT_FALSE(p.Open(210, 9600, 0, 8, 0));
-    EXPECT_EQ(p.LastOpenError(), platform::PortError::NotASerialPort);
+    EXPECT_EQ(p.LastOpenError(), platform::FailureKind::NotASerialPort);
     EXPECT_FALSE(p.IsOpen());
 }
 
@@ -70,7 +70,7 @@ TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
     ASSERT_TRUE(OpenDefault(port));
     CSerialPort second;
     EXPECT_FALSE(OpenDefault(second));
-    EXPECT_EQ(second.LastOpenError(), platform::PortError::Busy);
+    EXPECT_EQ(second.LastOpenError(), platform::FailureKind::Busy);
     EXPECT_NE(second.DescribeLastOpenError().find("in use"), std::string::npos);
     port.Close();
     EXPECT_TRUE(OpenDefault(second)) << "closing must release the port";
