@@ -14,6 +14,34 @@
 // monitoring thread feeds each received byte to ReceiveChar, which assembles reply lines and
 // calls ProcessReply, which parses them against CommandInFlight and signals the caller.
 //
+// The contract of every driver (CCommandChannel and the drivers in devices/):
+//
+// Results. An operation returns true when it did what it says, false when it did not. Nothing
+// throws, nothing is shown. On false the port's LastFailure() says why (platform::FailureKind):
+// the open's cause (no such port, busy, no permission, ...), a write refused or not drained in
+// time, no reply within the time-out, a reply not understood (with what came), a fault the
+// device reported or a state it did not reach, the device gone. It is recorded where the
+// failure happens and kept until the next failure. A line setting the system refuses is recorded
+// too, though the open it happens in succeeds.
+//
+// Out-parameters are written on success only, and keep the caller's value on failure, except
+// where a driver's operation documents otherwise. Those exceptions are the devices' own and are
+// kept as they are:
+//   - CShutterBoxDevice::GetLightSensorState (no sensor) writes 1 and returns false;
+//   - CShutterController3::GetLightSensorState writes the state whatever the status read gave;
+//   - CShutterBoxDevice::ReadStatus copies the status table read so far, even on failure;
+//   - COmegaTempController::ReadRegister writes 0xFFFFFFFF when no reply was read.
+// Some operations are true although the device did not confirm: CShutterController3::
+// SetThreshold when the read-back is not answered, COmegaTempController::SetSetpoint and
+// ResetController once the command went out; their documentation says so.
+//
+// Threads. Operations are called from any thread, one operation at a time per driver: each takes
+// the driver's CommandLock for its whole exchange, except those documented as taking none (the
+// v3.0 box's threshold steps, save and reload; the Omega's register read and write; the legacy
+// motor's shutter exchange), whose callers serialise them. ReceiveChar, ProcessReply and the
+// reply parsers run on the port's monitoring thread only. LastFailure() may be read from any
+// thread.
+//
 // Lock order, everywhere: the driver's CommandLock (callers only), ReceiveLock, ReplyLock.
 class CSerialDevice {
 public:

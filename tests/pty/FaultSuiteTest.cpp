@@ -78,6 +78,7 @@ struct Rig {
     std::function<bool()> close;
     // The operation under test; value is what it read, or the state it left the device in.
     std::function<bool(double& value)> operate;
+    std::function<platform::Failure()> failure;  // why operate returned false
 };
 
 struct Outcome {
@@ -135,6 +136,7 @@ Rig DriverRig(std::unique_ptr<CSimulatedDevice> device, std::shared_ptr<Driver> 
     rig.open = [d] { return d->OpenPort(); };
     rig.close = [d] { return d->ClosePort(); };
     rig.operate = [d, operate](double& value) { return operate(*d, value); };
+    rig.failure = [d] { return d->LastFailure(); };
     rig.owner = std::move(driver);
     return rig;
 }
@@ -224,6 +226,7 @@ Rig ShutterBoxRig(const std::string& dir, int baud) {
         value = sim->ShutterState();
         return ok;
     };
+    rig.failure = [b] { return b->LastFailure(); };
     rig.owner = std::move(box);
     return rig;
 }
@@ -254,6 +257,7 @@ Rig FilterWheelRig(const std::string& dir, int baud) {
         value = sim->FilterPosition();
         return ok;
     };
+    rig.failure = [w] { return w->LastFailure(); };
     rig.owner = std::move(wheel);
     return rig;
 }
@@ -386,8 +390,8 @@ protected:
 
     CSimulatedDevice& Device() { return *rig.device; }
 
-    // Runs the operation with the device misbehaving.
-    void ExpectOutcome(const Outcome& expected) {
+    // Runs the operation with the device misbehaving; a failure must be recorded as why.
+    void ExpectOutcome(const Outcome& expected, platform::FailureKind why) {
         double value = -1000.0;
         const auto start = Clock::now();
         const bool ok = rig.operate(value);
@@ -395,6 +399,12 @@ protected:
         EXPECT_EQ(ok, expected.result);
         if (ok && expected.result) {
             EXPECT_DOUBLE_EQ(value, expected.value);
+        }
+        if (!ok) {
+            const platform::Failure failure = rig.failure();
+            EXPECT_EQ(platform::FailureKindName(failure.Kind), platform::FailureKindName(why))
+                << failure.Text;
+            EXPECT_NE(failure.Text.find("COM" + std::to_string(kDevicePort)), std::string::npos);
         }
         EXPECT_LT(took, std::chrono::milliseconds(GetParam().budgetMs) + kSlack);
         // Whatever happened, the channel is idle again: nothing can complete the next command
@@ -430,7 +440,7 @@ protected:
                              const Outcome& expected) {
         Connect();
         Device().ChangeNextReply(std::move(change), GetParam().answersAhead);
-        ExpectOutcome(expected);
+        ExpectOutcome(expected, platform::FailureKind::ReplyNotUnderstood);
         ExpectRecovery();
     }
 
@@ -446,14 +456,14 @@ protected:
 TEST_P(Faults, HangUpInTheMiddleOfACommand) {
     Connect();
     Device().HangUpOnNextReply();
-    ExpectOutcome({false});
+    ExpectOutcome({false}, platform::FailureKind::DeviceGone);
     ExpectRecovery();
 }
 
 TEST_P(Faults, HangUpWhileIdle) {
     Connect();
     Device().HangUp();
-    ExpectOutcome({false});
+    ExpectOutcome({false}, platform::FailureKind::DeviceGone);
     ExpectRecovery();
 }
 
@@ -471,7 +481,7 @@ class CheckByteFaults : public Faults {};
 TEST_P(CheckByteFaults, AWrongCheckByte) {
     Connect();
     Device().ChangeNextReply(FlipCheckByte);
-    ExpectOutcome({false});
+    ExpectOutcome({false}, platform::FailureKind::ReplyNotUnderstood);
     // The answer did come: the exchange itself completes, only its check fails.
     Device().ChangeNextReply(FlipCheckByte);
     {
@@ -494,7 +504,7 @@ TEST_P(Faults, AnAnswerAfterTheTimeOut) {
     Connect();
     const auto late = std::chrono::milliseconds(GetParam().budgetMs) + 300ms;
     Device().SetReplyDelay(late);
-    ExpectOutcome({false});
+    ExpectOutcome({false}, platform::FailureKind::NoReply);
     Device().SetReplyDelay(0ms);
     // The late answers come while nobody waits for them, and change nothing.
     ASSERT_TRUE(Device().WaitUntilSent(late + 10s));
@@ -514,7 +524,7 @@ TEST_P(Faults, ALineThatNeverEnds) {
     // As the answer to a command.
     Device().ChangeNextReply([](std::string_view) { return std::string(256 * 1024, 'Z'); },
                              GetParam().answersAhead);
-    ExpectOutcome({false});
+    ExpectOutcome({false}, platform::FailureKind::ReplyNotUnderstood);
     ASSERT_TRUE(Device().WaitUntilSent(60s));
     ExpectLineBounded();
     ExpectRecovery();
@@ -529,7 +539,7 @@ TEST_P(Faults, TheLineStopsDraining) {
     ASSERT_TRUE(Device().HoldLine(true));
     const auto start = Clock::now();
     for (int i = 0; i < kTries; ++i) {
-        ExpectOutcome({false});
+        ExpectOutcome({false}, platform::FailureKind::WriteTimedOut);
     }
     EXPECT_LT(Clock::now() - start,
               kTries * std::chrono::milliseconds(GetParam().budgetMs) + kSlack);
