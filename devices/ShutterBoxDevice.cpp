@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "devices/Vocabulary.h"
 #include "serial/ReplyScan.h"
 #include "serial/WireText.h"
 
@@ -92,6 +93,23 @@ bool CShutterBoxDevice::ReadStatus(StatusMap& table) {
     if (&table != &StatusTable) {
         std::lock_guard reply(ReplyLock);
         table = StatusTable;
+    }
+    return ok;
+}
+
+bool CShutterBoxDevice::ReadDeviceInfo(::InstrumentInfo& info) {
+    std::lock_guard command(CommandLock);
+    ReplyValid = 0;
+    const bool ok = SendCommand("!0IR", true, true, -1);
+    if (ok) {
+        std::lock_guard reply(ReplyLock);
+        // Only the v3.0 box has the feedback shutter; everything else that answers "!0IR" is a
+        // v2.6 box.
+        InstrumentInfo.ShutterControllerGeneration =
+            InstrumentInfo.ShutterType == vocabulary::kShutterTypeFeedback
+                ? vocabulary::kShutterController30
+                : vocabulary::kShutterController26;
+        info = InstrumentInfo;
     }
     return ok;
 }

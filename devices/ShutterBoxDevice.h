@@ -38,6 +38,9 @@ public:
 
     // "!0D" into StatusTable, then a copy into table (unless it is StatusTable itself).
     bool ReadStatus(StatusMap& table);
+    // "!0IR" into InstrumentInfo, its generation decided from the shutter type, then a copy into
+    // info; info is left alone when no identification came.
+    bool ReadDeviceInfo(::InstrumentInfo& info);
 
     ::InstrumentInfo InstrumentInfo;  // from the last "!0IR"; read and written under ReplyLock
     StatusMap StatusTable;            // from the last "!0D"; under ReplyLock
