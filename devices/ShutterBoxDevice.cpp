@@ -12,9 +12,9 @@ constexpr std::string_view kBanner = "*- Zel Dozivazoro Ltd. -*";
 
 }  // namespace
 
-CShutterBoxDevice::CShutterBoxDevice() : CShutterBoxDevice(Generation{}) {}
+CShutterBoxDevice::CShutterBoxDevice() : CShutterBoxDevice(Quirks{}) {}
 
-CShutterBoxDevice::CShutterBoxDevice(const Generation& generation) : generation_(generation) {
+CShutterBoxDevice::CShutterBoxDevice(const Quirks& quirks) : quirks_(quirks) {
     ReplyTimeout = 2000;
 }
 
@@ -119,7 +119,7 @@ bool CShutterBoxDevice::AssembleByte(uint8_t byte) {
     if (InFlight("#0R")) {
         return AssembleCounted(byte, "XX");
     }
-    if (generation_.lightSensorProtocol) {
+    if (quirks_.lightSensorProtocol) {
         if (InFlight("!0TM?")) {
             // The box repeats the query, "=", then the saved threshold as two raw bytes.
             return AssembleCounted(byte, "!0TM?=XX");
@@ -157,7 +157,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretShutterState() {
     }
     const auto first = static_cast<uint8_t>(ReceiveLine[0]);
     const auto second = static_cast<uint8_t>(ReceiveLine[1]);
-    if (generation_.unknownStateIsMinusOne) {
+    if (quirks_.unknownStateIsMinusOne) {
         ReplyValue = -1;
     }
     ReplyValid = ((first + second) & 0xFF) == 0xFF ? 1 : 0;
@@ -185,18 +185,18 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
         ReplyValid = 1;
         StatusTable.clear();
         ReplyValue = wire::ParseDecimal(TextLine());
-        if (!generation_.statusHeaderCountsItself) {
+        if (!quirks_.statusHeaderCountsItself) {
             return Reply::Incomplete;
         }
         ReplyValue = wire::Decrement(ReplyValue);
         return ReplyValue == 0 ? Reply::Complete : Reply::Incomplete;
     }
     // Raw values may hold NUL bytes: split the whole line, not its text up to a NUL.
-    std::string_view line = generation_.statusTrimmed ? TextLine() : std::string_view(ReceiveLine);
+    std::string_view line = quirks_.statusTrimmed ? TextLine() : std::string_view(ReceiveLine);
     const size_t eq = line.find('=');
     std::string_view key = eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
     std::string_view value = eq == std::string_view::npos ? line : line.substr(eq + 1);
-    if (generation_.statusTrimmed) {
+    if (quirks_.statusTrimmed) {
         key = wire::Trim(key);
         value = wire::Trim(value);
     }
@@ -242,7 +242,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
     if (InFlight("#0R")) {
         return InterpretShutterState();
     }
-    if (!generation_.textReplies) {
+    if (!quirks_.textReplies) {
         return Reply::Incomplete;
     }
     if (InFlight("!0V")) {
@@ -257,7 +257,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
     if (InFlight("!0D")) {
         return InterpretStatusLine();
     }
-    if (generation_.lightSensorProtocol) {
+    if (quirks_.lightSensorProtocol) {
         if (InFlight("!0TH?")) {
             return InterpretThreshold();
         }

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 CShutterController3::CShutterController3()
-    : CShutterBoxDevice(Generation{
+    : CShutterBoxDevice(Quirks{
           .statusHeaderCountsItself = false, .statusTrimmed = false, .lightSensorProtocol = true}) {
 }
 
