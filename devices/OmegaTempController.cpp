@@ -1,5 +1,6 @@
 #include "devices/OmegaTempController.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -84,6 +85,16 @@ bool COmegaTempController::ReadRegister(int32_t reg, uint32_t& value) {
     RegisterReadPending = 0;
     value = ok ? static_cast<uint32_t>(ReplyValue.load()) : 0xFFFFFFFF;
     return ok;
+}
+
+bool COmegaTempController::WriteRegister(uint32_t reg, uint32_t value, uint32_t widthDigits) {
+    // Register widths are at most 6; the clamp only keeps a nonsense width from asking for
+    // megabytes of zeros.
+    const int digits = static_cast<int>(std::min<uint32_t>(widthDigits, 16));
+    char text[48];
+    std::snprintf(text, sizeof text, "*W%02X%0*X", static_cast<unsigned>(reg), digits,
+                  static_cast<unsigned>(value));
+    return SendCommand(text, false, false);
 }
 
 bool COmegaTempController::ReadDecimalPoint(uint32_t& code) {

@@ -36,6 +36,10 @@ public:
     // read. Takes no CommandLock: callers that need a whole exchange hold it themselves.
     bool ReadRegister(int32_t reg, uint32_t& value);
 
+    // "*W", the register in two hexadecimal digits and the value in widthDigits (zero-padded,
+    // never cut short); no reply. Takes no CommandLock, like ReadRegister.
+    bool WriteRegister(uint32_t reg, uint32_t value, uint32_t widthDigits);
+
     // Whether the controller echoed when the port was opened; kept in ReplyValid.
     bool EchoMode() const { return ReplyValid == 1; }
 

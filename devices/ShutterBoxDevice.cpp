@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "devices/Vocabulary.h"
 #include "serial/ReplyScan.h"
 #include "serial/WireText.h"
 
@@ -11,9 +12,9 @@ constexpr std::string_view kBanner = "*- Zel Dozivazoro Ltd. -*";
 
 }  // namespace
 
-CShutterBoxDevice::CShutterBoxDevice() : CShutterBoxDevice(Generation{}) {}
+CShutterBoxDevice::CShutterBoxDevice() : CShutterBoxDevice(Quirks{}) {}
 
-CShutterBoxDevice::CShutterBoxDevice(const Generation& generation) : generation_(generation) {
+CShutterBoxDevice::CShutterBoxDevice(const Quirks& quirks) : quirks_(quirks) {
     ReplyTimeout = 2000;
 }
 
@@ -96,12 +97,29 @@ bool CShutterBoxDevice::ReadStatus(StatusMap& table) {
     return ok;
 }
 
+bool CShutterBoxDevice::ReadDeviceInfo(::InstrumentInfo& info) {
+    std::lock_guard command(CommandLock);
+    ReplyValid = 0;
+    const bool ok = SendCommand("!0IR", true, true, -1);
+    if (ok) {
+        std::lock_guard reply(ReplyLock);
+        // Only the v3.0 box has the feedback shutter; everything else that answers "!0IR" is a
+        // v2.6 box.
+        InstrumentInfo.ShutterControllerGeneration =
+            InstrumentInfo.ShutterType == vocabulary::kShutterTypeFeedback
+                ? vocabulary::kShutterController30
+                : vocabulary::kShutterController26;
+        info = InstrumentInfo;
+    }
+    return ok;
+}
+
 bool CShutterBoxDevice::AssembleByte(uint8_t byte) {
     // The state reply is two raw bytes, counted, not terminated: 0x0D or 0x00 is data here.
     if (InFlight("#0R")) {
         return AssembleCounted(byte, "XX");
     }
-    if (generation_.lightSensorProtocol) {
+    if (quirks_.lightSensorProtocol) {
         if (InFlight("!0TM?")) {
             // The box repeats the query, "=", then the saved threshold as two raw bytes.
             return AssembleCounted(byte, "!0TM?=XX");
@@ -139,7 +157,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretShutterState() {
     }
     const auto first = static_cast<uint8_t>(ReceiveLine[0]);
     const auto second = static_cast<uint8_t>(ReceiveLine[1]);
-    if (generation_.unknownStateIsMinusOne) {
+    if (quirks_.unknownStateIsMinusOne) {
         ReplyValue = -1;
     }
     ReplyValid = ((first + second) & 0xFF) == 0xFF ? 1 : 0;
@@ -167,18 +185,18 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
         ReplyValid = 1;
         StatusTable.clear();
         ReplyValue = wire::ParseDecimal(TextLine());
-        if (!generation_.statusHeaderCountsItself) {
+        if (!quirks_.statusHeaderCountsItself) {
             return Reply::Incomplete;
         }
         ReplyValue = wire::Decrement(ReplyValue);
         return ReplyValue == 0 ? Reply::Complete : Reply::Incomplete;
     }
     // Raw values may hold NUL bytes: split the whole line, not its text up to a NUL.
-    std::string_view line = generation_.statusTrimmed ? TextLine() : std::string_view(ReceiveLine);
+    std::string_view line = quirks_.statusTrimmed ? TextLine() : std::string_view(ReceiveLine);
     const size_t eq = line.find('=');
     std::string_view key = eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
     std::string_view value = eq == std::string_view::npos ? line : line.substr(eq + 1);
-    if (generation_.statusTrimmed) {
+    if (quirks_.statusTrimmed) {
         key = wire::Trim(key);
         value = wire::Trim(value);
     }
@@ -224,7 +242,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
     if (InFlight("#0R")) {
         return InterpretShutterState();
     }
-    if (!generation_.textReplies) {
+    if (!quirks_.textReplies) {
         return Reply::Incomplete;
     }
     if (InFlight("!0V")) {
@@ -239,7 +257,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
     if (InFlight("!0D")) {
         return InterpretStatusLine();
     }
-    if (generation_.lightSensorProtocol) {
+    if (quirks_.lightSensorProtocol) {
         if (InFlight("!0TH?")) {
             return InterpretThreshold();
         }

@@ -10,7 +10,7 @@
 // The v2.6 shutter controller box, and the reference driver of the command channel. Binary "#0"
 // commands carry a state and its check byte; "!0" text commands are answered in lines. The
 // other two generations derive from it; what differs between the three is a handful of reply
-// quirks, kept together in Generation rather than spread over copied parsers.
+// quirks, kept together in Quirks rather than spread over copied parsers.
 class CShutterBoxDevice : public CCommandChannel {
 public:
     using StatusMap = std::map<std::wstring, std::wstring>;
@@ -38,35 +38,37 @@ public:
 
     // "!0D" into StatusTable, then a copy into table (unless it is StatusTable itself).
     bool ReadStatus(StatusMap& table);
+    // "!0IR" into InstrumentInfo, its generation decided from the shutter type, then a copy into
+    // info; info is left alone when no identification came.
+    bool ReadDeviceInfo(::InstrumentInfo& info);
 
     ::InstrumentInfo InstrumentInfo;  // from the last "!0IR"; read and written under ReplyLock
     StatusMap StatusTable;            // from the last "!0D"; under ReplyLock
     uint32_t SettleDelayMs = kSettleDelayMs;
 
 protected:
-    // The reply quirks of a generation.
-    struct Generation {
+    // What sets a generation's replies apart, one flag per quirk; the v2.6 box is the default.
+    struct Quirks {
         // Legacy boxes answer only the shutter commands; every other line is dropped.
         bool textReplies = true;
         // A state byte other than 0 or 1 reads as -1; the legacy parser leaves the byte count.
         bool unknownStateIsMinusOne = true;
         // The "!0D" header counts itself as one of the lines (v2.6) or not (v3.0).
         bool statusHeaderCountsItself = true;
-        // Status keys and values trimmed of white space (v2.6) or kept exactly (v3.0, whose
-        // "rbk" and "lsa" values are raw bytes).
+        // Status keys and values trimmed (v2.6) or kept exactly (v3.0: raw "rbk", "lsa" bytes).
         bool statusTrimmed = true;
         // v3.0: "!0D" lines end at line feed with raw two-byte values; threshold queries.
         bool lightSensorProtocol = false;
     };
 
-    explicit CShutterBoxDevice(const Generation& generation);
+    explicit CShutterBoxDevice(const Quirks& quirks);
 
     Reply InterpretReply() override;
     bool AssembleByte(uint8_t byte) override;
 
     bool SetShutter(int32_t state);
 
-    const Generation generation_;
+    const Quirks quirks_;
 
 private:
     Reply InterpretShutterState();

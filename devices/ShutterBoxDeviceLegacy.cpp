@@ -1,7 +1,7 @@
 #include "devices/ShutterBoxDeviceLegacy.h"
 
 CShutterBoxDeviceLegacy::CShutterBoxDeviceLegacy()
-    : CShutterBoxDevice(Generation{.textReplies = false, .unknownStateIsMinusOne = false}) {}
+    : CShutterBoxDevice(Quirks{.textReplies = false, .unknownStateIsMinusOne = false}) {}
 
 CShutterBoxDeviceLegacy::~CShutterBoxDeviceLegacy() {
     Close();

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 CShutterController3::CShutterController3()
-    : CShutterBoxDevice(Generation{
+    : CShutterBoxDevice(Quirks{
           .statusHeaderCountsItself = false, .statusTrimmed = false, .lightSensorProtocol = true}) {
 }
 
@@ -28,6 +28,42 @@ bool CShutterController3::SetWriteProtect(bool protect) {
 
 bool CShutterController3::ReloadThreshold() {
     return SendCommand("!0TR", false, false);
+}
+
+bool CShutterController3::ReadThresholdReply(const char* query, int32_t& value) {
+    std::lock_guard command(CommandLock);
+    ReplyValue = 0;
+    if (!SendCommand(query, false, true)) {
+        return false;
+    }
+    value = ReplyValue.load();
+    return true;
+}
+
+bool CShutterController3::ReadActiveThreshold(int32_t& value) {
+    return ReadThresholdReply("!0TH?", value);
+}
+
+bool CShutterController3::ReadSavedThreshold(int32_t& value) {
+    return ReadThresholdReply("!0TM?", value);
+}
+
+bool CShutterController3::StepThreshold(ThresholdStep step) {
+    switch (step) {
+        case ThresholdStep::Up6dB:
+            return SendCommand("!0TH6+", false, false);
+        case ThresholdStep::Down6dB:
+            return SendCommand("!0TH6-", false, false);
+        case ThresholdStep::Up1:
+            return SendCommand("!0TH+", false, false);
+        case ThresholdStep::Down1:
+            return SendCommand("!0TH-", false, false);
+    }
+    return false;
+}
+
+bool CShutterController3::SaveThreshold() {
+    return SendCommand("!0TS", false, false);
 }
 
 bool CShutterController3::SetThreshold(uint16_t value) {

@@ -12,7 +12,9 @@ constexpr std::string_view kHomeReport = "HOME:1";
 
 }  // namespace
 
-CSmartMotor::CSmartMotor() = default;
+CSmartMotor::CSmartMotor() : CSmartMotor(Quirks{}) {}
+
+CSmartMotor::CSmartMotor(const Quirks& quirks) : quirks_(quirks) {}
 
 CSmartMotor::~CSmartMotor() {
     Close();
@@ -275,12 +277,13 @@ bool CSmartMotor::GetFilter(int32_t& position) {
 
 bool CSmartMotor::ShutterExchange(int32_t request, int32_t& reported) {
     std::unique_lock command(CommandLock, std::defer_lock);
-    if (ShutterTakesCommandLock()) {
+    if (quirks_.shutterTakesCommandLock) {
         command.lock();
     }
     char variable[16];
     std::snprintf(variable, sizeof variable, "d=%d", request);
-    if (!SendCommand(variable, true, false) || !SendCommand(ShutterSubroutine(), true, true)) {
+    if (!SendCommand(variable, true, false) ||
+        !SendCommand(quirks_.shutterSubroutine, true, true)) {
         return false;
     }
     reported = ReplyValue;

@@ -24,7 +24,7 @@ struct SmartMotorTimeouts {
 // shutter) and calls its numbered subroutines. The motor runs in echo mode: it sends every
 // command line back, and the driver waits for that echo before it waits for the reply. A line
 // that begins with "FATAL" fails the command in flight, and the driver then fetches the fault
-// report ("GOSUB9").
+// report ("GOSUB9"). What differs between motion program generations is kept in Quirks.
 class CSmartMotor : public CCommandChannel {
 public:
     using Timeouts = SmartMotorTimeouts;
@@ -77,9 +77,18 @@ protected:
     Reply InterpretReply() override;
     bool AssembleByte(uint8_t byte) override;
 
-    // The shutter subroutine of the motion program and whether its exchange takes CommandLock.
-    virtual const char* ShutterSubroutine() const { return "GOSUB6"; }
-    virtual bool ShutterTakesCommandLock() const { return true; }
+    // What sets a motion program generation apart, one flag per quirk; the current one is the
+    // default.
+    struct Quirks {
+        // The motion program's shutter subroutine.
+        const char* shutterSubroutine = "GOSUB6";
+        // Whether the shutter exchange takes CommandLock; the legacy one has always run without.
+        bool shutterTakesCommandLock = true;
+    };
+
+    explicit CSmartMotor(const Quirks& quirks);
+
+    const Quirks quirks_;
 
 private:
     // Writes a command: it becomes the one in flight, the echo and reply are marked pending as

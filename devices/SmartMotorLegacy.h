@@ -2,15 +2,11 @@
 
 #include "devices/SmartMotor.h"
 
-// The motor of legacy instruments. Its motion program has the shutter in subroutine 1; the rest
-// is as the current one.
+// The motor of legacy instruments. Its motion program has the shutter in subroutine 1, and the
+// shutter exchange runs without the command lock, as it always has; the rest is as the current
+// one.
 class CSmartMotorLegacy : public CSmartMotor {
 public:
-    CSmartMotorLegacy() = default;
+    CSmartMotorLegacy();
     ~CSmartMotorLegacy() override;
-
-protected:
-    const char* ShutterSubroutine() const override { return "GOSUB1"; }
-    // The legacy shutter exchange has always run without the command lock.
-    bool ShutterTakesCommandLock() const override { return false; }
 };

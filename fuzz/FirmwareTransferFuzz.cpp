@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "devices/MotorTransfer.h"
 #include "fuzz/Segments.h"
-#include "tools/firmware/MotorTransfer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/firmware/MotorTransfer.h"
+#include "devices/MotorTransfer.h"
 #include "tools/firmware/ProgramFile.h"
 
 namespace {

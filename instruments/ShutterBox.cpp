@@ -53,23 +53,7 @@ bool CShutterBox::ResetFilter(bool /*wait*/, bool /*background*/, platform::Even
 
 bool CShutterBox::GetDeviceInfo(InstrumentInfo& info) {
     CShutterBoxDevice* driver = SelectedDriver();
-    if (driver == nullptr) {
-        return false;
-    }
-    std::lock_guard command(driver->CommandLock);
-    driver->ReplyValid = 0;
-    const bool ok = driver->SendCommand("!0IR", true, true, -1);
-    if (ok) {
-        std::lock_guard reply(driver->ReplyLock);
-        // Only the v3.0 box has the feedback shutter; everything else that answers "!0IR" is a
-        // v2.6 box.
-        driver->InstrumentInfo.ShutterControllerGeneration =
-            driver->InstrumentInfo.ShutterType == vocabulary::kShutterTypeFeedback
-                ? vocabulary::kShutterController30
-                : vocabulary::kShutterController26;
-        info = driver->InstrumentInfo;
-    }
-    return ok;
+    return driver != nullptr && driver->ReadDeviceInfo(info);
 }
 
 bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cmath>
 #include <initializer_list>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -220,14 +219,16 @@ CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThreshol
             &CShutterControllerLightSensorThresholdDlg::OnReload);
     connect(save_, &QPushButton::clicked, this, &CShutterControllerLightSensorThresholdDlg::OnSave);
     connect(set_, &QPushButton::clicked, this, &CShutterControllerLightSensorThresholdDlg::OnSet);
-    connect(down6dB_, &QPushButton::clicked, this,
-            [this] { SendThresholdCommand("!0TH6-", L"Error decrementing threshold 6dB."); });
-    connect(down1_, &QPushButton::clicked, this,
-            [this] { SendThresholdCommand("!0TH-", L"Error decrementing threshold 1 step."); });
-    connect(up1_, &QPushButton::clicked, this,
-            [this] { SendThresholdCommand("!0TH+", L"Error incrementing threshold 1 step."); });
-    connect(up6dB_, &QPushButton::clicked, this,
-            [this] { SendThresholdCommand("!0TH6+", L"Error incrementing threshold 6db."); });
+    using Step = CShutterController3::ThresholdStep;
+    const auto stepButton = [this](QPushButton* button, Step step, const wchar_t* failure) {
+        connect(button, &QPushButton::clicked, this, [this, step, failure] {
+            SendThresholdCommand([this, step] { return Device.StepThreshold(step); }, failure);
+        });
+    };
+    stepButton(down6dB_, Step::Down6dB, L"Error decrementing threshold 6dB.");
+    stepButton(down1_, Step::Down1, L"Error decrementing threshold 1 step.");
+    stepButton(up1_, Step::Up1, L"Error incrementing threshold 1 step.");
+    stepButton(up6dB_, Step::Up6dB, L"Error incrementing threshold 6db.");
     connect(done_, &QPushButton::clicked, this, &CShutterControllerLightSensorThresholdDlg::accept);
 
     status_->clear();
@@ -271,26 +272,14 @@ void CShutterControllerLightSensorThresholdDlg::UpdateControls() {
 
 void CShutterControllerLightSensorThresholdDlg::RefreshThresholds() {
     int32_t value = 0;
-    {
-        std::unique_lock command(Device.CommandLock);
-        Device.ReplyValue = 0;
-        if (!Device.SendCommand("!0TH?", false, true)) {
-            command.unlock();
-            Error(L"Error getting active threshold.");
-            return;
-        }
-        value = Device.ReplyValue.load();
+    if (!Device.ReadActiveThreshold(value)) {
+        Error(L"Error getting active threshold.");
+        return;
     }
     active_->setText(ThresholdText(value));
-    {
-        std::unique_lock command(Device.CommandLock);
-        Device.ReplyValue = 0;
-        if (!Device.SendCommand("!0TM?", false, true)) {
-            command.unlock();
-            Error(L"Error getting saved threshold.");
-            return;
-        }
-        value = Device.ReplyValue.load();
+    if (!Device.ReadSavedThreshold(value)) {
+        Error(L"Error getting saved threshold.");
+        return;
     }
     saved_->setText(ThresholdText(value));
 }
@@ -354,13 +343,6 @@ void CShutterControllerLightSensorThresholdDlg::OnEnableAdvanced(bool checked) {
     UpdateControls();
 }
 
-bool CShutterControllerLightSensorThresholdDlg::ProtectOnConnectionChange() {
-    std::lock_guard command(Device.CommandLock);
-    Device.WriteProtected = 1;
-    const char bytes[5] = {'!', '0', 'W', 'P', 0};
-    return Device.SendCommand(bytes, false, false, 5);
-}
-
 void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
     CWaitCursor wait;
     if (checked) {
@@ -381,7 +363,7 @@ void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
             }
         }
         // Whatever the box was left at, a fresh connection starts protected.
-        if (ProtectOnConnectionChange()) {
+        if (Device.SetWriteProtect(true)) {
             writeProtect_->setChecked(true);
             RefreshThresholds();
         } else {
@@ -390,7 +372,7 @@ void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
         }
     } else {
         // Leave the box protected for whoever comes next.
-        if (ProtectOnConnectionChange()) {
+        if (Device.SetWriteProtect(true)) {
             writeProtect_->setChecked(false);
         } else {
             Error(L"Error setting write protect.");
@@ -443,10 +425,10 @@ void CShutterControllerLightSensorThresholdDlg::OnSet() {
     RefreshThresholds();
 }
 
-bool CShutterControllerLightSensorThresholdDlg::SendThresholdCommand(const char* command,
-                                                                     const wchar_t* failure) {
+bool CShutterControllerLightSensorThresholdDlg::SendThresholdCommand(
+    const std::function<bool()>& send, const wchar_t* failure) {
     CWaitCursor wait;
-    if (!Device.SendCommand(command, false, false)) {
+    if (!send()) {
         Error(failure);
         return false;
     }
@@ -456,7 +438,7 @@ bool CShutterControllerLightSensorThresholdDlg::SendThresholdCommand(const char*
 
 void CShutterControllerLightSensorThresholdDlg::OnSave() {
     CWaitCursor wait;
-    if (!Device.SendCommand("!0TS", false, false)) {
+    if (!Device.SaveThreshold()) {
         Error(L"Error saving active threshold to memory.");
         return;
     }
@@ -465,7 +447,8 @@ void CShutterControllerLightSensorThresholdDlg::OnSave() {
 }
 
 void CShutterControllerLightSensorThresholdDlg::OnReload() {
-    SendThresholdCommand("!0TR", L"Error reloading threshold from memory.");
+    SendThresholdCommand([this] { return Device.ReloadThreshold(); },
+                         L"Error reloading threshold from memory.");
 }
 
 void CShutterControllerLightSensorThresholdDlg::CloseNow(int result) {

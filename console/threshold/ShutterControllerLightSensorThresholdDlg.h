@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "console/WindowMessageSink.h"
@@ -77,11 +78,9 @@ protected:
 private:
     // One step or memory command, sent without awaiting a reply; the thresholds are read again
     // after it unless it failed.
-    bool SendThresholdCommand(const char* command, const wchar_t* failure);
+    bool SendThresholdCommand(const std::function<bool()>& send, const wchar_t* failure);
     // Rewrites the desired threshold as the value it reads as, within the accepted range.
     void NormaliseDesiredThreshold();
-    // Write protection on, as connecting and disconnecting leave the box.
-    bool ProtectOnConnectionChange();
     void Error(const wchar_t* text);
 
     CWindowMessageSink messages_{this};

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <utility>
 
+#include "devices/MotorTransfer.h"
 #include "platform/RegularFile.h"
 #include "serial/WireText.h"
-#include "tools/firmware/MotorTransfer.h"
 
 namespace program_file {
 

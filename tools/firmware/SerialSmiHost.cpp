@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "devices/MotorTransfer.h"
+#include "devices/SmartMotorLink.h"
 #include "serial/WireText.h"
-#include "tools/firmware/MotorTransfer.h"
 #include "tools/firmware/ProgramFile.h"
-#include "tools/firmware/SmartMotorLink.h"
 
 namespace mt = motor_transfer;
 using Clock = CSmartMotorLink::Clock;
@@ -20,13 +20,6 @@ namespace {
 constexpr int32_t kMotorBaudRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 constexpr int32_t kMotorNumber = 1;
-
-std::string Addressed(uint8_t address, std::string_view command) {
-    std::string wire(1, static_cast<char>(mt::kAddressAll + address));
-    wire.append(command);
-    wire.push_back(mt::kCommandEnd);
-    return wire;
-}
 
 Clock::time_point After(int64_t ms) {
     return Clock::now() + std::chrono::milliseconds(ms);
@@ -87,7 +80,7 @@ private:
     SmiStatus Open();
     // Sends an addressed command and waits for its echo.
     bool Echoed(uint8_t address, std::string_view command) {
-        const std::string wire = Addressed(address, command);
+        const std::string wire = mt::Addressed(address, command);
         return link_.SendCommand(wire.data(), true, false, static_cast<int32_t>(wire.size()));
     }
     std::optional<mt::ChecksumReport> AskChecksum();
@@ -136,17 +129,13 @@ SmiStatus CSmartMotorSession::Open() {
 }
 
 std::optional<mt::ChecksumReport> CSmartMotorSession::AskChecksum() {
-    const std::string wire = Addressed(kMotorNumber, "RCKS");
+    const std::string wire = mt::Addressed(kMotorNumber, mt::kChecksumCommand);
     if (!link_.SendCommand(wire.data(), false, true, static_cast<int32_t>(wire.size()))) {
         return std::nullopt;
     }
     // A motor in echo mode sends the question back first, ended by its blank rather than a
     // carriage return, so the echo stands at the start of the report's line.
-    std::string_view line = link_.ReceiveLine;
-    if (line.starts_with("RCKS ")) {
-        line.remove_prefix(5);
-    }
-    return mt::ParseChecksumReport(line);
+    return mt::ParseChecksumReport(mt::WithoutEcho(link_.ReceiveLine, mt::kChecksumCommand));
 }
 
 bool CSmartMotorSession::AwaitAck(Clock::time_point deadline) {
@@ -166,7 +155,7 @@ SmiStatus CSmartMotorSession::FindMotor() {
     Tell(smi_notify::kDetecting, 1);
     // A motor that lost its echo mode (a restart) gets the command twice, as the console's
     // driver does it.
-    if (!Echoed(0, "ECHO") && !Echoed(0, "ECHO")) {
+    if (!Echoed(0, mt::kEchoCommand) && !Echoed(0, mt::kEchoCommand)) {
         return SmiStatus::Fail(Failed(L"Detecting motors") +
                                L"no SmartMotor answered: \"ECHO\" did not come back within " +
                                Ms(timeouts_.Echo) + WhatItSent() +
@@ -182,8 +171,8 @@ SmiStatus CSmartMotorSession::FindMotor() {
     // The address goes to every motor, the echo switch to motor 1 alone: a motor that did not
     // take the address would go on echoing, and the checksum question below would not be
     // answered.
-    const std::pair<uint8_t, const char*> addressing[] = {{0, "SADDR1"},
-                                                          {kMotorNumber, "ECHO_OFF"}};
+    const std::pair<uint8_t, std::string_view> addressing[] = {{0, mt::kAddressCommand},
+                                                               {kMotorNumber, mt::kEchoOffCommand}};
     for (const auto& [address, command] : addressing) {
         if (!Echoed(address, command)) {
             return SmiStatus::Fail(Failed(L"Addressing motors") + L"the motor did not echo \"" +
@@ -213,7 +202,7 @@ SmiStatus CSmartMotorSession::Upload(std::string& program) {
     Tell(smi_notify::kBackingUp, static_cast<int32_t>(mt::kProgramMemory));
     // Each request and the block it asks for share one time-out, the write included.
     auto deadline = After(timeouts_.Block);
-    if (!link_.Send(Addressed(kMotorNumber, "UP"), deadline)) {
+    if (!link_.Send(mt::Addressed(kMotorNumber, mt::kUploadCommand), deadline)) {
         return SmiStatus::Fail(WriteFailed(step));
     }
     link_.ForgetHeard();
@@ -260,7 +249,7 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
 
     link_.ForgetHeard();
     const auto goAhead = After(timeouts_.LoadStart);
-    if (!link_.Send(Addressed(kMotorNumber, "LOAD"), goAhead)) {
+    if (!link_.Send(mt::Addressed(kMotorNumber, mt::kDownloadCommand), goAhead)) {
         return SmiStatus::Fail(WriteFailed(step));
     }
     // From here on the motor may be taking bytes as its program: whatever goes wrong, it is told

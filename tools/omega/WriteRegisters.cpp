@@ -1,7 +1,6 @@
 #include "tools/omega/WriteRegisters.h"
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -15,8 +14,7 @@ namespace {
 constexpr int kReadBackTries = 10;
 
 bool WriteOne(COmegaTempController& controller, const RegisterEntry& entry) {
-    const std::string command = "*W" + Hex(entry.Register, 2) + Hex(entry.Value, entry.Width);
-    controller.SendCommand(command.c_str(), false, false);
+    controller.WriteRegister(entry.Register, entry.Value, entry.Width);
     // The controller needs a moment before the register shows what was written; a read that
     // shows anything else (or nothing) is tried again after the next pause.
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 
 #include "devices/ShutterController3.h"
@@ -22,6 +21,8 @@ std::wstring ThresholdText(int32_t value) {
 }
 
 class Search {
+    using Step = CShutterController3::ThresholdStep;
+
 public:
     Search(ThresholdSearchShared shared, IThresholdSearchView& view)
         : device_(shared.Device), cancel_(shared.CancelEvent), view_(view) {}
@@ -42,10 +43,10 @@ public:
                 return Stop{L"Error connecting to shutter controller."};
             }
         }
-        if (!QueryThreshold(found)) {
+        if (!device_.ReadActiveThreshold(found)) {
             return Stop{L"Shutter controller not found."};
         }
-        if (!WriteProtect(false)) {
+        if (!device_.SetWriteProtect(false)) {
             return Stop{L"Error clearing write protect."};
         }
         double p = 5;
@@ -63,31 +64,31 @@ public:
 
         // Each phase takes at least one step, and ends only when the shutter changes state.
         // Its progress covers a fixed share of what is left of the phase at every step.
-        if (auto stop = Phase(p, 20, 20, L"Searching for closing point with 6 dB steps.", "!0TH6+",
-                              L"Error incrementing threshold by 6 dB.", state, 1)) {
+        if (auto stop = Phase(p, 20, 20, L"Searching for closing point with 6 dB steps.",
+                              Step::Up6dB, L"Error incrementing threshold by 6 dB.", state, 1)) {
             return stop;
         }
         view_.SetProgress(20, L"Found closing point with 6 dB steps.");
         double q = 20;
-        if (auto stop = Phase(q, 30, 10, L"Searching for opening point with 6 dB steps.", "!0TH6-",
-                              L"Error decrementing threshold by 6 dB.", state, 0)) {
+        if (auto stop = Phase(q, 30, 10, L"Searching for opening point with 6 dB steps.",
+                              Step::Down6dB, L"Error decrementing threshold by 6 dB.", state, 0)) {
             return stop;
         }
         view_.SetProgress(30, L"Found opening point with 6 dB steps.");
         p = 30;
         if (auto stop = Phase(p, 100, 250, L"Searching for closing point with 1 count steps.",
-                              "!0TH+", L"Error incrementing threshold by 1 dB.", state, 1)) {
+                              Step::Up1, L"Error incrementing threshold by 1 dB.", state, 1)) {
             return stop;
         }
         view_.SetProgress(100, L"Found opening point with 1 count steps.");
 
-        if (!QueryThreshold(found)) {
+        if (!device_.ReadActiveThreshold(found)) {
             return Stop{L"Error getting active threshold."};
         }
-        if (!device_.SendCommand("!0TS", false, false)) {
+        if (!device_.SaveThreshold()) {
             return Stop{L"Error saving threshold to memory."};
         }
-        if (wasProtected && !WriteProtect(true)) {
+        if (wasProtected && !device_.SetWriteProtect(true)) {
             return Stop{L"Error setting write protect."};
         }
         return std::nullopt;
@@ -96,12 +97,12 @@ public:
 private:
     // One phase: step while the shutter stays in state `whileState`.
     std::optional<Stop> Phase(double& percent, double mark, double divisor, const wchar_t* status,
-                              const char* command, const wchar_t* failure, int32_t& state,
+                              Step step, const wchar_t* failure, int32_t& state,
                               int32_t whileState) {
         do {
             percent += (mark - percent) / divisor;
             view_.SetProgress(percent, status);
-            if (!device_.SendCommand(command, false, false)) {
+            if (!device_.StepThreshold(step)) {
                 return Stop{failure};
             }
             if (cancel_.Wait(ThresholdSearchConstants::kCancelPollMs)) {
@@ -111,23 +112,6 @@ private:
             device_.GetShutterState(state);
         } while (state == whileState);
         return std::nullopt;
-    }
-
-    bool QueryThreshold(int32_t& value) {
-        std::lock_guard command(device_.CommandLock);
-        device_.ReplyValue = 0;
-        if (!device_.SendCommand("!0TH?", false, true)) {
-            return false;
-        }
-        value = device_.ReplyValue.load();
-        return true;
-    }
-
-    bool WriteProtect(bool protect) {
-        std::lock_guard command(device_.CommandLock);
-        device_.WriteProtected = protect ? 1 : 0;
-        const char bytes[5] = {'!', '0', 'W', 'P', static_cast<char>(protect ? 0 : 1)};
-        return device_.SendCommand(bytes, false, false, 5);
     }
 
     CShutterController3& device_;

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "devices/MotorTransfer.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialPort.h"
-#include "tools/firmware/MotorTransfer.h"
 
 // A SmartMotor's port as the firmware host uses it: raw bytes both ways. Moving a program is not
 // a line-by-line exchange (blocks of 8 or 32 bytes, one-byte acknowledgements, an end byte), so

@@ -1,4 +1,4 @@
-#include "tools/firmware/SmartMotorLink.h"
+#include "devices/SmartMotorLink.h"
 
 #include <algorithm>
 

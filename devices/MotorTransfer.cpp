@@ -1,8 +1,23 @@
-#include "tools/firmware/MotorTransfer.h"
+#include "devices/MotorTransfer.h"
 
 #include <cwchar>
 
 namespace motor_transfer {
+
+std::string Addressed(uint8_t address, std::string_view command) {
+    std::string wire(1, static_cast<char>(kAddressAll + address));
+    wire.append(command);
+    wire.push_back(kCommandEnd);
+    return wire;
+}
+
+std::string_view WithoutEcho(std::string_view line, std::string_view command) {
+    if (line.starts_with(command) && line.size() > command.size() &&
+        line[command.size()] == kCommandEnd) {
+        line.remove_prefix(command.size() + 1);
+    }
+    return line;
+}
 
 CUploadFramer::Step CUploadFramer::Feed(uint8_t byte) {
     if (ended_) {

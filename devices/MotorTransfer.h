@@ -6,9 +6,10 @@
 #include <string>
 #include <string_view>
 
-// What the firmware host reads from a SmartMotor, taken apart without a port: the program as
-// "UP"/"UPLOAD" sends it, the echo of a command, reply lines and the checksum report. Every
-// piece here is bounded: no stream of bytes from a motor grows memory past its limit.
+// The SmartMotor's programming protocol, without a port: the commands the firmware host sends,
+// and what it reads back taken apart: the program as "UP"/"UPLOAD" sends it, the echo of a
+// command, reply lines and the checksum report. Every piece here is bounded: no stream of bytes
+// from a motor grows memory past its limit.
 namespace motor_transfer {
 
 // Bytes of the motor's program memory: the most a program (and so an upload or a program
@@ -27,6 +28,21 @@ inline constexpr std::string_view kDownloadEnd = "\xFF\xFF\x20";
 inline constexpr char kCommandEnd = ' ';
 // A byte before a command addresses it: kAddressAll to every motor, kAddressAll + n to motor n.
 inline constexpr uint8_t kAddressAll = 0x80;
+
+// The commands the host finds a motor and moves its program with.
+inline constexpr std::string_view kEchoCommand = "ECHO";         // echo every command back
+inline constexpr std::string_view kAddressCommand = "SADDR1";    // take address 1
+inline constexpr std::string_view kEchoOffCommand = "ECHO_OFF";  // stop echoing
+inline constexpr std::string_view kChecksumCommand = "RCKS";     // report the program checksum
+inline constexpr std::string_view kUploadCommand = "UP";         // send the program back
+inline constexpr std::string_view kDownloadCommand = "LOAD";     // take a new program
+
+// A command as it goes on the wire: the address byte (0 for every motor, n for motor n), the
+// command and kCommandEnd.
+std::string Addressed(uint8_t address, std::string_view command);
+// A reply line without the echo of command (the command and kCommandEnd) that a motor in echo
+// mode puts ahead of it, when it is there.
+std::string_view WithoutEcho(std::string_view line, std::string_view command);
 
 // Takes an uploaded program apart: blocks of kUploadBlock bytes, the last one shorter (maybe
 // empty) and followed by kProgramEnd.
