@@ -3,10 +3,23 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <string>
 #include <string_view>
 
 #include "serial/ReplyScan.h"
 #include "serial/WireText.h"
+
+namespace {
+
+// A number as the technician reads it, whatever the user's locale.
+std::string FormatReal(double value) {
+    std::array<char, 64> text{};
+    const std::to_chars_result result =
+        std::to_chars(text.data(), text.data() + text.size(), value);
+    return std::string(text.data(), result.ptr);
+}
+
+}  // namespace
 
 CAthena16TempController::CAthena16TempController() = default;
 
@@ -65,15 +78,30 @@ bool CAthena16TempController::SetSetpoint(double setpoint) {
     result.ptr[1] = '\0';
 
     std::lock_guard command(CommandLock);
-    return SendCommand(text.data(), false, true) && ReplyNumber == setpoint;
+    if (!SendCommand(text.data(), false, true)) {
+        return false;
+    }
+    if (const double reported = ReplyNumber; reported != setpoint) {
+        RecordDeviceFailure(platform::FailureKind::DeviceFault,
+                            "reports the set point " + FormatReal(reported) + " after " +
+                                FormatReal(setpoint) + " was written.");
+        return false;
+    }
+    return true;
 }
 
 bool CAthena16TempController::GetSetpoint2(double& /*setpoint*/) {
+    return NoSetpoint2();
+}
+
+bool CAthena16TempController::NoSetpoint2() {
+    RecordDeviceFailure(platform::FailureKind::NotFitted,
+                        "is an Athena 16, which has no second set point.");
     return false;
 }
 
 bool CAthena16TempController::SetSetpoint2(double /*setpoint*/) {
-    return false;
+    return NoSetpoint2();
 }
 
 bool CAthena16TempController::ResetController() {

@@ -32,5 +32,7 @@ protected:
 
 private:
     bool ReadValue(const char* command, double& value);
+    // Records that this model has no second set point; false.
+    bool NoSetpoint2();
     Reply InterpretReading(std::string_view key);
 };

@@ -119,6 +119,11 @@ bool COmegaTempController::WriteSetpoint(int number, double setpoint) {
     }
     const std::optional<uint32_t> code = omega::EncodeSetpoint(setpoint, decimalPoint);
     if (!code) {
+        char what[96];
+        std::snprintf(what, sizeof what,
+                      "cannot take the set point %g with its decimal point setting (%u).", setpoint,
+                      static_cast<unsigned>(decimalPoint));
+        RecordDeviceFailure(platform::FailureKind::InvalidRequest, what);
         return false;
     }
     const std::string text = omega::SetpointWriteCommand(number, *code);

@@ -58,6 +58,12 @@ bool CShutterBoxDevice::SetShutter(int32_t state) {
     // It did not get there: fetch the status so that it stands in the log for diagnosis.
     StatusMap scratch;
     ReadStatus(scratch);
+    RecordDeviceFailure(platform::FailureKind::DeviceFault,
+                        std::string("reports the shutter ") +
+                            (reached == 1   ? "open"
+                             : reached == 0 ? "closed"
+                                            : "in an unknown state") +
+                            " after the command to " + (state == 1 ? "open" : "close") + " it.");
     return false;
 }
 
@@ -73,7 +79,11 @@ bool CShutterBoxDevice::GetShutterState(int32_t& state) {
     std::lock_guard command(CommandLock);
     ReplyValue = 0;  // the byte counter of the binary reply
     ReplyValid = 0;
-    if (!SendCommand("#0R", false, true) || ReplyValid != 1) {
+    if (!SendCommand("#0R", false, true)) {
+        return false;
+    }
+    if (ReplyValid != 1) {
+        RecordReplyNotUnderstood("#0R");
         return false;
     }
     state = ReplyValue;
@@ -82,6 +92,8 @@ bool CShutterBoxDevice::GetShutterState(int32_t& state) {
 
 bool CShutterBoxDevice::GetLightSensorState(int32_t& state) {
     state = 1;
+    RecordDeviceFailure(platform::FailureKind::NotFitted,
+                        "has no light sensor: only the v3.0 shutter controller has one.");
     return false;
 }
 

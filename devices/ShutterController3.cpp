@@ -75,5 +75,12 @@ bool CShutterController3::SetThreshold(uint16_t value) {
     }
     ReplyValue = 0;
     const int32_t readBack = SendCommand("!0TH?", false, true) ? ReplyValue.load() : value;
-    return readBack == value;
+    if (readBack != value) {
+        char what[96];
+        std::snprintf(what, sizeof what, "reports the threshold 0x%04X after 0x%04X was set.",
+                      static_cast<unsigned>(readBack) & 0xFFFFu, static_cast<unsigned>(value));
+        RecordDeviceFailure(platform::FailureKind::DeviceFault, what);
+        return false;
+    }
+    return true;
 }

@@ -32,6 +32,7 @@ bool CSmartMotor::WriteCommand(const std::string& command, const std::string& wi
     PrepareCommand(command);
     {
         std::lock_guard reply(ReplyLock);
+        replyMatched_ = false;
         if (waitEcho) {
             EchoPendingEvent.Set();
         }
@@ -57,9 +58,11 @@ int64_t CSmartMotor::ReplyTimeoutFor(const std::string& command) const {
 
 bool CSmartMotor::EchoHandshake() {
     std::lock_guard command(CommandLock);
+    bool written = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const platform::Deadline deadline(Timeout.Echo);
-        if (!WriteCommand("ECHO", "ECHO\r", true, false, deadline)) {
+        written = WriteCommand("ECHO", "ECHO\r", true, false, deadline);
+        if (!written) {
             break;
         }
         if (EchoReceivedEvent.Wait(deadline.RemainingMs())) {
@@ -70,6 +73,9 @@ bool CSmartMotor::EchoHandshake() {
     }
     EchoPendingEvent.Reset();
     EchoReceivedEvent.Reset();
+    if (written) {
+        RecordReplyFailure("ECHO\r", Timeout.Echo);
+    }
     return false;
 }
 
@@ -96,11 +102,16 @@ bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, i
             // again and give the command one more go.
             if (EchoHandshake()) {
                 const platform::Deadline again(Timeout.Echo);
-                if (!WriteCommand(command, wire, true, waitReply, again) ||
-                    !EchoReceivedEvent.Wait(again.RemainingMs())) {
+                if (!WriteCommand(command, wire, true, waitReply, again)) {
+                    AwaitReply(0);
+                    EchoPendingEvent.Reset();
+                    return false;
+                }
+                if (!EchoReceivedEvent.Wait(again.RemainingMs())) {
                     AwaitReply(0);
                     EchoPendingEvent.Reset();
                     EchoReceivedEvent.Reset();
+                    RecordReplyFailure(wire, Timeout.Echo);
                     return false;
                 }
             }
@@ -112,12 +123,27 @@ bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, i
         return true;
     }
     if (!AwaitReply(waitEcho ? ReplyTimeoutFor(command) : firstWait.RemainingMs())) {
+        RecordReplyFailure(wire, waitEcho ? ReplyTimeoutFor(command) : firstWaitMs);
         return false;
     }
     if (!FaultEvent.IsSet()) {
         return true;
     }
+    const std::string fault = NotedReplyLine();
     FetchFaultReport();
+    std::string report;
+    {
+        std::lock_guard reply(ReplyLock);
+        report = FaultText;
+    }
+    // The report's lines on one line of the technician's log.
+    for (size_t end = report.find("\r\n"); end != std::string::npos; end = report.find("\r\n")) {
+        report.replace(end, 2, "; ");
+    }
+    RecordDeviceFailure(platform::FailureKind::DeviceFault,
+                        "reported " + platform::PrintableBytes(fault) + " in answer to " +
+                            platform::PrintableBytes(wire) +
+                            "; its fault report: " + platform::PrintableBytes(report, 400) + ".");
     return false;
 }
 
@@ -142,6 +168,8 @@ void CSmartMotor::ProcessReply() {
         // lost, and the command is then written again or fails.
         if (line == std::string_view(CommandInFlight.c_str())) {
             EchoReceivedEvent.Set();
+        } else {
+            NoteReplyLine();
         }
         EchoPendingEvent.Reset();
         return;
@@ -149,6 +177,7 @@ void CSmartMotor::ProcessReply() {
     if (!ReplyPendingEvent.IsSet()) {
         return;
     }
+    NoteReplyLine();
     if (wire::StartsWith(line, "FATAL")) {
         FaultEvent.Set();
         CompleteReply();
@@ -176,19 +205,24 @@ CCommandChannel::Reply CSmartMotor::InterpretReply() {
     }
     if (InFlight("RP") || InFlight("RPA")) {
         const bool read = wire::ScanPrefixedInt(line, "", number);
-        if (read)
+        if (read) {
             ReplyValue = number;
+        }
         ReplyValid = read ? 1 : 0;
         return Reply::Complete;
     }
     if (InFlight("GOSUB4")) {
-        if (wire::ScanPrefixedInt(line, "FILT:", number))
+        replyMatched_ = wire::ScanPrefixedInt(line, "FILT:", number);
+        if (replyMatched_) {
             ReplyValue = number;
+        }
         return Reply::Complete;
     }
     if (InFlight("GOSUB6") || InFlight("GOSUB1")) {
-        if (wire::ScanPrefixedInt(line, "SHTR:", number))
+        replyMatched_ = wire::ScanPrefixedInt(line, "SHTR:", number);
+        if (replyMatched_) {
             ReplyValue = number;
+        }
         return Reply::Complete;
     }
     if (InFlight("Z")) {
@@ -290,14 +324,38 @@ bool CSmartMotor::ShutterExchange(int32_t request, int32_t& reported) {
     return true;
 }
 
-bool CSmartMotor::OpenShutter() {
+bool CSmartMotor::NotAsAsked(const char* command, int32_t reported, int32_t asked,
+                             const char* what) {
+    bool matched = false;
+    {
+        std::lock_guard reply(ReplyLock);
+        matched = replyMatched_;
+    }
+    if (!matched) {
+        RecordReplyNotUnderstood(std::string(command) + '\r');
+    } else {
+        RecordDeviceFailure(platform::FailureKind::DeviceFault,
+                            "reports " + std::string(what) + " " + std::to_string(reported) +
+                                " after being told " + std::to_string(asked) + ".");
+    }
+    return false;
+}
+
+bool CSmartMotor::SetShutter(int32_t state) {
     int32_t reported = -1;
-    return ShutterExchange(1, reported) && reported == 1;
+    if (!ShutterExchange(state, reported)) {
+        return false;
+    }
+    return reported == state ||
+           NotAsAsked(quirks_.shutterSubroutine, reported, state, "shutter state");
+}
+
+bool CSmartMotor::OpenShutter() {
+    return SetShutter(1);
 }
 
 bool CSmartMotor::CloseShutter() {
-    int32_t reported = -1;
-    return ShutterExchange(0, reported) && reported == 0;
+    return SetShutter(0);
 }
 
 bool CSmartMotor::GetShutterState(int32_t& state) {
@@ -327,8 +385,12 @@ bool CSmartMotor::ChangeFilter(int32_t position) {
     std::lock_guard command(CommandLock);
     char variable[24];
     std::snprintf(variable, sizeof variable, "g=%d", position);
-    return SendCommand(variable, true, false) && SendCommand("GOSUB4", true, true) &&
-           ReplyValue > 0;
+    if (!SendCommand(variable, true, false) || !SendCommand("GOSUB4", true, true)) {
+        return false;
+    }
+    // Any position above 0 is the move done; 0 and below are the program's "did not get there".
+    const int32_t reported = ReplyValue;
+    return reported > 0 || NotAsAsked("GOSUB4", reported, position, "filter position");
 }
 
 bool CSmartMotor::GetLightSensor(int32_t& state) {

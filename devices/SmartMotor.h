@@ -98,6 +98,12 @@ private:
     int64_t ReplyTimeoutFor(const std::string& command) const;
     // "d=<state>" then the shutter subroutine; the state the motor reports.
     bool ShutterExchange(int32_t request, int32_t& reported);
+    bool SetShutter(int32_t state);
+    // Records why the motor did not report what it was asked for, and returns false: the reply
+    // to command was not its answer, or was the answer with another value.
+    bool NotAsAsked(const char* command, int32_t reported, int32_t asked, const char* what);
+    // The reply to the command in flight had its expected form; under ReplyLock.
+    bool replyMatched_ = false;
     bool Ask(bool openFirst, bool ownSettings, CommSettings settings);
     void FetchFaultReport();
 };

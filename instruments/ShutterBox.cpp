@@ -53,7 +53,10 @@ bool CShutterBox::ResetFilter(bool /*wait*/, bool /*background*/, platform::Even
 
 bool CShutterBox::GetDeviceInfo(InstrumentInfo& info) {
     CShutterBoxDevice* driver = SelectedDriver();
-    return driver != nullptr && driver->ReadDeviceInfo(info);
+    if (driver == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*driver, [&] { return driver->ReadDeviceInfo(info); });
 }
 
 bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {

@@ -108,6 +108,11 @@ void CCommandChannel::NoteReplyLine() {
     replyLine_.assign(ReceiveLine, 0, std::min(ReceiveLine.size(), kReplyLineShown));
 }
 
+std::string CCommandChannel::NotedReplyLine() {
+    std::lock_guard receive(ReceiveLock);
+    return replyLine_;
+}
+
 void CCommandChannel::RecordReplyFailure(std::string_view wire, int64_t waitedMs) {
     if (DeviceGone()) {
         RecordFailure(platform::FailureKind::DeviceGone,
@@ -136,11 +141,7 @@ void CCommandChannel::RecordReplyFailure(std::string_view wire, int64_t waitedMs
 }
 
 void CCommandChannel::RecordReplyNotUnderstood(std::string_view wire) {
-    std::string line;
-    {
-        std::lock_guard receive(ReceiveLock);
-        line = replyLine_;
-    }
+    const std::string line = NotedReplyLine();
     RecordFailure(platform::FailureKind::ReplyNotUnderstood,
                   "The reply to " + platform::PrintableBytes(wire) + " from " + PortLabel() +
                       " did not pass its check: it sent " + platform::PrintableBytes(line) + ".");

@@ -77,6 +77,8 @@ protected:
     // Keeps the line about to be interpreted as a reply (its first bytes), so that a reply that
     // is not understood can be shown; under ReceiveLock and ReplyLock.
     void NoteReplyLine();
+    // The line NoteReplyLine kept last, since the command in flight was written.
+    std::string NotedReplyLine();
     // Records why the reply to wire (the bytes sent) did not come within waitedMs: the device
     // went away, or sent something that was not (or not all of) the answer, or nothing.
     void RecordReplyFailure(std::string_view wire, int64_t waitedMs);
