@@ -40,12 +40,16 @@ bool COmegaTempController::OpenPort() {
         // bus format back without the echo bit (even when it reads clear: the controller echoes
         // all the same) and restart it so that it takes the format up. Neither command is
         // answered in a form the driver accepts, so each ends by its time-out.
+        // Their time-outs are expected, and no failure of the open: what was recorded before
+        // them (a refused line setting) is what the caller learns.
+        const platform::Failure opened = LastFailure();
         char fix[16];
         std::snprintf(fix, sizeof fix, "*W1F%02X",
                       static_cast<unsigned>(ReplyValue.load()) & ~kEchoBit);
         SendCommand(fix, false, true);
         SleepMs(EchoFixDelayMs);
         SendCommand("*Z02", false, true);
+        RecordFailure(opened.Kind, opened.Text);
     }
     return true;
 }
@@ -127,6 +131,7 @@ bool COmegaTempController::WriteSetpoint(int number, double setpoint) {
         return false;
     }
     const std::string text = omega::SetpointWriteCommand(number, *code);
+    const platform::Failure before = LastFailure();
     const bool sent = SendCommand(text.c_str(), false, false);
     // The controller takes a moment before the register shows the new value; wait for that so
     // that the caller's next read sees it. A value that never shows does not fail the write.
@@ -137,6 +142,9 @@ bool COmegaTempController::WriteSetpoint(int number, double setpoint) {
         if (ReadRegister(number, shown) && shown == *code) {
             break;
         }
+    }
+    if (sent) {
+        RecordFailure(before.Kind, before.Text);  // a read-back that failed fails no write
     }
     return sent;
 }
@@ -151,6 +159,7 @@ bool COmegaTempController::SetSetpoint2(double setpoint) {
 
 bool COmegaTempController::ResetController() {
     std::lock_guard command(CommandLock);
+    const platform::Failure before = LastFailure();
     const bool sent = SendCommand("*Z02", false, false);
     // Wait until the restarted controller reports a set point again, so that the caller's next
     // command finds it running. How long it took does not change the result.
@@ -160,6 +169,9 @@ bool COmegaTempController::ResetController() {
         if (ReadRegister(0x01, setpoint) && setpoint != 0) {
             break;
         }
+    }
+    if (sent) {
+        RecordFailure(before.Kind, before.Text);  // a read-back that failed fails no restart
     }
     return sent;
 }

@@ -74,7 +74,11 @@ bool CShutterController3::SetThreshold(uint16_t value) {
         return false;
     }
     ReplyValue = 0;
-    const int32_t readBack = SendCommand("!0TH?", false, true) ? ReplyValue.load() : value;
+    const bool answered = SendCommand("!0TH?", false, true);
+    const int32_t readBack = answered ? ReplyValue.load() : value;
+    if (!answered) {
+        ClearFailure();  // an unanswered read-back is not a failure of the write
+    }
     if (readBack != value) {
         char what[96];
         std::snprintf(what, sizeof what, "reports the threshold 0x%04X after 0x%04X was set.",

@@ -273,12 +273,12 @@ void CShutterControllerLightSensorThresholdDlg::UpdateControls() {
 void CShutterControllerLightSensorThresholdDlg::RefreshThresholds() {
     int32_t value = 0;
     if (!Device.ReadActiveThreshold(value)) {
-        Error(L"Error getting active threshold.");
+        DeviceError(L"Error getting active threshold.");
         return;
     }
     active_->setText(ThresholdText(value));
     if (!Device.ReadSavedThreshold(value)) {
-        Error(L"Error getting saved threshold.");
+        DeviceError(L"Error getting saved threshold.");
         return;
     }
     saved_->setText(ThresholdText(value));
@@ -356,7 +356,7 @@ void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
         if (Device.PortConnected == 0) {
             Device.PortConnected = Device.OpenPort() ? 1 : 0;
             if (Device.PortConnected == 0) {
-                Error(L"Error connecting to shutter controller.");
+                DeviceError(L"Error connecting to shutter controller.");
                 connect_->setChecked(false);
                 UpdateControls();
                 return;
@@ -367,7 +367,7 @@ void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
             writeProtect_->setChecked(true);
             RefreshThresholds();
         } else {
-            Error(L"Error checking write protect.");
+            DeviceError(L"Error checking write protect.");
             connect_->setChecked(false);
         }
     } else {
@@ -375,7 +375,7 @@ void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
         if (Device.SetWriteProtect(true)) {
             writeProtect_->setChecked(false);
         } else {
-            Error(L"Error setting write protect.");
+            DeviceError(L"Error setting write protect.");
         }
         Device.ClosePort();
         Device.PortConnected = 0;
@@ -386,7 +386,7 @@ void CShutterControllerLightSensorThresholdDlg::OnConnect(bool checked) {
 void CShutterControllerLightSensorThresholdDlg::OnWriteProtect(bool checked) {
     CWaitCursor wait;
     if (!Device.SetWriteProtect(checked)) {
-        Error(L"Error setting write protect.");
+        DeviceError(L"Error setting write protect.");
     }
     // Shows the protection asked for, which SetWriteProtect recorded, whether or not it took.
     UpdateControls();
@@ -395,14 +395,14 @@ void CShutterControllerLightSensorThresholdDlg::OnWriteProtect(bool checked) {
 void CShutterControllerLightSensorThresholdDlg::OnOpenShutter() {
     CWaitCursor wait;
     if (!Device.OpenShutter()) {
-        Error(L"Error opening shutter.");
+        DeviceError(L"Error opening shutter.");
     }
 }
 
 void CShutterControllerLightSensorThresholdDlg::OnCloseShutter() {
     CWaitCursor wait;
     if (!Device.CloseShutter()) {
-        Error(L"Error closing shutter.");
+        DeviceError(L"Error closing shutter.");
     }
 }
 
@@ -419,7 +419,7 @@ void CShutterControllerLightSensorThresholdDlg::OnSet() {
     NormaliseDesiredThreshold();
     CWaitCursor wait;
     if (!Device.SetThreshold(desired_)) {
-        Error(L"Error setting threshold.");
+        DeviceError(L"Error setting threshold.");
         return;
     }
     RefreshThresholds();
@@ -429,7 +429,7 @@ bool CShutterControllerLightSensorThresholdDlg::SendThresholdCommand(
     const std::function<bool()>& send, const wchar_t* failure) {
     CWaitCursor wait;
     if (!send()) {
-        Error(failure);
+        DeviceError(failure);
         return false;
     }
     RefreshThresholds();
@@ -439,7 +439,7 @@ bool CShutterControllerLightSensorThresholdDlg::SendThresholdCommand(
 void CShutterControllerLightSensorThresholdDlg::OnSave() {
     CWaitCursor wait;
     if (!Device.SaveThreshold()) {
-        Error(L"Error saving active threshold to memory.");
+        DeviceError(L"Error saving active threshold to memory.");
         return;
     }
     std::this_thread::sleep_for(kSaveSettleTime);
@@ -468,13 +468,20 @@ bool CShutterControllerLightSensorThresholdDlg::eventFilter(QObject* watched, QE
     return QDialog::eventFilter(watched, event);
 }
 
-void CShutterControllerLightSensorThresholdDlg::Error(const wchar_t* text) {
+void CShutterControllerLightSensorThresholdDlg::DeviceError(const wchar_t* text) {
+    // Why the controller failed, in the status line and behind the box's details.
+    const std::string why = Device.LastFailure().Text;
+    status_->setText(QString::fromStdString(why));
+    Error(text, why);
+}
+
+void CShutterControllerLightSensorThresholdDlg::Error(const wchar_t* text, const std::string& why) {
     // A handler may be showing the wait cursor; the box is for reading, not waiting.
     const bool waiting = QApplication::overrideCursor() != nullptr;
     if (waiting) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
     }
-    console::ShowMessage(this, text, platform::MessageStyle::Stop);
+    console::ShowMessage(this, text, platform::MessageStyle::Stop, why);
     if (waiting) {
         QApplication::restoreOverrideCursor();
     }

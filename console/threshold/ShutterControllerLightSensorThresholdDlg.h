@@ -81,7 +81,9 @@ private:
     bool SendThresholdCommand(const std::function<bool()>& send, const wchar_t* failure);
     // Rewrites the desired threshold as the value it reads as, within the accepted range.
     void NormaliseDesiredThreshold();
-    void Error(const wchar_t* text);
+    void Error(const wchar_t* text, const std::string& why = {});
+    // Error after a failed operation on the controller, with the reason it recorded.
+    void DeviceError(const wchar_t* text);
 
     CWindowMessageSink messages_{this};
     uint16_t desired_;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "devices/OmegaTempController.h"
+#include "serial/WireText.h"
 #include "tools/omega/RegisterTable.h"
 #include "tools/omega/TempCtrlSettingsFile.h"
 #include "tools/omega/WriteRegisters.h"
@@ -85,12 +86,15 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
     if (!controller->OpenPort()) {
         view.ShowMessage(L"Error connecting to temperature controller.",
                          platform::MessageStyle::Plain);
+        view.SetProgress(0.0, wire::Widen(controller->LastFailure().Text));
         return;
     }
 
     bool ok = false;
+    std::string lastFailure;
     if (table) {
-        ok = omega::WriteRegisters(*controller, std::move(*table), view, view.CancelEvent(), view);
+        ok = omega::WriteRegisters(*controller, std::move(*table), view, view.CancelEvent(), view,
+                                   &lastFailure);
     } else {
         view.ShowMessage(L"Invalid settings configuration selection.",
                          platform::MessageStyle::Error);
@@ -104,6 +108,10 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
     } else {
         view.ShowMessage(L"Errors encountered!", platform::MessageStyle::Error);
         text = L"Done with Errors.";
+    }
+    // A register the controller failed is worth its reason, whatever the run's end.
+    if (!lastFailure.empty()) {
+        text += L"\n" + wire::Widen(lastFailure);
     }
     view.SetProgress(100.0, text);
     controller->ClosePort();

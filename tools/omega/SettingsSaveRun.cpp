@@ -4,6 +4,7 @@
 
 #include "devices/OmegaTempController.h"
 #include "platform/ReplacementFile.h"
+#include "serial/WireText.h"
 #include "tools/omega/RegisterHex.h"
 #include "tools/omega/RegisterTable.h"
 #include "tools/omega/TempCtrlSettingsFile.h"
@@ -60,11 +61,13 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     if (!controller->OpenPort()) {
         view.ShowMessage(L"Error connecting to temperature controller.",
                          platform::MessageStyle::Plain);
+        view.SetProgress(0.0, wire::Widen(controller->LastFailure().Text));
         return;
     }
 
     double percent = 0.0;
     bool complete = true;
+    std::string lastFailure;  // why the controller failed the last register it failed
     const double step = 100.0 / static_cast<double>(table.size());
     RegisterTable read;
     for (RegisterEntry entry : table) {
@@ -78,6 +81,7 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
             percent += step;
         } else {
             complete = false;
+            lastFailure = controller->LastFailure().Text;
             view.ShowMessage(L"Error getting register 0x" + omega::WideHex(entry.Register, 2) +
                                  L" (" + entry.Name + L").",
                              platform::MessageStyle::Plain);
@@ -88,7 +92,8 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     // A register left at FFFFFFFF would make a file that no reset can take; better the file
     // that was there (or none) than that.
     if (!complete) {
-        view.SetProgress(100.0, L"Not saved: some registers could not be read.");
+        view.SetProgress(
+            100.0, L"Not saved: some registers could not be read.\n" + wire::Widen(lastFailure));
         controller->ClosePort();
         return;
     }

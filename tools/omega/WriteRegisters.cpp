@@ -14,6 +14,7 @@ namespace {
 constexpr int kReadBackTries = 10;
 
 bool WriteOne(COmegaTempController& controller, const RegisterEntry& entry) {
+    controller.ClearFailure();
     controller.WriteRegister(entry.Register, entry.Value, entry.Width);
     // The controller needs a moment before the register shows what was written; a read that
     // shows anything else (or nothing) is tried again after the next pause.
@@ -32,7 +33,7 @@ bool WriteOne(COmegaTempController& controller, const RegisterEntry& entry) {
 
 bool WriteRegisters(COmegaTempController& controller, RegisterTable table,
                     CSetProgressInterface& progress, platform::AutoResetEvent& cancel,
-                    platform::IMessageSink& messages) {
+                    platform::IMessageSink& messages, std::string* lastFailure) {
     if (table.empty()) {
         return true;
     }
@@ -48,6 +49,9 @@ bool WriteRegisters(COmegaTempController& controller, RegisterTable table,
                                           WideHex(entry.Value, entry.Width) + L" ...");
         if (entry.Width >= 1 && entry.Width <= 6) {
             if (!WriteOne(controller, entry)) {
+                if (lastFailure != nullptr) {
+                    *lastFailure = controller.LastFailure().Text;
+                }
                 messages.ShowMessage(L"Failed to set parameter (reg = " +
                                          WideHex(entry.Register, 2) + L", value = " +
                                          WideHex(entry.Value, 6) + L")",

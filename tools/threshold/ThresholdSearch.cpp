@@ -6,12 +6,14 @@
 
 #include "devices/ShutterController3.h"
 #include "serial/ReplyScan.h"
+#include "serial/WireText.h"
 
 namespace {
 
 // How the search ends early: with a message for the user, or silently after a cancel.
 struct Stop {
     std::wstring message;  // empty: cancelled
+    std::string reason;    // why the controller failed the step, when it recorded why
 };
 
 std::wstring ThresholdText(int32_t value) {
@@ -29,6 +31,8 @@ public:
 
     // The threshold found, or how the search stopped.
     std::optional<Stop> Run(int32_t& found, bool wasProtected) {
+        // Only what fails from here on stops the search; an older failure is not its reason.
+        device_.ClearFailure();
         view_.SetProgress(0, L"Connecting to shutter controller.");
         CommSettings& settings = device_.Settings;
         settings.PortNumber = view_.SelectedPort();
@@ -40,26 +44,26 @@ public:
         if (device_.PortConnected == 0) {
             device_.PortConnected = device_.OpenPort() ? 1 : 0;
             if (device_.PortConnected == 0) {
-                return Stop{L"Error connecting to shutter controller."};
+                return Failed(L"Error connecting to shutter controller.");
             }
         }
         if (!device_.ReadActiveThreshold(found)) {
-            return Stop{L"Shutter controller not found."};
+            return Failed(L"Shutter controller not found.");
         }
         if (!device_.SetWriteProtect(false)) {
-            return Stop{L"Error clearing write protect."};
+            return Failed(L"Error clearing write protect.");
         }
         double p = 5;
         view_.SetProgress(p, L"Initializing settings.");
         if (!device_.SetThreshold(ThresholdSearchConstants::kStartThreshold)) {
-            return Stop{L"Error setting threshold to 0x0400."};
+            return Failed(L"Error setting threshold to 0x0400.");
         }
         if (!device_.OpenShutter()) {
-            return Stop{L"Error opening shutter"};
+            return Failed(L"Error opening shutter");
         }
         int32_t state = 0;
         if (!device_.GetShutterState(state) || state == 0) {
-            return Stop{L"Error: shutter most be open to start."};
+            return Failed(L"Error: shutter most be open to start.");
         }
 
         // Each phase takes at least one step, and ends only when the shutter changes state.
@@ -83,13 +87,13 @@ public:
         view_.SetProgress(100, L"Found opening point with 1 count steps.");
 
         if (!device_.ReadActiveThreshold(found)) {
-            return Stop{L"Error getting active threshold."};
+            return Failed(L"Error getting active threshold.");
         }
         if (!device_.SaveThreshold()) {
-            return Stop{L"Error saving threshold to memory."};
+            return Failed(L"Error saving threshold to memory.");
         }
         if (wasProtected && !device_.SetWriteProtect(true)) {
-            return Stop{L"Error setting write protect."};
+            return Failed(L"Error setting write protect.");
         }
         return std::nullopt;
     }
@@ -103,16 +107,22 @@ private:
             percent += (mark - percent) / divisor;
             view_.SetProgress(percent, status);
             if (!device_.StepThreshold(step)) {
-                return Stop{failure};
+                return Failed(failure);
             }
             if (cancel_.Wait(ThresholdSearchConstants::kCancelPollMs)) {
                 return Stop{};
             }
-            // A state that could not be read leaves the last one; the next step reads again.
-            device_.GetShutterState(state);
+            // A state that could not be read leaves the last one; the next step reads again,
+            // and its failure is no reason for whatever stops the search later.
+            if (!device_.GetShutterState(state)) {
+                device_.ClearFailure();
+            }
         } while (state == whileState);
         return std::nullopt;
     }
+
+    // Stops the search with message, and with the controller's reason when it recorded one.
+    Stop Failed(const wchar_t* message) const { return Stop{message, device_.LastFailure().Text}; }
 
     CShutterController3& device_;
     platform::ManualResetEvent& cancel_;
@@ -137,7 +147,9 @@ void RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view
         // The threshold stays where the search left it, and write protection off, so that the
         // technician can see and finish by hand what went wrong.
         view.ShowMessage(stop->message, platform::MessageStyle::Stop);
-        view.SetProgress(100, stop->message);
+        view.SetProgress(100, stop->reason.empty()
+                                  ? stop->message
+                                  : stop->message + L"\n" + wire::Widen(stop->reason));
     } else {
         // Cancelled: back to the threshold the controller had saved, and to its protection.
         device.ReloadThreshold();
