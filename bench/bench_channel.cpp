@@ -457,7 +457,7 @@ int main(int argc, char** argv) {
     driver.Settings.PortNumber = kChannelPort;
     driver.Settings.BaudRate = 9600;
     if (!driver.OpenPort()) {
-        std::fprintf(stderr, "channel: %s\n", driver.DescribeLastOpenError().c_str());
+        std::fprintf(stderr, "channel: %s\n", driver.LastFailure().Text.c_str());
         return 1;
     }
 

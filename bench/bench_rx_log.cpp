@@ -372,7 +372,7 @@ bool MeasureEndToEnd(Receiver& receiver, int seconds) {
     port.Settings.PortNumber = kInstrumentPort;
     port.Settings.BaudRate = kBaud;
     if (!port.Open(kInstrumentPort, kBaud, 0, 8, 0)) {
-        std::fprintf(stderr, "end to end: %s\n", port.DescribeLastOpenError().c_str());
+        std::fprintf(stderr, "end to end: %s\n", port.LastFailure().Text.c_str());
         return false;
     }
     port.OwnerWindow = &receiver;

@@ -137,6 +137,9 @@ bool CSmartMotor::SendCommand(const char* data, bool waitEcho, bool waitReply, i
         report = FaultText;
     }
     // The report's lines on one line of the technician's log.
+    while (report.ends_with("\r\n")) {
+        report.resize(report.size() - 2);
+    }
     for (size_t end = report.find("\r\n"); end != std::string::npos; end = report.find("\r\n")) {
         report.replace(end, 2, "; ");
     }

@@ -54,10 +54,7 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
                        int32_t stopBits) {
     if (OnMonitorThread()) {
         // The callback's own thread is still inside the port it would replace.
-        lastOpenPort_ = portNumber;
-        lastOpenError_ = platform::FailureKind::OpenFailed;
-        lastOpenErrno_ = EDEADLK;
-        RecordFailure(lastOpenError_, DescribeLastOpenError());
+        RecordOpenFailure(platform::FailureKind::OpenFailed, portNumber, EDEADLK);
         return false;
     }
     // A thread left running from an earlier open must not see the handle change under it.
@@ -67,21 +64,20 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
     PortNumber = portNumber;
     WriteBufferSize = kWriteBufferSize;
     WriteLength = 0;
-    lastOpenPort_ = portNumber;
     PortHandle.Close();
 
     // The monitoring thread sleeps in poll() on these two; without their handles it could not
     // be woken.
     if (ShutdownEvent.NativeHandle() < 0 || WriteRequestEvent.NativeHandle() < 0) {
-        lastOpenError_ = platform::FailureKind::OpenFailed;
-        lastOpenErrno_ = EMFILE;
-        RecordFailure(lastOpenError_, DescribeLastOpenError());
+        RecordOpenFailure(platform::FailureKind::OpenFailed, portNumber, EMFILE);
         return false;
     }
 
-    PortHandle = platform::PortHandle::Open(portNumber, lastOpenError_, lastOpenErrno_);
+    platform::FailureKind error = platform::FailureKind::None;
+    int sysError = 0;
+    PortHandle = platform::PortHandle::Open(portNumber, error, sysError);
     if (!PortHandle.IsOpen()) {
-        RecordFailure(lastOpenError_, DescribeLastOpenError());
+        RecordOpenFailure(error, portNumber, sysError);
         return false;
     }
     // A refused setting ends the configuration: the port is open and keeps what it had, and the
@@ -100,8 +96,8 @@ bool CSerialPort::Open(int32_t portNumber, int32_t baudRate, int32_t parity, int
     return true;
 }
 
-std::string CSerialPort::DescribeLastOpenError() const {
-    return platform::DescribePortError(lastOpenError_, lastOpenPort_, lastOpenErrno_);
+void CSerialPort::RecordOpenFailure(platform::FailureKind kind, int32_t portNumber, int sysError) {
+    RecordFailure(kind, platform::DescribePortError(kind, portNumber, sysError));
 }
 
 platform::Failure CSerialPort::LastFailure() const {

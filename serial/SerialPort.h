@@ -88,10 +88,6 @@ public:
     // What this port's echo records hold now while they wait for their owner.
     int64_t EchoBacklog() const { return echoBacklog_->load(std::memory_order_acquire); }
 
-    // Why the last Open failed, and the same in plain words for the technician.
-    platform::FailureKind LastOpenError() const { return lastOpenError_; }
-    std::string DescribeLastOpenError() const;
-
     // Why the last operation on this port that failed did fail: recorded where the failure
     // happens (an open, a line setting, a write here; a reply by the driver). A success does not
     // clear it, so it is read after a false result, or after ClearFailure before the operation.
@@ -126,6 +122,8 @@ public:
 
 protected:
     void RecordFailure(platform::FailureKind kind, std::string text);
+    // An open of portNumber that failed for kind, sysError the errno of the failing call.
+    void RecordOpenFailure(platform::FailureKind kind, int32_t portNumber, int sysError);
     // The port as the technician knows it: "COM5 (/dev/ttyUSB0)".
     std::string PortLabel() const;
 
@@ -162,7 +160,4 @@ private:
     int writeErrno_ = 0;
     mutable std::mutex failureMutex_;
     platform::Failure failure_;  // under failureMutex_
-    platform::FailureKind lastOpenError_ = platform::FailureKind::None;
-    int lastOpenErrno_ = 0;
-    int32_t lastOpenPort_ = 0;
 };

@@ -199,6 +199,11 @@ TEST_F(FilterWheelTest, TheMotorsRestartIdentificationLostEchoAndFaultReport) {
         motor->FailNext("GOSUB4");
         EXPECT_FALSE(wheel.ChangeFilter(2));
         EXPECT_EQ(motor->LastLine(), "GOSUB9");
+        EXPECT_EQ(wheel.LastFailure().Kind, platform::FailureKind::DeviceFault);
+        EXPECT_NE(wheel.LastFailure().Text.find("subroutine 4\" in answer to \"GOSUB4<0D>\"; its "
+                                                "fault report: \"Fault report; xxx=0; yyy=17\"."),
+                  std::string::npos)
+            << wheel.LastFailure().Text;
         EXPECT_FALSE(wheel.Motor.FaultEvent.IsSet());
         std::lock_guard reply(wheel.Motor.ReplyLock);
         EXPECT_EQ(wheel.Motor.FaultText, "Fault report\r\nxxx=0\r\nyyy=17\r\n")
@@ -214,6 +219,7 @@ TEST_F(FilterWheelTest, TheMotorsRestartIdentificationLostEchoAndFaultReport) {
     motor->HangUp();
     ASSERT_TRUE(wheel.ResetFilter(false, true, &done, &failed));
     EXPECT_EQ(platform::WaitForAny({&done, &failed}, 10000), 1);
+    EXPECT_EQ(wheel.LastFailure().Kind, platform::FailureKind::DeviceGone) << "why, by then";
     EXPECT_FALSE(wheel.ResetFilter(false, false, &done, &failed)) << "neither wait nor background";
 }
 

@@ -133,7 +133,7 @@ TEST_F(SerialPortList, ListingChangesNoPortAndAHeldPortIsLeftAsItsHolderSetIt) {
         CSerialPort program;
         EXPECT_EQ(program.Open(port, 9600, 0, 8, 0), !held);
         if (held) {
-            EXPECT_EQ(program.LastOpenError(), platform::FailureKind::Busy);
+            EXPECT_EQ(program.LastFailure().Kind, platform::FailureKind::Busy);
         } else {
             EXPECT_NE(Settings(holder), before) << "an open port is raw, at 9600";
         }
@@ -169,6 +169,10 @@ TEST_F(SerialPortList, APortTheUserMayNotOpenIsListedButNotOpenable) {
     ASSERT_EQ(::chmod(device.SlavePath().c_str(), 0), 0);
     EXPECT_TRUE(Contains(Enumerated(), kFirstTestPort));
     EXPECT_TRUE(ScanOpenablePorts(kFirstTestPort, kFirstTestPort).empty());
+    CSerialPort port;
+    EXPECT_FALSE(port.Open(kFirstTestPort, 9600, 0, 8, 0));
+    EXPECT_EQ(port.LastFailure().Kind, platform::FailureKind::NoPermission);
+    EXPECT_NE(port.LastFailure().Text.find("\"dialout\""), std::string::npos);
 }
 
 TEST_F(SerialPortList, EntriesThatAreNotPortsAreNeitherListedNorOpened) {

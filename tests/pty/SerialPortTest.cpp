@@ -53,16 +53,16 @@ TEST_F(SerialPortTest, PortsThatAreNotThereDoNotOpenAndSayWhy) {
     CSerialPort p;
     EXPECT_FALSE(p.Open(0, 9600, 0, 8, 0));
     EXPECT_FALSE(p.IsOpen());
-    EXPECT_EQ(p.LastOpenError(), platform::FailureKind::NoSuchPort);
+    EXPECT_EQ(p.LastFailure().Kind, platform::FailureKind::NoSuchPort);
 
     EXPECT_FALSE(p.Open(kFirstTestPort + 1, 9600, 0, 8, 0));
-    EXPECT_EQ(p.LastOpenError(), platform::FailureKind::NoSuchPort);
-    EXPECT_NE(p.DescribeLastOpenError().find("COM202"), std::string::npos);
+    EXPECT_EQ(p.LastFailure().Kind, platform::FailureKind::NoSuchPort);
+    EXPECT_NE(p.LastFailure().Text.find("COM202"), std::string::npos);
 
     // A name that exists but is no terminal is not taken for a port.
     std::ofstream(PortDir() + "/COM210") << "not a device";
     EXPECT_FALSE(p.Open(210, 9600, 0, 8, 0));
-    EXPECT_EQ(p.LastOpenError(), platform::FailureKind::NotASerialPort);
+    EXPECT_EQ(p.LastFailure().Kind, platform::FailureKind::NotASerialPort);
     EXPECT_FALSE(p.IsOpen());
 }
 
@@ -70,8 +70,8 @@ TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
     ASSERT_TRUE(OpenDefault(port));
     CSerialPort second;
     EXPECT_FALSE(OpenDefault(second));
-    EXPECT_EQ(second.LastOpenError(), platform::FailureKind::Busy);
-    EXPECT_NE(second.DescribeLastOpenError().find("in use"), std::string::npos);
+    EXPECT_EQ(second.LastFailure().Kind, platform::FailureKind::Busy);
+    EXPECT_NE(second.LastFailure().Text.find("in use"), std::string::npos);
     port.Close();
     EXPECT_TRUE(OpenDefault(second)) << "closing must release the port";
 }
@@ -85,6 +85,9 @@ TEST_F(SerialPortTest, ASecondOpenOnTheSameObjectClosesTheFirstHandle) {
     EXPECT_FALSE(port.MonitorThread.joinable()) << "the old thread must not see the new handle";
     CSerialPort first;
     EXPECT_TRUE(OpenDefault(first)) << "the first port must have been released";
+    // A line setting the system does not take leaves the port open as it was, and says so.
+    EXPECT_TRUE(first.Open(kFirstTestPort, 12345, 0, 8, 0));
+    EXPECT_EQ(first.LastFailure().Kind, platform::FailureKind::LineSettingRefused);
 }
 
 // Notes whether every byte it was handed had been echoed already: a reply completes a command,

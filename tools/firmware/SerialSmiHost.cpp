@@ -123,7 +123,7 @@ SmiStatus CSmartMotorSession::Open() {
     link_.Settings.StopBits = 0;
     if (!link_.OpenPort()) {
         return SmiStatus::Fail(L"Opening " + PortName + L" for the SmartMotor failed: " +
-                               wire::Widen(link_.DescribeLastOpenError()));
+                               wire::Widen(link_.LastFailure().Text));
     }
     return SmiStatus::Ok();
 }
