@@ -236,6 +236,7 @@ bool CFilterWheel::GetLightSensorState(int32_t& state) {
 }
 
 bool CFilterWheel::Connect() {
+    ForgetFailure();
     if (!ConfigurationUsable()) {
         return Fail(platform::FailureKind::NotFitted, kNoMotor);
     }

@@ -13,6 +13,11 @@ bool CInstrumentBase::Fail(platform::FailureKind kind, std::string text) {
     return false;
 }
 
+void CInstrumentBase::ForgetFailure() {
+    std::lock_guard lock(failureMutex_);
+    failure_ = {};
+}
+
 void CInstrumentBase::TakeFailure(const CSerialPort& device) {
     platform::Failure failure = device.LastFailure();
     if (!failure) {

@@ -60,7 +60,8 @@ public:
     virtual bool ConfigureTempController() = 0;
     virtual bool Disconnect() = 0;
 
-    // Why the last operation that returned false failed. A success does not clear it.
+    // Why the last operation that returned false failed. A success does not clear it, except
+    // that Connect starts afresh and, connected, leaves a line setting the system refused here.
     platform::Failure LastFailure() const;
 
     InstrumentConfig Config;
@@ -69,10 +70,14 @@ public:
 
 protected:
     // Runs an operation on device: true, or false with the device's reason as this instrument's.
+    // A line setting the system refused is kept too, though the operation succeeded.
     template <typename Operation>
     bool Run(CSerialPort& device, Operation&& operation) {
         device.ClearFailure();
         if (operation()) {
+            if (device.LastFailure().Kind == platform::FailureKind::LineSettingRefused) {
+                TakeFailure(device);
+            }
             return true;
         }
         TakeFailure(device);
@@ -80,6 +85,8 @@ protected:
     }
     // false, with this reason.
     bool Fail(platform::FailureKind kind, std::string text);
+    // Forgets the last failure; Connect starts with it.
+    void ForgetFailure();
 
 private:
     void TakeFailure(const CSerialPort& device);

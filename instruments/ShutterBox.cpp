@@ -128,6 +128,7 @@ bool CShutterBox::GetLightSensorState(int32_t& state) {
 }
 
 bool CShutterBox::Connect() {
+    ForgetFailure();
     if (Config.InstrumentKind != vocabulary::kFilterModeSingle) {
         return Fail(platform::FailureKind::NotFitted,
                     "The instrument is not configured as a single-filter instrument.");

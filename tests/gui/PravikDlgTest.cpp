@@ -49,6 +49,7 @@ protected:
         PortDirectoryTest::SetUp();
         console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
             messages.push_back(request.text);
+            details.push_back(request.detail);
             return QMessageBox::Ok;
         });
     }
@@ -134,6 +135,7 @@ protected:
     }
 
     std::vector<QString> messages;
+    std::vector<QString> details;  // each box's "Show Details..." text
     std::unique_ptr<sim::CSmartMotorSim> motor;
     std::unique_ptr<sim::COmegaControllerSim> omega;
     std::unique_ptr<sim::CShutterControllerSim> shutter;
@@ -328,10 +330,10 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         const InstrumentConfig before = config;
         RunAdvanced(std::string(which) + "AdvancedButton", [&](CAdvComDlg& dialog) {
             Choose(&dialog, "portList", Com(port));
-            Choose(&dialog, "baudList", "38400");
+            Choose(&dialog, "baudList", "152000");  // the list's, though no line runs at it
             Press(dialog, "okButton");
         });
-        EXPECT_EQ(settings, (CommSettings{port, 38400, 8, 0, 0, 0}));
+        EXPECT_EQ(settings, (CommSettings{port, 152000, 8, 0, 0, 0}));
         EXPECT_EQ(Find<QComboBox>(std::string(which) + "PortList")->currentText(), Com(port));
         const InstrumentConfig accepted = config;
         EXPECT_EQ(port == kMotorPort ? accepted.TempControllerPort : accepted.InstrumentPort,
@@ -339,7 +341,7 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
 
         // A cancelled run keeps nothing, not even what a test wrote into the dialog's record.
         RunAdvanced(std::string(which) + "AdvancedButton", [&](CAdvComDlg& dialog) {
-            EXPECT_EQ(dialog.findChild<QComboBox*>("baudList")->currentText(), "38400");
+            EXPECT_EQ(dialog.findChild<QComboBox*>("baudList")->currentText(), "152000");
             Choose(&dialog, "baudList", "9600");
             Press(dialog, "testButton");
             Press(dialog, "cancelButton");
@@ -347,6 +349,11 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         EXPECT_EQ(config, accepted);
     }
     EXPECT_EQ(messages, (std::vector<QString>(2, "Success! Settings are correct.")));
+    // The simulated devices answer at any rate: connected, with the refusal said.
+    Click("connectButton");
+    EXPECT_TRUE(
+        Log().contains(") refused the line settings \"baud=152000 parity=n data=8 stop=1\""))
+        << Log().toStdString();
 }
 
 TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
@@ -364,6 +371,7 @@ TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
     ChoosePort("controllerPortList", kMotorPort);
     Click("controllerTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to temperature controller failed.");
+    EXPECT_TRUE(details.back().startsWith("The reply to \"*R1F<0D>\" from " + Com(kMotorPort)));
     ChoosePort("instrumentPortList", kControllerPort);
     Click("instrumentTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to instrument failed.");
