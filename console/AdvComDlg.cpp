@@ -167,13 +167,17 @@ void CAdvComDlg::OnTestSettings() {
     // opens, and the technician learns that from the failed test.
     Settings = ReadLists();
     bool passed = false;
+    QString why;
     if (TestDevice != nullptr) {
         // The test blocks this thread for up to the device's time-outs.
         CWaitCursor wait;
+        TestDevice->ClearFailure();
         passed = TestDevice->TestCommSettings(Settings);
+        why = passed ? QString() : QString::fromStdString(TestDevice->LastFailure().Text);
     }
-    console::Tell(
-        this, passed ? "Success! Settings are correct." : "Error! Connection to device failed.");
+    console::Tell(this,
+                  passed ? "Success! Settings are correct." : "Error! Connection to device failed.",
+                  why);
 }
 
 void CAdvComDlg::accept() {
