@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "console/AdvComDlg.h"
-#include "console/MessageBox.h"
 #include "console/PortChoiceList.h"
 #include "console/SerialComboBox.h"
 #include "devices/SmartMotor.h"
+#include "gui/AnswerModal.h"
 #include "gui/Controls.h"
 #include "sim/SmartMotorSim.h"
 #include "support/TestPortDirectory.h"
@@ -37,19 +37,14 @@ QStringList Entries(const QComboBox* list) {
     return entries;
 }
 
-class AdvComDlg : public testing_support::PortDirectoryTest {
+class AdvComDlg : public testing_support::PortDirectoryTest, protected AnswersMessageBoxes {
 protected:
     void SetUp() override {
         PortDirectoryTest::SetUp();
-        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
-            messages << request.text;
-            return QMessageBox::Ok;
-        });
         sim = std::make_unique<sim::CSmartMotorSim>(kFirstTestPort, PortDir());
         ASSERT_TRUE(sim->Start());
     }
     void TearDown() override {
-        console::SetMessageBoxHandler({});
         motor.ClosePort();
         sim.reset();
         PortDirectoryTest::TearDown();
@@ -73,7 +68,6 @@ protected:
     }
     void Choose(const char* list, const QString& text) { ::Choose(&dialog, list, text); }
 
-    QStringList messages;
     std::unique_ptr<sim::CSmartMotorSim> sim;
     // Declared before the dialog, which points at it.
     CSmartMotor motor;

@@ -4,10 +4,14 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <vector>
+
+#include "console/MessageBox.h"
 
 // Hands the next modal dialog of type Dialog to act from inside that dialog's own event loop,
 // and fails the test, closing the dialog, if act left it open. Acting any earlier would not do:
@@ -35,3 +39,20 @@ template <typename Dialog>
     poll->start(10);
     return poll;
 }
+
+// Answers every message box with OK while the test lasts, and keeps each one: its text in
+// messages, the whole request (caption, icon, owner, details) in boxes.
+class AnswersMessageBoxes {
+protected:
+    AnswersMessageBoxes() {
+        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
+            messages << request.text;
+            boxes.push_back(request);
+            return QMessageBox::Ok;
+        });
+    }
+    ~AnswersMessageBoxes() { console::SetMessageBoxHandler({}); }
+
+    QStringList messages;
+    std::vector<console::MessageRequest> boxes;
+};

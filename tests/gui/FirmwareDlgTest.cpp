@@ -17,8 +17,8 @@
 #include <set>
 #include <vector>
 
-#include "console/MessageBox.h"
 #include "console/firmware/SmartMotorUtilitiesDlg.h"
+#include "gui/AnswerModal.h"
 #include "gui/Controls.h"
 #include "serial/SerialPort.h"
 #include "sim/SmartMotorSim.h"
@@ -39,22 +39,16 @@ const std::string kProgram(300, 'p');
 // The simulated motor answers within milliseconds or not at all.
 constexpr SmiTimeouts kShort{250, 1000, 1000, 600};
 
-class FirmwareDlg : public testing_support::PortDirectoryTest {
+class FirmwareDlg : public testing_support::PortDirectoryTest, protected AnswersMessageBoxes {
 protected:
     void SetUp() override {
         PortDirectoryTest::SetUp();
-        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
-            messages.push_back(request);
-            told << request.text;
-            return QMessageBox::Ok;
-        });
         motor = std::make_unique<CSmartMotorSim>(kFirstTestPort, PortDir());
         ASSERT_TRUE(motor->Start());
         std::ofstream(files.filePath("new.smx").toStdString()) << kProgram;
     }
     void TearDown() override {
         dialog.reset();
-        console::SetMessageBoxHandler({});
         motor.reset();
         PortDirectoryTest::TearDown();
     }
@@ -105,8 +99,6 @@ protected:
         return seen;
     }
     QTemporaryDir files;
-    std::vector<console::MessageRequest> messages;
-    QStringList told;  // their texts
     std::unique_ptr<CSmartMotorSim> motor;
     std::unique_ptr<CSmartMotorUtilitiesDlg> dialog;
 };
@@ -126,19 +118,19 @@ TEST_F(FirmwareDlg, OpensIdleWithTheOpenablePortsAndAsksForWhatIsMissing) {
 
     Find<QLineEdit>("firmwarePathEdit")->setText(files.filePath("new.smx"));
     Download();
-    ASSERT_EQ(told, QStringList{"Please select a Com port."});
-    EXPECT_TRUE(messages[0].caption.isEmpty()) << "a plain box, under the program's name";
-    EXPECT_EQ(messages[0].icon, console::MessageIcon::None);
-    EXPECT_EQ(messages[0].parent, dialog.get());
+    ASSERT_EQ(messages, QStringList{"Please select a Com port."});
+    EXPECT_TRUE(boxes[0].caption.isEmpty()) << "a plain box, under the program's name";
+    EXPECT_EQ(boxes[0].icon, console::MessageIcon::None);
+    EXPECT_EQ(boxes[0].parent, dialog.get());
     // A motor that does not answer: the host's own words in the SMI error box.
     list->setCurrentText(kMotorPort);
     motor->DropReplies(100);
     Download();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].caption, kSmiCaption);
-    EXPECT_EQ(messages[1].icon, console::MessageIcon::Warning);
-    EXPECT_EQ(messages[1].parent, dialog.get());
-    EXPECT_TRUE(messages[1].text.contains("Detecting motors on " + kMotorPort));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].caption, kSmiCaption);
+    EXPECT_EQ(boxes[1].icon, console::MessageIcon::Warning);
+    EXPECT_EQ(boxes[1].parent, dialog.get());
+    EXPECT_TRUE(boxes[1].text.contains("Detecting motors on " + kMotorPort));
     EXPECT_EQ(Controls(), kIdle + kRunning) << "ready again, the progress as it stood";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -164,7 +156,7 @@ TEST_F(FirmwareDlg, ADownloadShowsEachStepOutOfReachAndClosingWaitsForItsEnd) {
     ASSERT_TRUE(QTest::qWaitFor([this] { return !dialog->isVisible(); }, 30000));
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(told, QStringList{"Download complete!"}) << "told before it closes";
+    EXPECT_EQ(messages, QStringList{"Download complete!"}) << "told before it closes";
     EXPECT_EQ(motor->StoredProgram(), kProgram) << "the chosen port and file";
     EXPECT_EQ(steps, (std::set<QString>{"Detecting motors...", "Backing up current program...",
                                         "Downloading new program..."}));

@@ -17,7 +17,6 @@
 #include <fstream>
 #include <memory>
 
-#include "console/MessageBox.h"
 #include "console/omega/OmegaSettingsResetDlg.h"
 #include "console/omega/OmegaSettingsSaveDlg.h"
 #include "devices/OmegaTempController.h"
@@ -48,22 +47,17 @@ const QStringList kResetControls = {"resetButton",  "cancelButton",         "don
                                     "portList",     "factoryDefaultsCheck", "configurationList",
                                     "inputFileEdit"};
 
-class OmegaToolDlg : public testing_support::PortDirectoryTest {
+class OmegaToolDlg : public testing_support::PortDirectoryTest, protected AnswersMessageBoxes {
 protected:
     void SetUp() override {
         PortDirectoryTest::SetUp();
         ASSERT_TRUE(files.isValid());
-        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
-            messages << request.text;
-            return QMessageBox::Ok;
-        });
         controller = std::make_unique<sim::COmegaControllerSim>(kPort, PortDir());
         ASSERT_TRUE(controller->Start());
     }
     void TearDown() override {
         save.reset();
         reset.reset();
-        console::SetMessageBoxHandler({});
         controller.reset();
         PortDirectoryTest::TearDown();
     }
@@ -95,7 +89,6 @@ protected:
     QTemporaryDir files;
     const QString savePath = files.filePath("saved.txt");
     const QString settingsPath = files.filePath("thermocouple.txt");
-    QStringList messages;
     std::unique_ptr<sim::COmegaControllerSim> controller;
     std::unique_ptr<COmegaSettingsSaveDlg> save;
     std::unique_ptr<COmegaSettingsResetDlg> reset;

@@ -22,7 +22,6 @@
 #include <utility>
 
 #include "console/AdvComDlg.h"
-#include "console/MessageBox.h"
 #include "console/PravikDlg.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
@@ -43,22 +42,13 @@ QString Com(int port) {
     return QString("COM%1").arg(port);
 }
 
-class ConsoleTest : public testing_support::PortDirectoryTest {
+class ConsoleTest : public testing_support::PortDirectoryTest, protected AnswersMessageBoxes {
 protected:
-    void SetUp() override {
-        PortDirectoryTest::SetUp();
-        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
-            messages.push_back(request.text);
-            details.push_back(request.detail);
-            return QMessageBox::Ok;
-        });
-    }
     void TearDown() override {
         window.reset();
         motor.reset();
         omega.reset();
         shutter.reset();
-        console::SetMessageBoxHandler({});
         PortDirectoryTest::TearDown();
     }
     // Starts the bench (unless told not to) and opens the window.
@@ -134,8 +124,6 @@ protected:
         dialog.findChild<QPushButton*>(button)->click();
     }
 
-    std::vector<QString> messages;
-    std::vector<QString> details;  // each box's "Show Details..." text
     std::unique_ptr<sim::CSmartMotorSim> motor;
     std::unique_ptr<sim::COmegaControllerSim> omega;
     std::unique_ptr<sim::CShutterControllerSim> shutter;
@@ -179,7 +167,7 @@ TEST_F(ConsoleTest, ChoosingATypeRescansThePortsAndOpensItsSettings) {
     EXPECT_EQ(window->Configuration().InstrumentPort.PortNumber, kShutterPort)
         << "the stored port survives the rescan";
     Click("connectButton");
-    EXPECT_EQ(messages, std::vector<QString>{"Please select an instrument COM port."});
+    EXPECT_EQ(messages, QStringList{"Please select an instrument COM port."});
     EXPECT_TRUE(Log().endsWith("No Instrument COM Port Selected.\n"));
     ChoosePort("instrumentPortList", kMotorPort);
     Click("connectButton");
@@ -348,7 +336,7 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         });
         EXPECT_EQ(config, accepted);
     }
-    EXPECT_EQ(messages, (std::vector<QString>(2, "Success! Settings are correct.")));
+    EXPECT_EQ(messages, QStringList(2, "Success! Settings are correct."));
     // The simulated devices answer at any rate: connected, with the refusal said.
     Click("connectButton");
     EXPECT_TRUE(
@@ -371,7 +359,8 @@ TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
     ChoosePort("controllerPortList", kMotorPort);
     Click("controllerTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to temperature controller failed.");
-    EXPECT_TRUE(details.back().startsWith("The reply to \"*R1F<0D>\" from " + Com(kMotorPort)));
+    EXPECT_TRUE(
+        boxes.back().detail.startsWith("The reply to \"*R1F<0D>\" from " + Com(kMotorPort)));
     ChoosePort("instrumentPortList", kControllerPort);
     Click("instrumentTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to instrument failed.");

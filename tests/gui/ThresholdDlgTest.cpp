@@ -15,8 +15,8 @@
 #include <memory>
 #include <ostream>
 
-#include "console/MessageBox.h"
 #include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
+#include "gui/AnswerModal.h"
 #include "gui/Controls.h"
 #include "serial/SerialPort.h"
 #include "sim/ShutterControllerSim.h"
@@ -48,15 +48,10 @@ const QStringList kConnected = kAll.mid(0, 5);
 const QStringList kAdvanced = kAll.mid(0, 16);
 const QStringList kSearch = kAll.mid(16, 4);
 
-class ThresholdDlg : public testing_support::PortDirectoryTest {
+class ThresholdDlg : public testing_support::PortDirectoryTest, protected AnswersMessageBoxes {
 protected:
     void SetUp() override {
         PortDirectoryTest::SetUp();
-        console::SetMessageBoxHandler([this](const console::MessageRequest& request) {
-            messages << request.text;
-            last = request;
-            return QMessageBox::Ok;
-        });
         box = std::make_unique<CShutterControllerSim>(kFirstTestPort, PortDir(),
                                                       CShutterControllerSim::Generation::V30);
         ASSERT_TRUE(box->Start());
@@ -71,7 +66,6 @@ protected:
     void TearDown() override {
         dialog.reset();
         box.reset();
-        console::SetMessageBoxHandler({});
         PortDirectoryTest::TearDown();
     }
 
@@ -100,8 +94,6 @@ protected:
                          });
     }
 
-    QStringList messages;
-    console::MessageRequest last;
     std::unique_ptr<CShutterControllerSim> box;
     std::unique_ptr<CShutterControllerLightSensorThresholdDlg> dialog;
 };
@@ -117,9 +109,9 @@ TEST_F(ThresholdDlg, AdvancedControlsFollowCheckBoxConnectionAndProtection) {
         Click("advancedCheck");
         EXPECT_EQ(Enabled(kAdvanced), QStringList{"connectButton"});
         Click("connectButton");
-        EXPECT_EQ(messages, QStringList{"Error connecting to shutter controller."});
-        EXPECT_EQ(last.caption, "Error");
-        EXPECT_EQ(last.icon, console::MessageIcon::Error);
+        ASSERT_EQ(messages, QStringList{"Error connecting to shutter controller."});
+        EXPECT_EQ(boxes.back().caption, "Error");
+        EXPECT_EQ(boxes.back().icon, console::MessageIcon::Error);
         EXPECT_FALSE(Checked("connectButton"));
         EXPECT_EQ(dialog->Device.PortConnected, 0);
     }
@@ -220,9 +212,9 @@ TEST_F(ThresholdDlg, ASearchLocksTheControlsThatSendAndReportsInASuccessBox) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->IsRunning(); }, 60000));
 
     EXPECT_EQ(usableWhileSearching, (QStringList{"doneButton", "cancelButton"}));
-    EXPECT_EQ(messages, QStringList{"Threshold setting was found (0x0830)"});
-    EXPECT_EQ(last.caption, "Success");
-    EXPECT_EQ(last.icon, console::MessageIcon::Information);
+    ASSERT_EQ(messages, QStringList{"Threshold setting was found (0x0830)"});
+    EXPECT_EQ(boxes.back().caption, "Success");
+    EXPECT_EQ(boxes.back().icon, console::MessageIcon::Information);
     EXPECT_EQ(Text("statusText"), "Configuration complete. Threshold = 0x0830");
     EXPECT_EQ(Text("percentText"), "100%");
     // A search started on the user's connection leaves it open, and protected as it was.

@@ -89,14 +89,14 @@ struct Outcome {
 struct DeviceCase {
     std::string name;
     std::function<Rig(const std::string& portDir, int baud)> make;
-    double value;        // what the operation gives on a device that behaves
-    int64_t budgetMs;    // the most the operation can wait in all, with the short time-outs
-    int lineChars;       // characters the operation moves over the line, both ways
-    int answersAhead;    // answers (a motor's echoes) ahead of the one the operation reads
-    Outcome garbage;     // after kGarbage
-    std::string other;   // the answer to another command
-    Outcome afterOther;  // after it
-    bool checkByte;      // the answer carries a check byte
+    double value;               // what the operation gives on a device that behaves
+    int64_t budgetMs;           // the most the operation can wait in all, with the short time-outs
+    int lineChars;              // characters the operation moves over the line, both ways
+    std::string other;          // the answer to another command
+    int answersAhead = 0;       // answers (a motor's echoes) ahead of the one the operation reads
+    bool checkByte = false;     // the answer carries a check byte
+    Outcome garbage = {false};  // after kGarbage
+    Outcome afterOther = {false};  // after other
 };
 
 void PrintTo(const DeviceCase& c, std::ostream* os) {
@@ -141,8 +141,8 @@ Rig DriverRig(std::unique_ptr<CSimulatedDevice> device, std::shared_ptr<Driver> 
     return rig;
 }
 
-template <typename Driver>
-Rig ShutterRig(const std::string& dir, int baud, CShutterControllerSim::Generation generation) {
+template <typename Driver, CShutterControllerSim::Generation generation>
+Rig ShutterRig(const std::string& dir, int baud) {
     auto driver = std::make_shared<Driver>();
     driver->Settings = Line(kDevicePort, baud);
     // At 300 baud the box keeps its own 2000 ms: a state read is 170 ms of line time.
@@ -179,8 +179,8 @@ std::unique_ptr<CSmartMotorSim> StartMotor(const std::string& dir,
 }
 
 // The shutter through the motor: "d=1", "GOSUB6" (legacy "GOSUB1"), "SHTR:1".
-template <typename Motor>
-Rig MotorRig(const std::string& dir, int baud, CSmartMotorSim::Program program) {
+template <typename Motor, CSmartMotorSim::Program program>
+Rig MotorRig(const std::string& dir, int baud) {
     auto motor = std::make_shared<Motor>();
     motor->Settings = Line(kDevicePort, baud);
     SetMotorTimeouts(*motor, baud);
@@ -262,25 +262,6 @@ Rig FilterWheelRig(const std::string& dir, int baud) {
     return rig;
 }
 
-// The three shutter controllers answer the same faults the same way: a state read, 3 + 2
-// characters, with a check byte.
-template <typename Driver>
-DeviceCase ShutterCase(std::string name, CShutterControllerSim::Generation generation,
-                       std::string other) {
-    return {std::move(name),
-            [generation](const std::string& dir, int baud) {
-                return ShutterRig<Driver>(dir, baud, generation);
-            },
-            0,
-            kShortReplyMs,
-            5,
-            0,
-            {false},
-            std::move(other),
-            {false},
-            true};
-}
-
 std::vector<DeviceCase> Cases() {
     using Generation = CShutterControllerSim::Generation;
     using Program = CSmartMotorSim::Program;
@@ -290,80 +271,27 @@ std::vector<DeviceCase> Cases() {
     // open, the filter not reported moved. The Omega takes any temperature line: without a
     // number it reads 0.0, and the set point's hex digits read as far as they are decimal.
     const std::string threshold = "!0TH?=0400\r";
-    // 3 + 2 characters a state read, 5 + 3 + 2 an open and its read-back; a motor command
-    // pair is "d=1" CR and "GOSUB6" CR, each with its echo, and the 7-character answer.
+    // The three shutter controllers answer the same faults the same way: a state read, 3 + 2
+    // characters, with a check byte; 5 + 3 + 2 an open and its read-back. A motor command pair
+    // is "d=1" CR and "GOSUB6" CR, each with its echo, and the 7-character answer.
+    constexpr int64_t kMotorBudgetMs = 8 * kShortEchoMs + kShortReplyMs;
     return {
-        ShutterCase<CShutterBoxDeviceLegacy>("ShutterLegacy", Generation::Legacy, threshold),
-        ShutterCase<CShutterBoxDevice>("Shutter26", Generation::V26, threshold),
-        ShutterCase<CShutterController3>("Shutter30", Generation::V30, threshold),
-        {"SmartMotor",
-         [](const std::string& dir, int baud) {
-             return MotorRig<CSmartMotor>(dir, baud, Program::Current);
-         },
-         1,
-         8 * kShortEchoMs + kShortReplyMs,
-         29,
-         2,
-         {false},
-         "FILT:1\r",
-         {false},
-         false},
-        {"SmartMotorLegacy",
-         [](const std::string& dir, int baud) {
-             return MotorRig<CSmartMotorLegacy>(dir, baud, Program::Legacy);
-         },
-         1,
-         8 * kShortEchoMs + kShortReplyMs,
-         29,
-         2,
-         {false},
-         "FILT:1\r",
-         {false},
-         false},
-        {"Omega",
-         [](const std::string& dir, int baud) {
-             return TempControllerRig<COmegaTempController, sim::COmegaControllerSim>(dir, baud);
-         },
-         25.0,
-         kShortReplyMs,
-         11,
-         0,
-         {true, 0.0},
-         "2000FA\r",
-         {true, 2000.0},
-         false},
-        {"Athena",
-         [](const std::string& dir, int baud) {
-             return TempControllerRig<CAthena16TempController, sim::CAthena16Sim>(dir, baud);
-         },
-         23.0,
-         kShortReplyMs,
-         20,
-         0,
-         {false},
-         "#01R01=25.0\r\n",
-         {false},
-         false},
-        {"ShutterBoxInstrument",
-         ShutterBoxRig,
-         1,
-         2 * kShortReplyMs,
-         10,
-         0,
-         {false},
-         threshold,
-         {false},
-         true},
-        {"FilterWheelInstrument",
-         FilterWheelRig,
-         3,
-         8 * kShortEchoMs + kShortReplyMs,
-         29,
-         2,
-         {false},
-         "SHTR:1\r",
-         {false},
-         false},
+        {"ShutterLegacy", ShutterRig<CShutterBoxDeviceLegacy, Generation::Legacy>, 0, kShortReplyMs,
+         5, threshold, 0, true},
+        {"Shutter26", ShutterRig<CShutterBoxDevice, Generation::V26>, 0, kShortReplyMs, 5,
+         threshold, 0, true},
+        {"Shutter30", ShutterRig<CShutterController3, Generation::V30>, 0, kShortReplyMs, 5,
+         threshold, 0, true},
+        {"SmartMotor", MotorRig<CSmartMotor, Program::Current>, 1, kMotorBudgetMs, 29, "FILT:1\r",
+         2},
+        {"SmartMotorLegacy", MotorRig<CSmartMotorLegacy, Program::Legacy>, 1, kMotorBudgetMs, 29,
+         "FILT:1\r", 2},
+        {"Omega", TempControllerRig<COmegaTempController, sim::COmegaControllerSim>, 25.0,
+         kShortReplyMs, 11, "2000FA\r", 0, false, Outcome{true, 0.0}, Outcome{true, 2000.0}},
+        {"Athena", TempControllerRig<CAthena16TempController, sim::CAthena16Sim>, 23.0,
+         kShortReplyMs, 20, "#01R01=25.0\r\n"},
+        {"ShutterBoxInstrument", ShutterBoxRig, 1, 2 * kShortReplyMs, 10, threshold, 0, true},
+        {"FilterWheelInstrument", FilterWheelRig, 3, kMotorBudgetMs, 29, "SHTR:1\r", 2},
     };
 }
 

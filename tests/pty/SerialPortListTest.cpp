@@ -64,27 +64,24 @@ protected:
     std::vector<std::unique_ptr<sim::CShutterControllerSim>> devices;
 };
 
-TEST_F(SerialPortList, PublishedPortsAreFoundInAscendingOrderByBothWays) {
-    Publish(kFirstTestPort + 4);
-    Publish(kFirstTestPort);
-
+// Both ways find the published ports in ascending order; the listing stops at 255, a scan goes
+// where it is told, and a range without ports gives nothing.
+TEST_F(SerialPortList, PublishedPortsAreFoundInAscendingOrderByBothWaysWithinTheirRanges) {
+    for (const int port : {kFirstTestPort + 4, kFirstTestPort, 255, 256}) {
+        Publish(port);
+    }
     std::vector<int> ports{999, kFirstTestPort + 1};  // left over from a caller: emptied first
     ASSERT_TRUE(EnumerateSerialPorts(ports));
-    EXPECT_EQ(TestPortsIn(ports), (std::vector<int>{kFirstTestPort, kFirstTestPort + 4}));
+    EXPECT_EQ(TestPortsIn(ports), (std::vector<int>{kFirstTestPort, kFirstTestPort + 4, 255}));
     EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end()));
     EXPECT_EQ(std::adjacent_find(ports.begin(), ports.end()), ports.end()) << "no duplicates";
 
     EXPECT_EQ(ScanOpenablePorts(kFirstTestPort, kFirstTestPort + 10),
               (std::vector<int>{kFirstTestPort, kFirstTestPort + 4}));
-}
-
-TEST_F(SerialPortList, OnlyPortsUpTo255AreListedButTheScanGoesWhereItIsTold) {
-    Publish(255);
-    Publish(256);
-    const auto ports = Enumerated();
-    EXPECT_TRUE(Contains(ports, 255));
-    EXPECT_FALSE(Contains(ports, 256));
     EXPECT_EQ(ScanOpenablePorts(250, 256), (std::vector<int>{255, 256}));
+    EXPECT_TRUE(ScanOpenablePorts(kFirstTestPort + 1, kFirstTestPort).empty()) << "reversed";
+    EXPECT_TRUE(ScanOpenablePorts(INT_MIN, 0).empty()) << "port 0 and below never open";
+    EXPECT_TRUE(ScanOpenablePorts(INT_MAX - 2, INT_MAX).empty()) << "must end at INT_MAX";
 }
 
 // The bytes of a terminal's settings, padding zeroed, so that "unchanged" means byte-identical.
@@ -190,13 +187,6 @@ TEST_F(SerialPortList, EntriesThatAreNotPortsAreNeitherListedNorOpened) {
     EXPECT_EQ(TestPortsIn(Enumerated()), (std::vector<int>{kFirstTestPort}));
     EXPECT_EQ(ScanOpenablePorts(kFirstTestPort, kFirstTestPort + 6),
               (std::vector<int>{kFirstTestPort}));
-}
-
-TEST_F(SerialPortList, ScanRangesWithoutPortsGiveNothing) {
-    Publish(kFirstTestPort);
-    EXPECT_TRUE(ScanOpenablePorts(kFirstTestPort + 1, kFirstTestPort).empty()) << "reversed";
-    EXPECT_TRUE(ScanOpenablePorts(INT_MIN, 0).empty()) << "port 0 and below never open";
-    EXPECT_TRUE(ScanOpenablePorts(INT_MAX - 2, INT_MAX).empty()) << "must end at INT_MAX";
 }
 
 }  // namespace
