@@ -102,7 +102,7 @@ private:
     bool RunTest(const QString& header, const QString& errorLine, const std::function<bool()>& op);
     // Opens at the size the contents ask for, fitted to the screen.
     void FitToScreen();
-    void WatchReset(std::shared_ptr<std::atomic<bool>> done);
+    void WatchReset(const std::shared_ptr<std::atomic<bool>>& done);
     // Joins the watchers that have finished: each holds a thread stack until it is joined, and a
     // technician may press Reset hundreds of times in a day.
     void ReapWatchers();
