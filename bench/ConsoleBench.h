@@ -28,8 +28,6 @@
 #include "bench/TemporaryPortDirectory.h"
 #include "console/PravikDlg.h"
 
-extern char** environ;
-
 namespace bench {
 
 #ifndef PRAVIK_SIM_PATH
@@ -61,6 +59,7 @@ public:
                const std::string& output = "/dev/null") {
         args.insert(args.begin(), {program, "--port-dir", portDir});
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) {
             argv.push_back(a.data());
         }

@@ -47,8 +47,6 @@
 #include "devices/ShutterBoxDevice.h"
 #include "sim/ShutterControllerSim.h"
 
-extern char** environ;
-
 namespace {
 
 using bench::Clock;
@@ -286,6 +284,7 @@ bool RunCapture(const std::vector<std::string>& args, std::string& output,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
@@ -408,8 +407,9 @@ void PrintPath(const char* what, const PathResult& path, bool switches) {
     std::printf("%-36s %10.2f %10.2f %8zu %9lld", what, path.MedianUs(), path.P99Us(),
                 path.samplesUs.size(), static_cast<long long>(path.failures));
     if (switches && path.timed > 0) {
-        std::printf(" %8.2f %8.2f", static_cast<double>(path.callerSwitches) / path.timed,
-                    static_cast<double>(path.processSwitches) / path.timed);
+        std::printf(" %8.2f %8.2f",
+                    static_cast<double>(path.callerSwitches) / static_cast<double>(path.timed),
+                    static_cast<double>(path.processSwitches) / static_cast<double>(path.timed));
     }
     std::printf("\n");
 }

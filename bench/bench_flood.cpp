@@ -246,7 +246,8 @@ int main(int argc, char** argv) {
             kMotorPort, kControllerPort, floodSeconds,
             static_cast<long long>(kClickInterval.count()));
         if (sent) {
-            std::printf("flooded_bytes=%llu (%.1f MB/s)\n", *sent, *sent / floodSeconds / 1e6);
+            std::printf("flooded_bytes=%llu (%.1f MB/s)\n", *sent,
+                        static_cast<double>(*sent) / floodSeconds / 1e6);
         } else {
             std::printf("flooded_bytes=unknown (pravik-sim did not say)\n");
         }

@@ -127,7 +127,10 @@ int main(int argc, char** argv) {
     // What the lines cost in memory, before any fresh log comes and goes.
     const double kibPerLine = (StatusKiB("VmRSS") - emptyKiB) / tailStart;
 
-    std::vector<double> headCpu, headWall, tailCpu, tailWall;
+    std::vector<double> headCpu;
+    std::vector<double> headWall;
+    std::vector<double> tailCpu;
+    std::vector<double> tailWall;
     Span last;
     double slowestUs = 0;
     for (int w = 0; w < kTailWindows; ++w) {

@@ -279,7 +279,10 @@ bool MeasureCapacity(Receiver& receiver) {
     // Into the same log, with line buffers of its own.
     Receiver fullReads(receiver.Log());
     std::vector<double> logRates;
-    Span baselineTotal, eventsTotal, logTotal, fullReadsTotal;
+    Span baselineTotal;
+    Span eventsTotal;
+    Span logTotal;
+    Span fullReadsTotal;
     std::printf("%-6s %8s %18s %18s %18s %20s\n", "block", "bytes", "baseline_bytes_s",
                 "events_bytes_s", "log_bytes_s", "log_256_reads_bytes_s");
     for (int b = 0; b < kBlocks; ++b) {

@@ -79,16 +79,17 @@ void LetTheLogSettle(CPravikDlg& window) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     Options options;
-    const QStringList args = app.arguments();
+    const QStringList args = QApplication::arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--motor")
+        if (args[i] == "--motor") {
             options.motorPort = args[i + 1].toInt();
-        else if (args[i] == "--controller")
+        } else if (args[i] == "--controller") {
             options.controllerPort = args[i + 1].toInt();
-        else if (args[i] == "--log")
+        } else if (args[i] == "--log") {
             options.log = args[i + 1];
-        else if (args[i] == "--screenshot")
+        } else if (args[i] == "--screenshot") {
             options.screenshot = args[i + 1];
+        }
     }
     if (options.motorPort <= 0 || options.controllerPort <= 0) {
         std::fprintf(
@@ -103,10 +104,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         folder.setAutoRemove(false);
-        if (options.log.isEmpty())
+        if (options.log.isEmpty()) {
             options.log = folder.filePath("terminal.log");
-        if (options.screenshot.isEmpty())
+        }
+        if (options.screenshot.isEmpty()) {
             options.screenshot = folder.filePath("console.png");
+        }
     }
     // Nobody is there to answer a message box: note it in the output and go on.
     console::SetMessageBoxHandler([](const console::MessageRequest& request) {

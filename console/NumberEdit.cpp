@@ -16,7 +16,7 @@ void CNumberEdit::keyPressEvent(QKeyEvent* event) {
     }
     const QChar c = typed.at(0);
     const int start = hasSelectedText() ? selectionStart() : cursorPosition();
-    const int length = hasSelectedText() ? selectedText().size() : 0;
+    const qsizetype length = hasSelectedText() ? selectedText().size() : 0;
     const QString outside = text().left(start) + text().mid(start + length);
     if (c == decimal_) {
         if (!outside.contains(decimal_)) {

@@ -506,7 +506,7 @@ void CPravikDlg::TakeEchoes() {
 
 void CPravikDlg::LogEcho(const SerialEcho& echo) {
     if (echo.Received == 0) {
-        AppendLog(QString::fromLatin1(traffic_.SentLine(echo)), kLogSent);
+        AppendLog(QString::fromLatin1(CTrafficEcho::SentLine(echo)), kLogSent);
         return;
     }
     const CInstrumentBase* instrument = current_;
@@ -760,15 +760,18 @@ void CPravikDlg::LogFailureReason(const platform::Failure& failure, const QStrin
 }
 
 void CPravikDlg::OnGetShutter() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     int32_t state = -1;
     if (RunTest("\nGetting shutter state ...\n", "Error getting shutter state.\n",
                 [&] { return current_->GetShutterState(state); })) {
-        if (state == 0)
+        if (state == 0) {
             shutterState_->setText("CLOSED");
-        if (state == 1)
+        }
+        if (state == 1) {
             shutterState_->setText("OPEN");
+        }
     } else {
         shutterState_->setText("ERROR");
     }
@@ -776,24 +779,27 @@ void CPravikDlg::OnGetShutter() {
 }
 
 void CPravikDlg::OnOpenShutter() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     RunTest("\nOpening shutter ...\n", "Error opening the shutter.\n",
             [&] { return current_->SetShutterState(1); });
     UpdateControls();
 }
 
 void CPravikDlg::OnCloseShutter() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     RunTest("\nClosing shutter ...\n", "Error closing the shutter.\n",
             [&] { return current_->SetShutterState(0); });
     UpdateControls();
 }
 
 void CPravikDlg::OnGetFilter() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     int32_t position = 0;
     if (RunTest("\nGetting current filter ...\n", "Error getting the current filter!\n",
                 [&] { return current_->GetFilter(position); })) {
@@ -805,8 +811,9 @@ void CPravikDlg::OnGetFilter() {
 }
 
 void CPravikDlg::OnChangeFilter() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     const int position = desiredFilter_->currentIndex() + 1;
     RunTest("\nChanging filters ...\n",
             QString::asprintf("Error changing to filter #%d.\n", position),
@@ -815,8 +822,9 @@ void CPravikDlg::OnChangeFilter() {
 }
 
 void CPravikDlg::OnReset() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     CWaitCursor wait;
     if (current_->ResetFilter(false, true, &resetDone_, &resetFailed_)) {
         AppendLog("Reset initiated. Please wait for complete.\n", kLogPlain);
@@ -836,7 +844,8 @@ void CPravikDlg::OnReset() {
     UpdateControls();
 }
 
-void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done, CInstrumentBase* instrument) {
+void CPravikDlg::WatchReset(const std::shared_ptr<std::atomic<bool>>& done,
+                            CInstrumentBase* instrument) {
     // Sends, not posts: the line is in the log before the watcher goes on, as the reset's own
     // lines are. A window that is closing takes no more lines.
     const auto send = [this](const QString& text, int code) {
@@ -866,15 +875,18 @@ void CPravikDlg::WatchReset(std::shared_ptr<std::atomic<bool>> done, CInstrument
 }
 
 void CPravikDlg::OnGetLightSensor() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     int32_t state = -1;
     if (RunTest("\nGetting light sensor state ...\n", "Error getting light sensor state.\n",
                 [&] { return current_->GetLightSensorState(state); })) {
-        if (state == 0)
+        if (state == 0) {
             lightState_->setText("LIGHT");
-        if (state == 1)
+        }
+        if (state == 1) {
             lightState_->setText("DARK");
+        }
     } else {
         lightState_->setText("ERROR");
     }
@@ -882,8 +894,9 @@ void CPravikDlg::OnGetLightSensor() {
 }
 
 void CPravikDlg::OnGetTemp() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     double value = 0;
     if (RunTest("\nGetting current temperature ...\n", "Error getting temperature.",
                 [&] { return current_->ReadTemperature(value); })) {
@@ -895,8 +908,9 @@ void CPravikDlg::OnGetTemp() {
 }
 
 void CPravikDlg::OnSetTemp() {
-    if (current_ == nullptr)
+    if (current_ == nullptr) {
         return;
+    }
     QString text = desiredTemperature_->text();
     text.replace(desiredTemperature_->DecimalSeparator(), '.');
     const double value = text.toDouble();
@@ -922,7 +936,7 @@ void CPravikDlg::NormaliseDesiredTemperature() {
     }
     value = std::max(std::min(value, 40.0), 0.0);
     desiredTemperature_->setText(QString::asprintf("%.1f", value));
-    temperatureSpin_->SetPos(static_cast<int>(value * 10 + 0.5));
+    temperatureSpin_->SetPos(static_cast<int>(std::lround(value * 10)));
 }
 
 void CPravikDlg::OnAbout() {

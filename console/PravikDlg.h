@@ -104,7 +104,7 @@ private:
     void LogFailureReason(const platform::Failure& failure, const QString& errorLine);
     // Opens at the size the contents ask for, fitted to the screen.
     void FitToScreen();
-    void WatchReset(std::shared_ptr<std::atomic<bool>> done, CInstrumentBase* instrument);
+    void WatchReset(const std::shared_ptr<std::atomic<bool>>& done, CInstrumentBase* instrument);
     // Joins the watchers that have finished: each holds a thread stack until it is joined, and a
     // technician may press Reset hundreds of times in a day.
     void ReapWatchers();

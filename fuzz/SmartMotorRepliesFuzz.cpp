@@ -51,7 +51,7 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FuzzedMotor* motor = new FuzzedMotor;
+    static auto* motor = new FuzzedMotor;
     motor->Run(data, size);
     return 0;
 }

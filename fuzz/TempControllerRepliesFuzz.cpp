@@ -56,7 +56,7 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FuzzedDriver* driver = new FuzzedDriver;  // one driver across inputs, as in a session
+    static auto* driver = new FuzzedDriver;  // one driver across inputs, as in a session
     driver->Run(data, size);
     return 0;
 }

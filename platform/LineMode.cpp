@@ -50,14 +50,17 @@ std::optional<LineMode> ParseLineMode(std::string_view mode) {
         const std::string value = Lower(term.substr(eq + 1));
 
         if (key == "baud") {
-            if (result.baud)
+            if (result.baud) {
                 return std::nullopt;
+            }
             result.baud = ParsePositive(value);
-            if (!result.baud)
+            if (!result.baud) {
                 return std::nullopt;
+            }
         } else if (key == "parity") {
-            if (result.parity || value.size() != 1)
+            if (result.parity || value.size() != 1) {
                 return std::nullopt;
+            }
             switch (value[0]) {
                 case 'n':
                     result.parity = LineMode::Parity::None;
@@ -78,14 +81,17 @@ std::optional<LineMode> ParseLineMode(std::string_view mode) {
                     return std::nullopt;
             }
         } else if (key == "data") {
-            if (result.dataBits)
+            if (result.dataBits) {
                 return std::nullopt;
+            }
             result.dataBits = ParsePositive(value);
-            if (!result.dataBits || *result.dataBits < 5 || *result.dataBits > 8)
+            if (!result.dataBits || *result.dataBits < 5 || *result.dataBits > 8) {
                 return std::nullopt;
+            }
         } else if (key == "stop") {
-            if (result.stopBits)
+            if (result.stopBits) {
                 return std::nullopt;
+            }
             if (value == "1") {
                 result.stopBits = LineMode::StopBits::One;
             } else if (value == "1.5") {

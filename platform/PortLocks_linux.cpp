@@ -4,6 +4,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -91,12 +93,10 @@ bool HeldByAnotherProgram(int fd, const std::string& devicePath) {
     const char* slash = std::strrchr(real, '/');
     const std::string name = slash ? slash + 1 : real;
     std::free(real);
-    for (const char* directory : {"/run/lock", "/var/lock"}) {
-        if (LockFileNamesLiveProcess(directory, name)) {
-            return true;
-        }
-    }
-    return false;
+    constexpr std::array<const char*, 2> kLockDirectories = {"/run/lock", "/var/lock"};
+    return std::ranges::any_of(kLockDirectories, [&name](const char* directory) {
+        return LockFileNamesLiveProcess(directory, name);
+    });
 }
 
 }  // namespace platform

@@ -38,7 +38,8 @@ int PortOf(const std::string& text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// What it cannot handle ends it through std::terminate, which names the exception.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     std::string portDir = platform::PortDirectory();
     bool pace = false;
     long light = 0x3000;

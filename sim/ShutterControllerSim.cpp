@@ -44,8 +44,9 @@ bool Matches(std::string_view pattern, std::string_view bytes) {
     }
     for (size_t i = 0; i < bytes.size(); ++i) {
         const char p = pattern[i];
-        if (p == '.')
+        if (p == '.') {
             continue;
+        }
         if (p == 'h' ? !IsHex(bytes[i]) : p != bytes[i]) {
             return false;
         }

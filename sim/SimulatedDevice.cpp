@@ -336,10 +336,12 @@ std::chrono::nanoseconds CSimulatedDevice::CharacterTime() const {
             bits += 8;
             break;
     }
-    if (tio.c_cflag & PARENB)
+    if (tio.c_cflag & PARENB) {
         bits += 1;
-    if (tio.c_cflag & CSTOPB)
+    }
+    if (tio.c_cflag & CSTOPB) {
         bits += 1;
+    }
     return std::chrono::nanoseconds(1'000'000'000LL * bits / baud);
 }
 

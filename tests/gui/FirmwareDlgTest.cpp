@@ -74,7 +74,7 @@ protected:
     }
     // Calls step on the window's thread, inside the host's progress report, each time the bar
     // moves, with the step being shown.
-    void WhenProgressMoves(std::function<void(const QString& step)> step) {
+    void WhenProgressMoves(const std::function<void(const QString& step)>& step) {
         QObject::connect(Find<QProgressBar>("progressBar"), &QProgressBar::valueChanged,
                          dialog.get(),
                          [this, step](int) { step(Find<QLabel>("statusText")->text()); });

@@ -260,7 +260,7 @@ TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
     Click("resetButton");
     EXPECT_TRUE(LogShows("Reset complete.\n"));
     const QString after = Log().mid(Log().indexOf("Reset initiated. Please wait for complete.\n"));
-    const int failed = after.indexOf("Error resetting.\n");
+    const qsizetype failed = after.indexOf("Error resetting.\n");
     EXPECT_GT(failed, 0);
     EXPECT_GT(after.indexOf("Reset complete.\n"), failed);
 }
@@ -271,8 +271,9 @@ long VirtualMemoryKiB() {
     QFile status("/proc/self/status");
     status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmSize:"))
+        if (line.startsWith("VmSize:")) {
             return line.mid(7).trimmed().split(' ').first().toLong();
+        }
     }
     return -1;
 }
@@ -283,8 +284,7 @@ TEST_F(ConsoleTest, ResetsOneAfterAnotherLeaveNoThreadStacksBehind) {
     constexpr int kResets = 41;
     long before = 0;
     for (int i = 1; i <= kResets; ++i) {
-        if (i == 2)
-            before = VirtualMemoryKiB();
+        before = i == 2 ? VirtualMemoryKiB() : before;
         Click("resetButton");
         ASSERT_TRUE(QTest::qWaitFor([&] { return Log().count("Reset complete.\n") == i; }, 5000));
     }
@@ -316,7 +316,7 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         const CommSettings& settings =
             port == kMotorPort ? config.InstrumentPort : config.TempControllerPort;
         const InstrumentConfig before = config;
-        RunAdvanced(std::string(which) + "AdvancedButton", [&](CAdvComDlg& dialog) {
+        RunAdvanced(std::string(which) + "AdvancedButton", [&, port = port](CAdvComDlg& dialog) {
             Choose(&dialog, "portList", Com(port));
             Choose(&dialog, "baudList", "152000");  // the list's, though no line runs at it
             Press(dialog, "okButton");

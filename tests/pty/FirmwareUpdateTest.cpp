@@ -89,7 +89,7 @@ public:
 class ScriptedHost : public ISMIHost, public ISMICMotion, public ISMIPath {
 public:
     ScriptedHost(FakeView& view, std::string fail) : view_(view), fail_(std::move(fail)) {}
-    ~ScriptedHost() override { view_.Log.push_back("release host"); }
+    ~ScriptedHost() override { view_.Log.emplace_back("release host"); }
 
     ISMICMotion* QueryCMotion() override { return fail_ == "no motion" ? nullptr : this; }
     ISMIPath* QueryPath() override { return fail_.starts_with("no ") ? nullptr : this; }
@@ -111,7 +111,7 @@ public:
 private:
     struct Motor : ISMIMotor {
         explicit Motor(ScriptedHost& h) : host(h) {}
-        ~Motor() override { host.view_.Log.push_back("release motor"); }
+        ~Motor() override { host.view_.Log.emplace_back("release motor"); }
         SmiStatus BackupProgram(const std::wstring&) override { return host.Do("BackupProgram"); }
         SmiStatus DownloadProgram(const std::wstring& path, int32_t verify, int32_t&) override {
             return host.Do("DownloadProgram " + Narrow(path) + " " + std::to_string(verify));
@@ -119,7 +119,7 @@ private:
         ScriptedHost& host;
     };
 
-    SmiStatus Do(std::string entry) {
+    SmiStatus Do(const std::string& entry) {
         view_.Log.push_back(entry);
         if (fail_.empty() || !entry.starts_with(fail_)) {
             return SmiStatus::Ok();
@@ -167,10 +167,10 @@ TEST(FirmwareUpdateRun, ChecksChoicesAndHostThenCallsItInOrderUntilTheFirstFailu
         });
         std::vector<std::string> log(all.begin(), all.begin() + std::max(calls, 0));
         if (calls >= 7) {
-            log.push_back("release motor");  // before the host
+            log.emplace_back("release motor");  // before the host
         }
         if (calls >= 0) {
-            log.push_back("release host");
+            log.emplace_back("release host");
         }
         EXPECT_EQ(view.Log, log);
         const std::wstring error = host == "null motor" ? L"" : Wide(host) + L" failed";

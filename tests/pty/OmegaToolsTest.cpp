@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -57,7 +58,7 @@ public:
     bool UseFactoryDefaults() override { return factory; }
     std::wstring SelectedConfiguration() override { return configuration; }
     int ProgressPosition() override {
-        return percents.empty() ? 0 : static_cast<int>(percents.back() + 0.5);
+        return percents.empty() ? 0 : static_cast<int>(std::lround(percents.back()));
     }
     void SetRunning(bool on) override { running.push_back(on); }
     platform::AutoResetEvent& CancelEvent() override { return cancel; }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,30 +54,24 @@ struct Options {
 };
 
 long StatusKiB(const char* field) {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    long value = -1;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            value = std::strtol(line + length + 1, nullptr, 10);
-            break;
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(field) + ':';
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(prefix)) {
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
         }
     }
-    std::fclose(status);
-    return value;
+    return -1;
 }
 
 long EntriesIn(const char* directory) {
     DIR* dir = ::opendir(directory);
-    if (dir == nullptr)
+    if (dir == nullptr) {
         return -1;
+    }
     long count = 0;
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.')
-            ++count;
+        count += entry->d_name[0] != '.' ? 1 : 0;
     }
     ::closedir(dir);
     return count - (std::strcmp(directory, "/proc/self/fd") == 0 ? 1 : 0);  // our own opendir
@@ -151,13 +146,13 @@ public:
         const char* base = std::getenv("TMPDIR");
         std::string pattern =
             std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/pravik-soak-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
     }
     ~PortDirectory() {
         std::error_code ignored;
-        if (!path_.empty())
+        if (!path_.empty()) {
             std::filesystem::remove_all(path_, ignored);
+        }
     }
     const std::string& Path() const { return path_; }
 
@@ -167,7 +162,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): terminate names it
     Options options;
     CLI::App app("Refreshes both simulated instruments over and over and reports what it cost.");
     constexpr long kMost = 100'000'000;
@@ -201,8 +196,9 @@ int main(int argc, char** argv) {
     }
 
     long failures = 0;
-    for (long n = 0; n < kWarmUp; ++n)
+    for (long n = 0; n < kWarmUp; ++n) {
         failures += bench->Exchange(n) ? 0 : 1;
+    }
     const Figures start = Measure();
     Print("start", start, 0, seconds());
 
@@ -215,8 +211,9 @@ int main(int argc, char** argv) {
             }
         }
         failures += bench->Exchange(n) ? 0 : 1;
-        if ((n + 1) % 20000 == 0 && n + 1 < options.exchanges)
+        if ((n + 1) % 20000 == 0 && n + 1 < options.exchanges) {
             Print("", Measure(), n + 1, seconds());
+        }
     }
     const Figures end = Measure();
     Print("end", end, options.exchanges, seconds());
@@ -229,8 +226,9 @@ int main(int argc, char** argv) {
         end.threads - start.threads);
 
     bench.reset();
-    if (!options.check)
+    if (!options.check) {
         return failures == 0 ? 0 : 1;
+    }
     bool ok = true;
     if (failures != 0) {
         std::fprintf(stderr, "%ld exchanges failed against devices that always answer\n", failures);

@@ -102,8 +102,8 @@ struct Reply {
     bool completes;
     double number = kUntouched;
     int32_t value = 0;
-    int32_t valid = 0;  // the Omega's echo mode
-    std::wstring identity = L"";
+    int32_t valid = 0;          // the Omega's echo mode
+    std::wstring identity{};    // initialised, so that rows may leave it out
     bool registerRead = false;  // the Omega reads any reply as plain hex
 };
 
