@@ -31,7 +31,7 @@ protected:
     bool AssembleByte(uint8_t byte) override;
 
 private:
-    bool ReadValue(const char* command, double& value);
+    bool ReadValue(const char* text, double& value);
     // Records that this model has no second set point; false.
     bool NoSetpoint2();
     Reply InterpretReading(std::string_view key);

@@ -58,7 +58,7 @@ protected:
     Reply InterpretReply() override;
 
 private:
-    bool ReadSetpoint(const char* command, double& setpoint);
+    bool ReadSetpoint(const char* text, double& setpoint);
     bool WriteSetpoint(int number, double setpoint);
     // d, the decimal-point code from the reading configuration register.
     bool ReadDecimalPoint(uint32_t& code);

@@ -213,7 +213,7 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
         value = wire::Trim(value);
     }
     std::wstring wideKey = wire::Widen(key);
-    if (StatusTable.size() < kMaxStatusEntries || StatusTable.count(wideKey) != 0) {
+    if (StatusTable.size() < kMaxStatusEntries || StatusTable.contains(wideKey)) {
         StatusTable[std::move(wideKey)] = wire::Widen(value);
     }
     ReplyValue = wire::Decrement(ReplyValue);

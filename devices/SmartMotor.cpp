@@ -45,14 +45,18 @@ bool CSmartMotor::WriteCommand(const std::string& command, const std::string& wi
 
 int64_t CSmartMotor::ReplyTimeoutFor(const std::string& command) const {
     const char* text = command.c_str();  // compared as the text it is on the wire
-    if (std::string_view(text) == "GOSUB5")
+    if (std::string_view(text) == "GOSUB5") {
         return Timeout.Home;
-    if (std::string_view(text) == "GOSUB4")
+    }
+    if (std::string_view(text) == "GOSUB4") {
         return Timeout.Filter;
-    if (std::string_view(text) == "Z")
+    }
+    if (std::string_view(text) == "Z") {
         return Timeout.Reset;
-    if (std::string_view(text) == "GOSUB100")
+    }
+    if (std::string_view(text) == "GOSUB100") {
         return Timeout.Identify;
+    }
     return Timeout.Reply;
 }
 
@@ -195,8 +199,9 @@ CCommandChannel::Reply CSmartMotor::InterpretReply() {
     const std::string_view line = TextLine();
     int32_t number = 0;
     if (InFlight("GOSUB0")) {
-        if (wire::ScanPrefixedInt(line, "LIGHT:", number))
+        if (wire::ScanPrefixedInt(line, "LIGHT:", number)) {
             ReplyValue = number;
+        }
         return Reply::Complete;
     }
     if (InFlight("GOSUB5")) {

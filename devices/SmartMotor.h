@@ -104,6 +104,6 @@ private:
     bool NotAsAsked(const char* command, int32_t reported, int32_t asked, const char* what);
     // The reply to the command in flight had its expected form; under ReplyLock.
     bool replyMatched_ = false;
-    bool Ask(bool openFirst, bool ownSettings, CommSettings settings);
+    bool Ask(bool alwaysClose, bool ownSettings, CommSettings settings);
     void FetchFaultReport();
 };

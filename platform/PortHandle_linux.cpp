@@ -235,8 +235,8 @@ bool PortHandle::Configure(const std::string& modeString) {
         return false;
     }
     if (mode->baud) {
-        const auto it = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
-                                     [&](const SpeedEntry& e) { return e.baud == *mode->baud; });
+        const auto* it = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
+                                      [&](const SpeedEntry& e) { return e.baud == *mode->baud; });
         if (it == std::end(kSpeeds)) {
             return false;
         }

@@ -27,10 +27,12 @@ int32_t WideToInt(std::wstring_view text) {
     if (negative) {
         value = -value;
     }
-    if (value > INT32_MAX)
+    if (value > INT32_MAX) {
         return INT32_MAX;
-    if (value < INT32_MIN)
+    }
+    if (value < INT32_MIN) {
         return INT32_MIN;
+    }
     return static_cast<int32_t>(value);
 }
 

@@ -100,8 +100,8 @@ void RunFirmwareUpdate(IFirmwareUpdateView& view) {
 std::wstring FormatBackupTime(const std::tm& localTime) {
     // The month's name must not follow the user's locale (the window toolkit sets it from the
     // environment): the backup names read the same on every machine.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    if (cLocale == static_cast<locale_t>(0)) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    if (cLocale == nullptr) {
         return {};
     }
     char text[129];

@@ -31,7 +31,7 @@ bool WriteOne(COmegaTempController& controller, const RegisterEntry& entry) {
 
 }  // namespace
 
-bool WriteRegisters(COmegaTempController& controller, RegisterTable table,
+bool WriteRegisters(COmegaTempController& controller, const RegisterTable& table,
                     CSetProgressInterface& progress, platform::AutoResetEvent& cancel,
                     platform::IMessageSink& messages, std::string* lastFailure) {
     if (table.empty()) {

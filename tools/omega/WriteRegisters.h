@@ -18,7 +18,7 @@ namespace omega {
 // and consumed, before each entry; false only when it stopped the run. lastFailure, when given,
 // receives why the controller failed the last entry it failed, in words (empty: none did, or
 // it answered every read with another value).
-bool WriteRegisters(COmegaTempController& controller, RegisterTable table,
+bool WriteRegisters(COmegaTempController& controller, const RegisterTable& table,
                     CSetProgressInterface& progress, platform::AutoResetEvent& cancel,
                     platform::IMessageSink& messages, std::string* lastFailure = nullptr);
 
