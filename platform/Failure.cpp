@@ -41,6 +41,8 @@ const char* FailureKindName(FailureKind kind) {
             return "not-fitted";
         case FailureKind::InvalidRequest:
             return "invalid-request";
+        case FailureKind::FileError:
+            return "file-error";
     }
     return "unknown";
 }

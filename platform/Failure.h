@@ -29,6 +29,7 @@ enum class FailureKind {
     DeviceGone,          // the device went away: hung up, unplugged
     NotFitted,           // the instrument as configured has no such device
     InvalidRequest,      // the value asked for cannot be sent to the device
+    FileError,           // a file the operation needs could not be read, made or written
 };
 
 struct Failure {

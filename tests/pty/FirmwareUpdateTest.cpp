@@ -124,7 +124,7 @@ private:
         if (fail_.empty() || !entry.starts_with(fail_)) {
             return SmiStatus::Ok();
         }
-        return SmiStatus::Fail(Wide(fail_) + L" failed");
+        return SmiStatus::Fail(platform::FailureKind::InvalidRequest, Wide(fail_) + L" failed");
     }
 
     FakeView& view_;
@@ -290,14 +290,16 @@ TEST_F(FirmwareUpdateTest, TheHostFindsTheMotorAndMovesProgramsBothWaysWholeOrSa
 
         const std::wstring nothingThere = L"Com" + std::to_wstring(kFirstTestPort + 1);
         ASSERT_TRUE(host.SetPortName(nothingThere));
-        EXPECT_THAT(host.GetMotor(1, got).Description, HasSubstr(L"Opening " + nothingThere));
+        const SmiStatus opened = host.GetMotor(1, got);
+        EXPECT_THAT(opened.Description, HasSubstr(L"Opening " + nothingThere));
+        EXPECT_EQ(opened.Kind, platform::FailureKind::NoSuchPort);
 
         ASSERT_TRUE(host.SetPortName(kPortText));
         EXPECT_FALSE(host.GetMotor(2, got)) << "one motor per instrument";
         // A line held by flow control fails as a silent motor does; the motor is found once the
         // line moves again.
         ASSERT_TRUE(motor->HoldLine(true));
-        EXPECT_FALSE(host.GetMotor(1, got));
+        EXPECT_EQ(host.GetMotor(1, got).Kind, platform::FailureKind::NoReply);
         ASSERT_TRUE(motor->HoldLine(false));
         EXPECT_TRUE(host.GetMotor(1, got));
         EXPECT_TRUE(host.GetMotor(1, got)) << "once more, addressed and without echo now";
@@ -336,6 +338,7 @@ TEST_F(FirmwareUpdateTest, TheHostFindsTheMotorAndMovesProgramsBothWaysWholeOrSa
             const SmiStatus status = got->DownloadProgram((folder / name).wstring(), 1, loaded);
             EXPECT_FALSE(status) << name;
             EXPECT_THAT(status.Description, HasSubstr(why));
+            EXPECT_EQ(status.Kind, platform::FailureKind::FileError);
         }
         EXPECT_EQ(loaded, -1);
         EXPECT_EQ(motor->Downloads(), 11u);

@@ -74,7 +74,7 @@ void Update(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
         const SmiStatus got = host->GetMotor(1, motor);
         SmiCheck(got);
         if (!motor) {
-            throw CSmiError(got.Description);
+            throw CSmiError(got);
         }
         SmiCheck(motor->BackupProgram(BackupFileName(firmwarePath, LocalTimeNow())));
         int32_t loaded = 0;

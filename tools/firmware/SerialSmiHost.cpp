@@ -99,6 +99,11 @@ private:
                L"the port is closed; after the port or the baud rate changed, "
                L"the motor must be got again.";
     }
+    // What the link recorded of the write that failed.
+    platform::FailureKind WriteKind() const {
+        const platform::FailureKind kind = link_.LastFailure().Kind;
+        return kind != platform::FailureKind::None ? kind : platform::FailureKind::WriteFailed;
+    }
     std::wstring WriteFailed(const std::wstring& step) const {
         return Failed(step) +
                L"the port did not take the bytes in time (was the adapter "
@@ -111,7 +116,8 @@ private:
 
 SmiStatus CSmartMotorSession::Open() {
     if (PortNumber <= 0) {
-        return SmiStatus::Fail(L"No port was named for the SmartMotor.");
+        return SmiStatus::Fail(platform::FailureKind::InvalidRequest,
+                               L"No port was named for the SmartMotor.");
     }
     if (link_.IsOpen()) {
         return SmiStatus::Ok();
@@ -122,8 +128,9 @@ SmiStatus CSmartMotorSession::Open() {
     link_.Settings.Parity = 0;
     link_.Settings.StopBits = 0;
     if (!link_.OpenPort()) {
-        return SmiStatus::Fail(L"Opening " + PortName + L" for the SmartMotor failed: " +
-                               wire::Widen(link_.LastFailure().Text));
+        return SmiStatus::Fail(link_.LastFailure().Kind, L"Opening " + PortName +
+                                                             L" for the SmartMotor failed: " +
+                                                             wire::Widen(link_.LastFailure().Text));
     }
     return SmiStatus::Ok();
 }
@@ -156,13 +163,14 @@ SmiStatus CSmartMotorSession::FindMotor() {
     // A motor that lost its echo mode (a restart) gets the command twice, as the console's
     // driver does it.
     if (!Echoed(0, mt::kEchoCommand) && !Echoed(0, mt::kEchoCommand)) {
-        return SmiStatus::Fail(Failed(L"Detecting motors") +
-                               L"no SmartMotor answered: \"ECHO\" did not come back within " +
-                               Ms(timeouts_.Echo) + WhatItSent() +
-                               L". Check that the motor is powered, its cable is on " + PortName +
-                               L" and it runs at " + std::to_wstring(BaudRate) +
-                               L" baud. A motor whose download was cut off (the program closed, "
-                               L"the cable pulled) answers again once switched off and on.");
+        return SmiStatus::Fail(
+            platform::FailureKind::NoReply,
+            Failed(L"Detecting motors") +
+                L"no SmartMotor answered: \"ECHO\" did not come back within " + Ms(timeouts_.Echo) +
+                WhatItSent() + L". Check that the motor is powered, its cable is on " + PortName +
+                L" and it runs at " + std::to_wstring(BaudRate) +
+                L" baud. A motor whose download was cut off (the program closed, "
+                L"the cable pulled) answers again once switched off and on.");
     }
     Tell(smi_notify::kProgress, 1);
     Tell(smi_notify::kFinished, 0);
@@ -175,9 +183,10 @@ SmiStatus CSmartMotorSession::FindMotor() {
                                                                {kMotorNumber, mt::kEchoOffCommand}};
     for (const auto& [address, command] : addressing) {
         if (!Echoed(address, command)) {
-            return SmiStatus::Fail(Failed(L"Addressing motors") + L"the motor did not echo \"" +
-                                   wire::Widen(command) + L"\" within " + Ms(timeouts_.Echo) +
-                                   WhatItSent() + L".");
+            return SmiStatus::Fail(platform::FailureKind::NoReply,
+                                   Failed(L"Addressing motors") + L"the motor did not echo \"" +
+                                       wire::Widen(command) + L"\" within " + Ms(timeouts_.Echo) +
+                                       WhatItSent() + L".");
         }
     }
     Tell(smi_notify::kProgress, 1);
@@ -185,9 +194,11 @@ SmiStatus CSmartMotorSession::FindMotor() {
 
     Tell(smi_notify::kMotorInformation, 1);
     if (!AskChecksum()) {
-        return SmiStatus::Fail(Failed(L"Getting motor information") +
-                               L"motor 1 did not report its program checksum (\"RCKS\") within " +
-                               Ms(timeouts_.Reply) + WhatItSent() + L".");
+        return SmiStatus::Fail(
+            platform::FailureKind::NoReply,
+            Failed(L"Getting motor information") +
+                L"motor 1 did not report its program checksum (\"RCKS\") within " +
+                Ms(timeouts_.Reply) + WhatItSent() + L".");
     }
     Tell(smi_notify::kProgress, 1);
     Tell(smi_notify::kFinished, 0);
@@ -197,24 +208,25 @@ SmiStatus CSmartMotorSession::FindMotor() {
 SmiStatus CSmartMotorSession::Upload(std::string& program) {
     const std::wstring step = L"Backing up the motor's program";
     if (!link_.IsOpen()) {
-        return SmiStatus::Fail(NotOpen(step));
+        return SmiStatus::Fail(platform::FailureKind::NotOpen, NotOpen(step));
     }
     Tell(smi_notify::kBackingUp, static_cast<int32_t>(mt::kProgramMemory));
     // Each request and the block it asks for share one time-out, the write included.
     auto deadline = After(timeouts_.Block);
     if (!link_.Send(mt::Addressed(kMotorNumber, mt::kUploadCommand), deadline)) {
-        return SmiStatus::Fail(WriteFailed(step));
+        return SmiStatus::Fail(WriteKind(), WriteFailed(step));
     }
     link_.ForgetHeard();
     mt::CUploadFramer framer;
     for (;;) {
         const std::optional<uint8_t> byte = link_.ReadByte(deadline);
         if (!byte) {
-            return SmiStatus::Fail(Failed(step) + L"the motor stopped sending after " +
-                                   std::to_wstring(framer.Program().size()) +
-                                   L" bytes, before the end of its " +
-                                   L"program (nothing came for " + Ms(timeouts_.Block) +
-                                   L"). The motor's program is unchanged.");
+            return SmiStatus::Fail(platform::FailureKind::NoReply,
+                                   Failed(step) + L"the motor stopped sending after " +
+                                       std::to_wstring(framer.Program().size()) +
+                                       L" bytes, before the end of its " +
+                                       L"program (nothing came for " + Ms(timeouts_.Block) +
+                                       L"). The motor's program is unchanged.");
         }
         switch (framer.Feed(*byte)) {
             case mt::CUploadFramer::Step::Data:
@@ -223,7 +235,7 @@ SmiStatus CSmartMotorSession::Upload(std::string& program) {
                 Tell(smi_notify::kProgress, static_cast<int32_t>(framer.Program().size()));
                 deadline = After(timeouts_.Block);
                 if (!link_.Send(std::string(1, static_cast<char>(mt::kAck)), deadline)) {
-                    return SmiStatus::Fail(WriteFailed(step));
+                    return SmiStatus::Fail(WriteKind(), WriteFailed(step));
                 }
                 break;
             case mt::CUploadFramer::Step::ProgramEnd:
@@ -231,10 +243,12 @@ SmiStatus CSmartMotorSession::Upload(std::string& program) {
                 program = framer.Program();
                 return SmiStatus::Ok();
             case mt::CUploadFramer::Step::TooLong:
-                return SmiStatus::Fail(Failed(step) + L"the motor sent more than the " +
-                                       std::to_wstring(mt::kProgramMemory) +
-                                       L" bytes a program can have without its end. The motor's "
-                                       L"program is unchanged.");
+                return SmiStatus::Fail(
+                    platform::FailureKind::ReplyNotUnderstood,
+                    Failed(step) + L"the motor sent more than the " +
+                        std::to_wstring(mt::kProgramMemory) +
+                        L" bytes a program can have without its end. The motor's "
+                        L"program is unchanged.");
         }
     }
 }
@@ -242,7 +256,7 @@ SmiStatus CSmartMotorSession::Upload(std::string& program) {
 SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) {
     const std::wstring step = L"Downloading the program";
     if (!link_.IsOpen()) {
-        return SmiStatus::Fail(NotOpen(step));
+        return SmiStatus::Fail(platform::FailureKind::NotOpen, NotOpen(step));
     }
     const auto total = static_cast<int32_t>(program.size());
     Tell(smi_notify::kDownloading, total);
@@ -250,21 +264,22 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
     link_.ForgetHeard();
     const auto goAhead = After(timeouts_.LoadStart);
     if (!link_.Send(mt::Addressed(kMotorNumber, mt::kDownloadCommand), goAhead)) {
-        return SmiStatus::Fail(WriteFailed(step));
+        return SmiStatus::Fail(WriteKind(), WriteFailed(step));
     }
     // From here on the motor may be taking bytes as its program: whatever goes wrong, it is told
     // that the program has ended, so that it leaves its loading mode and takes commands again.
     if (!AwaitAck(goAhead)) {
         std::wstring why = Failed(step) + L"the motor did not take \"LOAD\": no go-ahead (06) " +
                            L"came within " + Ms(timeouts_.LoadStart) + WhatItSent() + L".";
-        return SmiStatus::Fail(why + EndLoadingAfterFailure());
+        return SmiStatus::Fail(platform::FailureKind::NoReply, why + EndLoadingAfterFailure());
     }
     for (size_t sent = 0; sent < program.size();) {
         const std::string_view block = std::string_view(program).substr(sent, mt::kDownloadBlock);
         link_.ForgetHeard();
         const auto deadline = After(timeouts_.Block);
         if (!link_.Send(block, deadline)) {
-            return SmiStatus::Fail(WriteFailed(step) + L" The motor's program is incomplete now.");
+            return SmiStatus::Fail(WriteKind(),
+                                   WriteFailed(step) + L" The motor's program is incomplete now.");
         }
         sent += block.size();
         // The motor acknowledges every full block, and sends nothing else while it loads: it
@@ -277,26 +292,30 @@ SmiStatus CSmartMotorSession::Download(const std::string& program, bool verify) 
                 L" bytes (no 06 within " + Ms(timeouts_.Block) + WhatItSent() +
                 L"). The motor's program is incomplete now: load a program again before the "
                 L"instrument is used.";
-            return SmiStatus::Fail(why + EndLoadingAfterFailure());
+            return SmiStatus::Fail(platform::FailureKind::NoReply, why + EndLoadingAfterFailure());
         }
         Tell(smi_notify::kProgress, static_cast<int32_t>(sent));
     }
     if (!link_.Send(mt::kDownloadEnd, After(timeouts_.Block))) {
-        return SmiStatus::Fail(WriteFailed(step));
+        return SmiStatus::Fail(WriteKind(), WriteFailed(step));
     }
     // Asked even when not checking: the answer shows the end bytes have arrived before anything
     // else happens to the port.
     const std::optional<mt::ChecksumReport> report = AskChecksum();
     if (verify && !report) {
-        return SmiStatus::Fail(Failed(L"Checking the downloaded program") +
-                               L"the motor did not report its program checksum (\"RCKS\") within " +
-                               Ms(timeouts_.Reply) + WhatItSent() + L".");
+        return SmiStatus::Fail(
+            platform::FailureKind::NoReply,
+            Failed(L"Checking the downloaded program") +
+                L"the motor did not report its program checksum (\"RCKS\") within " +
+                Ms(timeouts_.Reply) + WhatItSent() + L".");
     }
     if (verify && !report->Passed) {
-        return SmiStatus::Fail(Failed(L"Checking the downloaded program") +
-                               L"the motor reports a bad checksum (\"" + wire::Widen(report->Text) +
-                               L"\"): the program did not arrive whole. Load it again before the "
-                               L"instrument is used.");
+        return SmiStatus::Fail(
+            platform::FailureKind::DeviceFault,
+            Failed(L"Checking the downloaded program") + L"the motor reports a bad checksum (\"" +
+                wire::Widen(report->Text) +
+                L"\"): the program did not arrive whole. Load it again before the "
+                L"instrument is used.");
     }
     Tell(smi_notify::kFinished, 0);
     return SmiStatus::Ok();
@@ -327,14 +346,14 @@ public:
         std::wstring why;
         program_file::CBackupFile backup;
         if (!backup.Create(path, why)) {
-            return SmiStatus::Fail(step + L" failed: " + why);
+            return SmiStatus::Fail(platform::FailureKind::FileError, step + L" failed: " + why);
         }
         std::string program;
         if (SmiStatus uploaded = session_->Upload(program); !uploaded) {
             return uploaded;
         }
         if (!backup.Commit(program, why)) {
-            return SmiStatus::Fail(step + L" failed: " + why);
+            return SmiStatus::Fail(platform::FailureKind::FileError, step + L" failed: " + why);
         }
         session_->Tell(smi_notify::kFinished, 0);
         return SmiStatus::Ok();
@@ -347,8 +366,9 @@ public:
         std::wstring why;
         const std::optional<std::string> program = program_file::ReadProgram(path, why);
         if (!program) {
-            return SmiStatus::Fail(L"Downloading the program on " + session_->PortName +
-                                   L" failed: " + why + L" The motor's program is unchanged.");
+            return SmiStatus::Fail(platform::FailureKind::FileError,
+                                   L"Downloading the program on " + session_->PortName +
+                                       L" failed: " + why + L" The motor's program is unchanged.");
         }
         SmiStatus loaded = session_->Download(*program, verify != 0);
         if (loaded) {
@@ -376,8 +396,9 @@ SmiStatus CSerialSmiHost::SetNotify(SmiNotifyCallback notify) {
 SmiStatus CSerialSmiHost::SetPortName(const std::wstring& name) {
     const int32_t number = SmiPortNumber(name);
     if (number <= 0) {
-        return SmiStatus::Fail(L"\"" + name + L"\" is not a port name: it must be \"Com\" and " +
-                               L"the port's number.");
+        return SmiStatus::Fail(platform::FailureKind::InvalidRequest,
+                               L"\"" + name + L"\" is not a port name: it must be \"Com\" and " +
+                                   L"the port's number.");
     }
     session_->Close();
     session_->PortName = name;
@@ -388,8 +409,9 @@ SmiStatus CSerialSmiHost::SetPortName(const std::wstring& name) {
 SmiStatus CSerialSmiHost::SetBaudRate(int32_t baud) {
     if (std::find(std::begin(kMotorBaudRates), std::end(kMotorBaudRates), baud) ==
         std::end(kMotorBaudRates)) {
-        return SmiStatus::Fail(L"A SmartMotor does not run at " + std::to_wstring(baud) +
-                               L" baud.");
+        return SmiStatus::Fail(
+            platform::FailureKind::InvalidRequest,
+            L"A SmartMotor does not run at " + std::to_wstring(baud) + L" baud.");
     }
     session_->Close();
     session_->BaudRate = baud;
@@ -403,8 +425,9 @@ SmiStatus CSerialSmiHost::HostSetupQuery(int32_t& option) {
 
 SmiStatus CSerialSmiHost::HostSetupOption(int32_t option) {
     if (option != 0) {
-        return SmiStatus::Fail(L"The SMI host has no setup option " + std::to_wstring(option) +
-                               L".");
+        return SmiStatus::Fail(
+            platform::FailureKind::InvalidRequest,
+            L"The SMI host has no setup option " + std::to_wstring(option) + L".");
     }
     session_->SetupOption = option;
     return SmiStatus::Ok();
@@ -413,9 +436,10 @@ SmiStatus CSerialSmiHost::HostSetupOption(int32_t option) {
 SmiStatus CSerialSmiHost::GetMotor(int32_t number, std::unique_ptr<ISMIMotor>& motor) {
     motor.reset();
     if (number != kMotorNumber) {
-        return SmiStatus::Fail(L"There is no motor " + std::to_wstring(number) + L" on " +
-                               (session_->PortName.empty() ? L"the port" : session_->PortName) +
-                               L": the instrument has one motor, motor 1.");
+        return SmiStatus::Fail(platform::FailureKind::NotFitted,
+                               L"There is no motor " + std::to_wstring(number) + L" on " +
+                                   (session_->PortName.empty() ? L"the port" : session_->PortName) +
+                                   L": the instrument has one motor, motor 1.");
     }
     if (SmiStatus found = session_->FindMotor(); !found) {
         session_->Close();

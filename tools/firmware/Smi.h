@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Failure.h"
+
 // The SMI layer the firmware updater drives: the host, its two extra interfaces and the motor,
 // with the operations the updater calls, in the order it calls them. Every operation answers
 // with a status; a failed one carries a description written for the technician (which step,
@@ -31,10 +33,13 @@
 // The result of one operation.
 struct SmiStatus {
     bool Succeeded = true;
-    std::wstring Description;  // why it failed; empty on success
+    std::wstring Description;                                  // why it failed; empty on success
+    platform::FailureKind Kind = platform::FailureKind::None;  // the same, as its kind
 
     static SmiStatus Ok() { return {}; }
-    static SmiStatus Fail(std::wstring description) { return {false, std::move(description)}; }
+    static SmiStatus Fail(platform::FailureKind kind, std::wstring description) {
+        return {false, std::move(description), kind};
+    }
     explicit operator bool() const { return Succeeded; }
 };
 
@@ -113,17 +118,18 @@ std::unique_ptr<ISMIHost> CreateSmiHost();
 // A failed operation as the updater meets it: raised by SmiCheck, carrying the description.
 class CSmiError : public std::exception {
 public:
-    explicit CSmiError(std::wstring description) : description_(std::move(description)) {}
+    explicit CSmiError(SmiStatus status) : status_(std::move(status)) {}
     const char* what() const noexcept override { return "SMI operation failed"; }
-    const std::wstring& Description() const { return description_; }
+    const std::wstring& Description() const { return status_.Description; }
+    platform::FailureKind Kind() const { return status_.Kind; }
 
 private:
-    std::wstring description_;
+    SmiStatus status_;
 };
 
 // Raises CSmiError for a failed status.
 inline void SmiCheck(const SmiStatus& status) {
     if (!status.Succeeded) {
-        throw CSmiError(status.Description);
+        throw CSmiError(status);
     }
 }
