@@ -275,11 +275,7 @@ bool CSmartMotor::OpenPort() {
               Settings.StopBits)) {
         return false;
     }
-    if (!StartMonitor()) {
-        Close();
-        return false;
-    }
-    return EchoHandshake();
+    return StartMonitorOrClose() && EchoHandshake();
 }
 
 bool CSmartMotor::Ask(bool alwaysClose, bool ownSettings, CommSettings settings) {

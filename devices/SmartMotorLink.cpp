@@ -115,11 +115,7 @@ bool CSmartMotorLink::OpenPort() {
               Settings.StopBits)) {
         return false;
     }
-    if (!StartMonitor()) {
-        Close();
-        return false;
-    }
-    return true;
+    return StartMonitorOrClose();
 }
 
 bool CSmartMotorLink::ClosePort() {

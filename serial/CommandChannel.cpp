@@ -263,11 +263,7 @@ bool CCommandChannel::OpenPort() {
     if (!opened) {
         return false;
     }
-    if (!StartMonitor()) {
-        Close();
-        return false;
-    }
-    return true;
+    return StartMonitorOrClose();
 }
 
 bool CCommandChannel::ClosePort() {

@@ -153,6 +153,14 @@ bool CSerialPort::StartMonitor() {
     return true;
 }
 
+bool CSerialPort::StartMonitorOrClose() {
+    if (StartMonitor()) {
+        return true;
+    }
+    Close();
+    return false;
+}
+
 void CSerialPort::StopMonitor() {
     if (OnMonitorThread()) {
         // Closing from inside a receive callback cannot wait for itself. The thread delivers no

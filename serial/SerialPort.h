@@ -67,6 +67,8 @@ public:
     // Starts MonitorThreadProc on MonitorThread; false when the port is not open or the thread
     // cannot be started.
     bool StartMonitor();
+    // StartMonitor for a port just opened, which is closed again when the thread cannot start.
+    bool StartMonitorOrClose();
 
     // Hands length bytes (NUL bytes included) to the monitoring thread and returns once they
     // are written, or once timeoutMs has passed while the line took no more (flow control holds
