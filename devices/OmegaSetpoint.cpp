@@ -22,7 +22,7 @@ double DecodeSetpoint(uint32_t raw) {
 
 std::optional<uint32_t> EncodeSetpoint(double value, uint32_t decimalPointCode) {
     const uint32_t d = decimalPointCode & 7;
-    const double limit = static_cast<double>((uint32_t{1} << (19 - d)) - 1);
+    const auto limit = static_cast<double>((uint32_t{1} << (19 - d)) - 1);
     const double size = std::fabs(value);
     if (std::isnan(value) || size > limit) {
         return std::nullopt;

@@ -316,12 +316,17 @@ ssize_t PortHandle::Read(uint8_t* buffer, size_t size) {
 
 size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Event* cancel,
                          int* sysError) {
-    int ignored = 0;
-    int& error = sysError != nullptr ? *sysError : ignored;
-    error = 0;
+    int error = 0;
+    // Every way out says why it ended short, when the caller asked.
+    const auto finish = [&](size_t written) {
+        if (sysError != nullptr) {
+            *sysError = error;
+        }
+        return written;
+    };
     if (fd_ < 0 || gone_) {
         error = fd_ < 0 ? EBADF : EIO;
-        return 0;
+        return finish(0);
     }
     const Deadline deadline(timeoutMs);
     size_t done = 0;
@@ -359,7 +364,7 @@ size_t PortHandle::Write(const uint8_t* data, size_t size, int64_t timeoutMs, Ev
             break;
         }
     }
-    return done;
+    return finish(done);
 }
 
 int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeoutMs) const {

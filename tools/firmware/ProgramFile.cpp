@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "devices/MotorTransfer.h"
@@ -35,7 +36,8 @@ std::optional<std::filesystem::path> PathOf(const std::wstring& text) {
     std::string bytes;
     bytes.reserve(text.size());
     for (const wchar_t wide : text) {
-        const auto c = static_cast<uint32_t>(wide);
+        // A wchar_t holds one code point; its traits read it as the number it is.
+        const auto c = static_cast<uint32_t>(std::char_traits<wchar_t>::to_int_type(wide));
         if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             return std::nullopt;  // no file name can hold it
         }

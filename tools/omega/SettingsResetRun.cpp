@@ -93,7 +93,7 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
     bool ok = false;
     std::string lastFailure;
     if (table) {
-        ok = omega::WriteRegisters(*controller, std::move(*table), view, view.CancelEvent(), view,
+        ok = omega::WriteRegisters(*controller, *table, view, view.CancelEvent(), view,
                                    &lastFailure);
     } else {
         view.ShowMessage(L"Invalid settings configuration selection.",
