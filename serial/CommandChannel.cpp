@@ -134,10 +134,13 @@ void CCommandChannel::RecordReplyFailure(std::string_view wire, int64_t waitedMs
                       "No reply to " + sent + " from " + PortLabel() + waited + ".");
         return;
     }
+    const std::string heard = ": it sent " + platform::PrintableBytes(line) + ".";
     RecordFailure(platform::FailureKind::ReplyNotUnderstood,
-                  "The reply to " + sent + " from " + PortLabel() + " was " +
-                      (partial ? "incomplete" : "not understood") + waited + ": it sent " +
-                      platform::PrintableBytes(line) + ".");
+                  partial ? "The reply to " + sent + " from " + PortLabel() +
+                                " was still incomplete after " + std::to_string(waitedMs) + " ms" +
+                                heard
+                          : "No reply to " + sent + " from " + PortLabel() +
+                                " that could be understood" + waited + heard);
 }
 
 void CCommandChannel::RecordReplyNotUnderstood(std::string_view wire) {

@@ -359,8 +359,7 @@ TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
     ChoosePort("controllerPortList", kMotorPort);
     Click("controllerTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to temperature controller failed.");
-    EXPECT_TRUE(
-        boxes.back().detail.startsWith("The reply to \"*R1F<0D>\" from " + Com(kMotorPort)));
+    EXPECT_TRUE(boxes.back().detail.startsWith("No reply to \"*R1F<0D>\" from " + Com(kMotorPort)));
     ChoosePort("instrumentPortList", kControllerPort);
     Click("instrumentTestButton");
     EXPECT_EQ(messages.back(), "Error! Connection to instrument failed.");
