@@ -1,6 +1,7 @@
 #include "devices/MotorTransfer.h"
 
-#include <cwchar>
+#include "platform/Failure.h"
+#include "serial/WireText.h"
 
 namespace motor_transfer {
 
@@ -109,26 +110,7 @@ std::optional<ChecksumReport> ParseChecksumReport(std::string_view line) {
 }
 
 std::wstring DescribeBytes(std::string_view bytes, size_t limit) {
-    if (bytes.empty()) {
-        return L"nothing";
-    }
-    std::wstring text = L"\"";
-    const size_t shown = bytes.size() < limit ? bytes.size() : limit;
-    for (size_t i = 0; i < shown; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (byte >= 0x20 && byte <= 0x7E && byte != '<') {
-            text.push_back(static_cast<wchar_t>(byte));
-        } else {
-            wchar_t hex[8];
-            std::swprintf(hex, sizeof hex / sizeof hex[0], L"<%02X>", byte);
-            text.append(hex);
-        }
-    }
-    if (shown < bytes.size()) {
-        text.append(L"...");
-    }
-    text.push_back(L'"');
-    return text;
+    return wire::Widen(platform::PrintableBytes(bytes, limit));
 }
 
 void CHeardBytes::Add(uint8_t byte) {

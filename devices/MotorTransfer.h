@@ -106,8 +106,8 @@ struct ChecksumReport {
 };
 std::optional<ChecksumReport> ParseChecksumReport(std::string_view line);
 
-// Bytes shown to a person: printable ASCII as it is, every other byte as <hex>, cut after
-// limit bytes with "...". Empty input gives "nothing".
+// platform::PrintableBytes as window text: quoted, printable ASCII as it is, every other byte
+// as <hex>, cut after limit bytes with "...". Empty input gives "nothing".
 std::wstring DescribeBytes(std::string_view bytes, size_t limit = 40);
 
 // Keeps the first bytes a motor sent in answer to something, for telling the technician what
