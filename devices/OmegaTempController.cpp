@@ -49,7 +49,7 @@ bool COmegaTempController::OpenPort() {
         SendCommand(fix, false, true);
         SleepMs(EchoFixDelayMs);
         SendCommand("*Z02", false, true);
-        RecordFailure(opened.Kind, opened.Text);
+        RestoreFailure(opened);
     }
     return true;
 }
@@ -144,7 +144,7 @@ bool COmegaTempController::WriteSetpoint(int number, double setpoint) {
         }
     }
     if (sent) {
-        RecordFailure(before.Kind, before.Text);  // a read-back that failed fails no write
+        RestoreFailure(before);  // a read-back that failed fails no write
     }
     return sent;
 }
@@ -171,7 +171,7 @@ bool COmegaTempController::ResetController() {
         }
     }
     if (sent) {
-        RecordFailure(before.Kind, before.Text);  // a read-back that failed fails no restart
+        RestoreFailure(before);  // a read-back that failed fails no restart
     }
     return sent;
 }

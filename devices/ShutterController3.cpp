@@ -74,10 +74,11 @@ bool CShutterController3::SetThreshold(uint16_t value) {
         return false;
     }
     ReplyValue = 0;
+    const platform::Failure written = LastFailure();
     const bool answered = SendCommand("!0TH?", false, true);
     const int32_t readBack = answered ? ReplyValue.load() : value;
     if (!answered) {
-        ClearFailure();  // an unanswered read-back is not a failure of the write
+        RestoreFailure(written);  // an unanswered read-back is not a failure of the write
     }
     if (readBack != value) {
         char what[96];

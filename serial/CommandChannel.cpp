@@ -115,8 +115,7 @@ std::string CCommandChannel::NotedReplyLine() {
 
 void CCommandChannel::RecordReplyFailure(std::string_view wire, int64_t waitedMs) {
     if (DeviceGone()) {
-        RecordFailure(platform::FailureKind::DeviceGone,
-                      PortLabel() + " is gone: the device hung up or its adapter was unplugged.");
+        RecordDeviceGone();
         return;
     }
     std::string line;

@@ -19,6 +19,12 @@ namespace {
 // offers.
 constexpr int64_t kWriteTimeoutBaseMs = 1000;
 constexpr int64_t kWriteTimeoutPerByteMs = 1000;
+
+// The most a write of length bytes may take, capped by the caller's own time-out.
+int64_t WriteBoundMs(int32_t length, int64_t timeoutMs) {
+    const int64_t ownMs = kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length;
+    return timeoutMs == platform::kInfinite ? ownMs : std::min(ownMs, timeoutMs);
+}
 // How long a writer looks for its write to be done before it sleeps on it.
 constexpr auto kWriteDoneLook = std::chrono::microseconds(40);
 
@@ -111,8 +117,17 @@ void CSerialPort::ClearFailure() {
 }
 
 void CSerialPort::RecordFailure(platform::FailureKind kind, std::string text) {
+    RestoreFailure({kind, std::move(text)});
+}
+
+void CSerialPort::RestoreFailure(platform::Failure failure) {
     std::lock_guard lock(failureMutex_);
-    failure_ = {kind, std::move(text)};
+    failure_ = std::move(failure);
+}
+
+void CSerialPort::RecordDeviceGone() {
+    RecordFailure(platform::FailureKind::DeviceGone,
+                  PortLabel() + " is gone: the device hung up or its adapter was unplugged.");
 }
 
 std::string CSerialPort::PortLabel() const {
@@ -307,11 +322,8 @@ void CSerialPort::WriteRoutine() {
         length = WriteLength;
         // The writer's deadline counts from its Write call, so the wait for this thread is part
         // of it; a line that does not drain then costs the command no more than its time-out.
-        int64_t timeoutMs = kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length;
-        if (const int64_t left = WriteDeadline.RemainingMs(); left != platform::kInfinite) {
-            timeoutMs = std::min(timeoutMs, left);
-        }
-        written = PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length), timeoutMs,
+        written = PortHandle.Write(WriteBuffer.data(), static_cast<size_t>(length),
+                                   WriteBoundMs(length, WriteDeadline.RemainingMs()),
                                    &ShutdownEvent, &writeErrno_);
         WriteSucceeded = written == static_cast<size_t>(length);
     }
@@ -394,8 +406,7 @@ bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
     const int error = writeErrno_;
     lock.unlock();
     if (gone) {
-        RecordFailure(platform::FailureKind::DeviceGone,
-                      PortLabel() + " is gone: the device hung up or its adapter was unplugged.");
+        RecordDeviceGone();
     } else if (MonitorStoppedEvent.IsSet()) {
         RecordFailure(platform::FailureKind::NotOpen,
                       PortLabel() + " was closed while " + bytes() + " was being written.");
@@ -404,12 +415,9 @@ bool CSerialPort::Write(const void* data, int32_t length, int64_t timeoutMs) {
             platform::FailureKind::WriteFailed,
             "Writing " + bytes() + " to " + PortLabel() + " failed: " + std::strerror(error) + ".");
     } else {
-        const int64_t limitMs =
-            std::min<int64_t>(kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * length,
-                              timeoutMs == platform::kInfinite ? INT64_MAX : timeoutMs);
         RecordFailure(platform::FailureKind::WriteTimedOut,
                       PortLabel() + " took no more of " + bytes() + " within " +
-                          std::to_string(limitMs) +
+                          std::to_string(WriteBoundMs(length, timeoutMs)) +
                           " ms: is the line held by flow control, or is the device not reading?");
     }
     return false;

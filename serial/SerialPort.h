@@ -124,6 +124,10 @@ public:
 
 protected:
     void RecordFailure(platform::FailureKind kind, std::string text);
+    // Puts back a record taken earlier with LastFailure: what steps whose failure fails no
+    // operation recorded meanwhile is forgotten.
+    void RestoreFailure(platform::Failure failure);
+    void RecordDeviceGone();
     // An open of portNumber that failed for kind, sysError the errno of the failing call.
     void RecordOpenFailure(platform::FailureKind kind, int32_t portNumber, int sysError);
     // The port as the technician knows it: "COM5 (/dev/ttyUSB0)".
