@@ -50,6 +50,24 @@ bool CFilterWheel::ConfigurationUsable() {
     return SelectedMotor() != nullptr && Config.TempController >= 0 && Config.TempController <= 2;
 }
 
+template <typename Operation>
+bool CFilterWheel::OnMotor(Operation&& operation) {
+    CSmartMotor* motor = SelectedMotor();
+    if (motor == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoMotor);
+    }
+    return Run(*motor, [&] { return operation(*motor); });
+}
+
+template <typename Operation>
+bool CFilterWheel::OnController(Operation&& operation) {
+    CTempControllerBase* controller = SelectedController();
+    if (controller == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*controller, [&] { return operation(*controller); });
+}
+
 bool CFilterWheel::ProbeInstrument(CommSettings settings) {
     CSmartMotor* motor = SelectedMotor();
     if (motor == nullptr) {
@@ -137,11 +155,7 @@ bool CFilterWheel::ResetFilter(bool wait, bool background, platform::Event* succ
 }
 
 bool CFilterWheel::GetDeviceInfo(InstrumentInfo& info) {
-    CSmartMotor* motor = SelectedMotor();
-    if (motor == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoMotor);
-    }
-    return Run(*motor, [&] { return motor->GetDeviceInfo(info); });
+    return OnMotor([&](CSmartMotor& motor) { return motor.GetDeviceInfo(info); });
 }
 
 bool CFilterWheel::SetDeviceInfo(InstrumentInfo info) {
@@ -155,11 +169,7 @@ bool CFilterWheel::SetDeviceInfo(InstrumentInfo info) {
 }
 
 bool CFilterWheel::GetShutterState(int32_t& state) {
-    CSmartMotor* motor = SelectedMotor();
-    if (motor == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoMotor);
-    }
-    return Run(*motor, [&] { return motor->GetShutterState(state); });
+    return OnMotor([&](CSmartMotor& motor) { return motor.GetShutterState(state); });
 }
 
 bool CFilterWheel::SetShutterState(int32_t state) {
@@ -180,30 +190,20 @@ bool CFilterWheel::SetShutterState(int32_t state) {
 }
 
 bool CFilterWheel::ChangeFilter(int32_t position) {
-    CSmartMotor* motor = SelectedMotor();
-    if (motor == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoMotor);
-    }
-    if (position == 0) {
+    // Without a motor, that is the failure; with one, position 0 asks for no filter.
+    if (SelectedMotor() != nullptr && position == 0) {
         return Fail(platform::FailureKind::InvalidRequest, "No filter was chosen.");
     }
-    return Run(*motor, [&] { return motor->ChangeFilter(position); });
+    return OnMotor([&](CSmartMotor& motor) { return motor.ChangeFilter(position); });
 }
 
 bool CFilterWheel::GetFilter(int32_t& position) {
-    CSmartMotor* motor = SelectedMotor();
-    if (motor == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoMotor);
-    }
-    return Run(*motor, [&] { return motor->GetFilter(position); });
+    return OnMotor([&](CSmartMotor& motor) { return motor.GetFilter(position); });
 }
 
 bool CFilterWheel::ReadTemperature(double& temperature) {
-    CTempControllerBase* controller = SelectedController();
-    if (controller == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoController);
-    }
-    return Run(*controller, [&] { return controller->GetTemperature(temperature); });
+    return OnController(
+        [&](CTempControllerBase& controller) { return controller.GetTemperature(temperature); });
 }
 
 double CFilterWheel::GetLastTemperature() {
@@ -212,27 +212,17 @@ double CFilterWheel::GetLastTemperature() {
 }
 
 bool CFilterWheel::GetTemperatureSetpoint(double& setpoint) {
-    CTempControllerBase* controller = SelectedController();
-    if (controller == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoController);
-    }
-    return Run(*controller, [&] { return controller->GetSetpoint(setpoint); });
+    return OnController(
+        [&](CTempControllerBase& controller) { return controller.GetSetpoint(setpoint); });
 }
 
 bool CFilterWheel::SetTemperatureSetpoint(double setpoint) {
-    CTempControllerBase* controller = SelectedController();
-    if (controller == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoController);
-    }
-    return Run(*controller, [&] { return controller->SetSetpoint(setpoint); });
+    return OnController(
+        [&](CTempControllerBase& controller) { return controller.SetSetpoint(setpoint); });
 }
 
 bool CFilterWheel::GetLightSensorState(int32_t& state) {
-    CSmartMotor* motor = SelectedMotor();
-    if (motor == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoMotor);
-    }
-    return Run(*motor, [&] { return motor->GetLightSensor(state); });
+    return OnMotor([&](CSmartMotor& motor) { return motor.GetLightSensor(state); });
 }
 
 bool CFilterWheel::Connect() {

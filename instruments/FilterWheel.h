@@ -61,6 +61,11 @@ public:
 private:
     // The configuration names a motor, and a controller index this instrument knows (0 = none).
     bool ConfigurationUsable();
+    // Runs operation on the selected motor (controller); without one, fails as not fitted.
+    template <typename Operation>
+    bool OnMotor(Operation&& operation);
+    template <typename Operation>
+    bool OnController(Operation&& operation);
     void ReapFinishedResets();
 
     std::array<CSmartMotor*, 3> motors_;

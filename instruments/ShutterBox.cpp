@@ -21,6 +21,15 @@ CShutterBoxDevice* CShutterBox::SelectedDriver() {
     return drivers_[static_cast<size_t>(generation)];
 }
 
+template <typename Operation>
+bool CShutterBox::OnDriver(Operation&& operation) {
+    CShutterBoxDevice* driver = SelectedDriver();
+    if (driver == nullptr) {
+        return Fail(platform::FailureKind::NotFitted, kNoController);
+    }
+    return Run(*driver, [&] { return operation(*driver); });
+}
+
 bool CShutterBox::ProbeInstrument(CommSettings settings) {
     CShutterBoxDevice* driver = SelectedDriver();
     if (driver == nullptr) {
@@ -52,11 +61,7 @@ bool CShutterBox::ResetFilter(bool /*wait*/, bool /*background*/, platform::Even
 }
 
 bool CShutterBox::GetDeviceInfo(InstrumentInfo& info) {
-    CShutterBoxDevice* driver = SelectedDriver();
-    if (driver == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoController);
-    }
-    return Run(*driver, [&] { return driver->ReadDeviceInfo(info); });
+    return OnDriver([&](CShutterBoxDevice& driver) { return driver.ReadDeviceInfo(info); });
 }
 
 bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {
@@ -70,11 +75,7 @@ bool CShutterBox::SetDeviceInfo(InstrumentInfo info) {
 }
 
 bool CShutterBox::GetShutterState(int32_t& state) {
-    CShutterBoxDevice* driver = SelectedDriver();
-    if (driver == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoController);
-    }
-    return Run(*driver, [&] { return driver->GetShutterState(state); });
+    return OnDriver([&](CShutterBoxDevice& driver) { return driver.GetShutterState(state); });
 }
 
 bool CShutterBox::SetShutterState(int32_t state) {
@@ -120,11 +121,7 @@ bool CShutterBox::SetTemperatureSetpoint(double /*setpoint*/) {
 }
 
 bool CShutterBox::GetLightSensorState(int32_t& state) {
-    CShutterBoxDevice* driver = SelectedDriver();
-    if (driver == nullptr) {
-        return Fail(platform::FailureKind::NotFitted, kNoController);
-    }
-    return Run(*driver, [&] { return driver->GetLightSensorState(state); });
+    return OnDriver([&](CShutterBoxDevice& driver) { return driver.GetLightSensorState(state); });
 }
 
 bool CShutterBox::Connect() {

@@ -47,6 +47,10 @@ public:
     CShutterController3 Driver30;
 
 private:
+    // Runs operation on the selected driver; without one, fails as not fitted.
+    template <typename Operation>
+    bool OnDriver(Operation&& operation);
+
     // Indexed by the configured generation; entry 0 is "none fitted".
     std::array<CShutterBoxDevice*, 4> drivers_;
 };
