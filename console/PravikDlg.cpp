@@ -698,7 +698,7 @@ void CPravikDlg::OnConnect() {
         // Connected, but on the settings the port had: the device's answers may be garbled.
         if (const platform::Failure note = current_->LastFailure();
             note.Kind == platform::FailureKind::LineSettingRefused) {
-            AppendLog(QString::fromStdString(note.Text + "\n"), kLogError);
+            LogFailureReason(note, "\n");
         }
         InstrumentInfo info;
         if (current_->GetDeviceInfo(info)) {
