@@ -469,6 +469,9 @@ std::string DescribePortError(FailureKind error, int portNumber, int sysError) {
         case FailureKind::None:
             return name + " is open.";
         case FailureKind::NoSuchPort:
+            if (portNumber <= 0) {
+                return "No COM port was chosen.";
+            }
             if (!path) {
                 return name + " is not a port on this computer.";
             }
