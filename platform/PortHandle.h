@@ -82,14 +82,17 @@ private:
 enum class PortPresence {
     Absent,     // nothing there, or something that is not a terminal device
     Available,  // a terminal device nobody holds
-    Busy,       // a device that exists but is held, refused to us, or not working right now
+    Busy,       // a device that exists but is held or not working right now
+    Forbidden,  // a device this user may not open
 };
 
 // Opens COMn for a moment and closes it again, changing nothing: no line settings, no modem
-// lines, no exclusive flag, only read-only ioctls. EACCES, EBUSY, EIO and a port another program
-// holds (as Open judges it) mean "exists but busy"; a /dev/ttyS* with no UART behind it, and every
-// other failure, mean no such port. Never blocks, never retries.
+// lines, no exclusive flag, only read-only ioctls. EBUSY, EIO and a port another program holds
+// (as Open judges it) mean "exists but busy", EACCES "forbidden"; a /dev/ttyS* with no UART
+// behind it, and every other failure, mean no such port. Never blocks, never retries.
 PortPresence ProbePort(int portNumber);
+// The same for a device path already looked up.
+PortPresence ProbePortPath(const std::string& devicePath);
 
 // A plain-words message for a failed open, naming the port and, where it helps, the device path.
 std::string DescribePortError(FailureKind error, int portNumber, int sysError);

@@ -18,6 +18,7 @@
 #include "platform/PortHandle.h"
 #include "platform/PortLocks.h"
 #include "platform/PortNames.h"
+#include "platform/PortTable.h"
 
 namespace platform {
 
@@ -423,17 +424,20 @@ int PortHandle::WaitForAny(std::initializer_list<Event*> events, int64_t timeout
 
 PortPresence ProbePort(int portNumber) {
     const auto path = PortDevicePath(portNumber);
-    if (!path) {
-        return PortPresence::Absent;
-    }
+    return path ? ProbePortPath(*path) : PortPresence::Absent;
+}
+
+PortPresence ProbePortPath(const std::string& path) {
     const auto failed = [](int err) {
-        return err == EACCES || err == EBUSY || err == EIO ? PortPresence::Busy
-                                                           : PortPresence::Absent;
+        if (err == EACCES || err == EPERM) {
+            return PortPresence::Forbidden;
+        }
+        return err == EBUSY || err == EIO ? PortPresence::Busy : PortPresence::Absent;
     };
     // Only a character device can be a port; looking first keeps us from opening a FIFO, a
     // directory or a stray file someone left in the port directory.
     struct stat st;
-    if (::stat(path->c_str(), &st) != 0) {
+    if (::stat(path.c_str(), &st) != 0) {
         return failed(errno);
     }
     if (!S_ISCHR(st.st_mode)) {
@@ -443,7 +447,7 @@ PortPresence ProbePort(int portNumber) {
     // may be on this port. So no line settings, no modem lines, no exclusive flag: only asking.
     int fd;
     do {
-        fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return failed(errno);
@@ -451,7 +455,7 @@ PortPresence ProbePort(int portNumber) {
     PortPresence presence = PortPresence::Available;
     if (NoUartBehind(fd, st) || !::isatty(fd)) {
         presence = PortPresence::Absent;
-    } else if (HeldByAnotherProgram(fd, *path) ||
+    } else if (HeldByAnotherProgram(fd, path) ||
                (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)) {
         // A shared lock, gone with our descriptor, only tells whether someone holds the port
         // exclusively; two listings at once do not see each other as holders.
@@ -463,7 +467,11 @@ PortPresence ProbePort(int portNumber) {
 
 std::string DescribePortError(FailureKind error, int portNumber, int sysError) {
     const std::string name = "COM" + std::to_string(portNumber);
-    const auto path = PortDevicePath(portNumber);
+    const std::optional<PortEntry> entry = FindPortEntry(portNumber);
+    // The device itself says most to a person; a mapped adapter's link is long and says less.
+    const std::optional<std::string> path =
+        entry ? std::optional(entry->Present() ? entry->device : entry->path)
+              : DefaultPortDevicePath(portNumber);
     const std::string where = path ? " (" + *path + ")" : "";
     switch (error) {
         case FailureKind::None:
@@ -471,6 +479,10 @@ std::string DescribePortError(FailureKind error, int portNumber, int sysError) {
         case FailureKind::NoSuchPort:
             if (portNumber <= 0) {
                 return "No COM port was chosen.";
+            }
+            if (entry && !entry->identity.empty() && !entry->Present()) {
+                return name + " (" + (entry->adapter.empty() ? entry->identity : entry->adapter) +
+                       ") is unplugged. Plug the adapter in and try again.";
             }
             if (!path) {
                 return name + " is not a port on this computer.";

@@ -86,13 +86,17 @@ bool HeldByAnotherProgram(int fd, const std::string& devicePath) {
         return true;
     }
     // Lock files are named after the device itself, whatever link led to it.
-    char* real = ::realpath(devicePath.c_str(), nullptr);
-    if (real == nullptr) {
-        return false;
+    std::string real = devicePath;
+    for (int hop = 0; hop < 16; ++hop) {
+        char target[4096];
+        const ssize_t size = ::readlink(real.c_str(), target, sizeof target - 1);
+        if (size < 0) {
+            break;
+        }
+        std::string next(target, static_cast<size_t>(size));
+        real = next.starts_with('/') ? next : real.substr(0, real.rfind('/') + 1) + next;
     }
-    const char* slash = std::strrchr(real, '/');
-    const std::string name = slash ? slash + 1 : real;
-    std::free(real);
+    const std::string name = real.substr(real.rfind('/') + 1);
     constexpr std::array<const char*, 2> kLockDirectories = {"/run/lock", "/var/lock"};
     return std::ranges::any_of(kLockDirectories, [&name](const char* directory) {
         return LockFileNamesLiveProcess(directory, name);

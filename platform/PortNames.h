@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -26,7 +27,13 @@ std::string PortDirectoryWarning();
 // already. False, with a message in error, when it is not safe to publish there.
 bool MakePortDirectory(const std::string& path, std::string& error);
 
-// The device path of COMn, or nothing for port 0, negative numbers and unmapped numbers.
+// The port folder's entry COMn, when the folder is safe to use and has one (it may dangle).
+std::optional<std::string> PortDirectoryEntry(int portNumber);
+// The numbers of all COMn entries of the port folder, ascending, when it is safe to use.
+std::vector<int> PortDirectoryNumbers();
+
+// The device path of COMn (see PortTable.h), or nothing for port 0, negative numbers and
+// numbers with nothing behind them.
 std::optional<std::string> PortDevicePath(int portNumber);
 
 // The path a port number would have by default, ignoring the port directory.

@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -249,7 +252,7 @@ std::optional<std::string> DefaultPortDevicePath(int portNumber) {
     return std::nullopt;
 }
 
-std::optional<std::string> PortDevicePath(int portNumber) {
+std::optional<std::string> PortDirectoryEntry(int portNumber) {
     if (portNumber <= 0) {
         return std::nullopt;
     }
@@ -266,7 +269,33 @@ std::optional<std::string> PortDevicePath(int portNumber) {
     } else if (verdict.kind == Verdict::Unsafe) {
         WarnOnce(WarningFor(place, verdict));
     }
-    return DefaultPortDevicePath(portNumber);
+    return std::nullopt;
+}
+
+std::vector<int> PortDirectoryNumbers() {
+    std::vector<int> numbers;
+    const Place place = CurrentPlace();
+    const Verdict verdict = Inspect(place, false);
+    if (verdict.kind == Verdict::Unsafe) {
+        WarnOnce(WarningFor(place, verdict));
+    }
+    if (verdict.kind != Verdict::Safe) {
+        return numbers;
+    }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(place.path, error)) {
+        const std::string name = entry.path().filename().string();
+        int number = 0;
+        const char* end = name.data() + name.size();
+        if (name.starts_with("COM") && name.size() > 3) {
+            const auto [next, ec] = std::from_chars(name.data() + 3, end, number);
+            if (ec == std::errc() && next == end && number > 0) {
+                numbers.push_back(number);
+            }
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include "serial/SerialPortList.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <cerrno>
 
 #include "platform/PortHandle.h"
 
@@ -11,11 +10,45 @@ constexpr int kHighestEnumeratedPort = 255;
 
 }  // namespace
 
+std::vector<PortListing> SurveyPorts(int first, int last) {
+    std::vector<PortListing> ports;
+    if (last < 1 || first > last) {
+        return ports;
+    }
+    for (platform::PortEntry& entry : platform::ListPortEntries()) {
+        if (entry.number < first || entry.number > last) {
+            continue;
+        }
+        PortListing port{std::move(entry)};
+        if (!port.entry.Present()) {
+            port.state = PortState::Unplugged;
+        } else {
+            // Not opened and configured to find out: that would leave a console line raw and
+            // another program's port at 9600 baud. The probe asks what an open would meet.
+            switch (platform::ProbePortPath(port.entry.path)) {
+                case platform::PortPresence::Absent:
+                    continue;
+                case platform::PortPresence::Available:
+                    port.state = PortState::Free;
+                    break;
+                case platform::PortPresence::Busy:
+                    port.state = PortState::Busy;
+                    break;
+                case platform::PortPresence::Forbidden:
+                    port.state = PortState::NoPermission;
+                    break;
+            }
+        }
+        ports.push_back(std::move(port));
+    }
+    return ports;
+}
+
 bool EnumerateSerialPorts(std::vector<int>& ports) {
     ports.clear();
-    for (int n = 1; n <= kHighestEnumeratedPort; ++n) {
-        if (platform::ProbePort(n) != platform::PortPresence::Absent) {
-            ports.push_back(n);
+    for (const PortListing& port : SurveyPorts(1, kHighestEnumeratedPort)) {
+        if (port.state != PortState::Unplugged) {
+            ports.push_back(port.entry.number);
         }
     }
     return true;
@@ -23,14 +56,45 @@ bool EnumerateSerialPorts(std::vector<int>& ports) {
 
 std::vector<int> ScanOpenablePorts(int first, int last) {
     std::vector<int> ports;
-    // Not opened and configured to find out: that would leave a console line raw and another
-    // program's port at 9600 baud. The probe asks what an open would be refused for instead.
-    // 64-bit count so that last == INT_MAX cannot wrap the loop around.
-    for (int64_t n = std::max(first, 1); n <= last; ++n) {
-        const int port = static_cast<int>(n);
-        if (platform::ProbePort(port) == platform::PortPresence::Available) {
-            ports.push_back(port);
+    for (const PortListing& port : SurveyPorts(first, last)) {
+        if (port.state == PortState::Free) {
+            ports.push_back(port.entry.number);
         }
     }
     return ports;
+}
+
+std::string PortListingText(const PortListing& port, std::string_view prefix) {
+    std::string text =
+        std::string(prefix) + std::to_string(port.entry.number) + "  " + port.entry.DeviceName();
+    if (!port.entry.adapter.empty()) {
+        text += "  " + port.entry.adapter;
+    }
+    switch (port.state) {
+        case PortState::Busy:
+            text += "  - in use";
+            break;
+        case PortState::NoPermission:
+            text += "  - no permission";
+            break;
+        case PortState::Free:
+        case PortState::Unplugged:  // said where the device would be
+            break;
+    }
+    return text;
+}
+
+std::string PortListingReason(const PortListing& port) {
+    const int n = port.entry.number;
+    switch (port.state) {
+        case PortState::Free:
+            return {};
+        case PortState::Busy:
+            return platform::DescribePortError(platform::FailureKind::Busy, n, EBUSY);
+        case PortState::NoPermission:
+            return platform::DescribePortError(platform::FailureKind::NoPermission, n, EACCES);
+        case PortState::Unplugged:
+            return platform::DescribePortError(platform::FailureKind::NoSuchPort, n, ENOENT);
+    }
+    return {};
 }
