@@ -10,9 +10,12 @@
 #include <QShowEvent>
 #include <QStringList>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 
 #include "console/MessageBox.h"
+#include "console/PortListFill.h"
+#include "console/PortWatch.h"
 #include "console/WaitCursor.h"
 #include "serial/SerialPort.h"
 #include "serial/SerialPortList.h"
@@ -88,6 +91,10 @@ CAdvComDlg::CAdvComDlg(QWidget* parent) : QDialog(parent) {
         return list;
     };
     port_ = addList("Port:", "portList");
+    port_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    console::RefillOnPortChanges(port_, [this] {
+        console::FillPortList(port_, SurveyPorts(1, kHighestScannedPort), "COM", 1);
+    });
     baud_ = addList("Bits per second:", "baudList");
     dataBits_ = addList("Data bits:", "dataBitsList");
     parity_ = addList("Parity:", "parityList");
@@ -128,26 +135,24 @@ void CAdvComDlg::showEvent(QShowEvent* event) {
 }
 
 void CAdvComDlg::Start() {
-    const QString portText = QStringLiteral("COM%1").arg(Settings.PortNumber);
     const QString baudText = QString::number(Settings.BaudRate);
     const QString dataBitsText = QString::number(Settings.DataBits);
     const QString parityText = NameText(kParityNames, Settings.Parity);
     const QString stopBitsText = NameText(kStopBitNames, Settings.StopBits);
     const QString flowControlText = NameText(kFlowControlNames, Settings.FlowControl);
 
-    // Only ports this program can open now: one someone else holds would fail its test anyway.
-    QStringList ports;
-    for (int port : ScanOpenablePorts(1, kHighestScannedPort)) {
-        ports << QStringLiteral("COM%1").arg(port);
-    }
-    Refill(port_, ports);
+    // Every port, the ones this program cannot open now marked with the reason: a port that
+    // vanished from the list would leave the technician guessing why.
+    Refill(port_, {});
+    console::FillPortList(port_, SurveyPorts(1, kHighestScannedPort), "COM", 1);
     Refill(baud_, kBaudRates);
     Refill(dataBits_, kDataBits);
     Refill(parity_, kParityEntries);
     Refill(stopBits_, EntriesOf(kStopBitNames));
     Refill(flowControl_, EntriesOf(kFlowControlNames));
 
-    SelectString(port_, portText);
+    // By number: "COM3" is the beginning of "COM33" too.
+    port_->setCurrentIndex(std::max(console::IndexOfPort(port_, Settings.PortNumber), 0));
     SelectString(baud_, baudText);
     SelectString(dataBits_, dataBitsText);
     SelectString(parity_, parityText);

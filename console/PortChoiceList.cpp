@@ -1,19 +1,23 @@
 #include "console/PortChoiceList.h"
 
 #include <QComboBox>
-#include <QString>
+#include <string>
 
-QComboBox* MakePortChoiceList(const char* format, const std::vector<int>& ports, QWidget* parent) {
+#include "console/PortListFill.h"
+#include "console/PortWatch.h"
+
+QComboBox* MakePortChoiceList(std::string_view prefix, int first, int last, QWidget* parent) {
     auto* list = new QComboBox(parent);
     list->setObjectName("portList");
-    // Wide enough for "-- Select One --" whatever the ports are.
+    // Wide enough for "-- Select One --" and an adapter's name.
     list->setMinimumContentsLength(16);
-    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     list->addItem("-- Select One --");
-    for (int port : ports) {
-        list->addItem(QString::asprintf(format, port));
-    }
-    list->model()->sort(0);
+    const auto refill = [list, prefix = std::string(prefix), first, last] {
+        console::FillPortList(list, SurveyPorts(first, last), prefix, 1);
+    };
+    refill();
     list->setCurrentIndex(0);
+    console::RefillOnPortChanges(list, refill);
     return list;
 }

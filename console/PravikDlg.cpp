@@ -31,6 +31,8 @@
 #include "console/InstrumentPictures.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
+#include "console/PortListFill.h"
+#include "console/PortWatch.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/WaitCursor.h"
@@ -164,6 +166,7 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     if (const std::string unsafe = platform::PortDirectoryWarning(); !unsafe.empty()) {
         AppendLog(QString::fromStdString(unsafe + "\n"), kLogError);
     }
+    console::RefillOnPortChanges(this, [this] { RefreshPorts(); });
 
     FitToScreen();
     UpdateControls();
@@ -540,33 +543,31 @@ void CPravikDlg::ChooseKind(int kind) {
 
 void CPravikDlg::RescanPorts() {
     CWaitCursor wait;
-    instrumentPorts_->clear();
-    controllerPorts_->clear();
-    instrumentPorts_->addItem(kSelectOne);
-    controllerPorts_->addItem(kSelectOne);
-    for (int port : ScanOpenablePorts(1, kHighestPort)) {
-        const QString name = QString("COM%1").arg(port);
-        instrumentPorts_->addItem(name);
-        controllerPorts_->addItem(name);
-    }
+    RefreshPorts();
     instrumentPorts_->setCurrentIndex(0);
     controllerPorts_->setCurrentIndex(0);
 }
 
-void CPravikDlg::OnPortChosen(QComboBox* list, CommSettings& settings) {
-    settings.PortNumber = PortOfEntry(list->currentText());
-    UpdateControls();
+void CPravikDlg::RefreshPorts() {
+    const std::vector<PortListing> ports = SurveyPorts(1, kHighestPort);
+    if (const std::string warning = platform::TakePortMapWarning(); !warning.empty()) {
+        AppendLog(QString::fromStdString(warning + "\n"), kLogError);
+    }
+    for (QComboBox* list : {instrumentPorts_, controllerPorts_}) {
+        if (list->count() == 0) {
+            list->addItem(kSelectOne);
+        }
+        console::FillPortList(list, ports, "COM", 1);
+    }
 }
 
-void CPravikDlg::SelectString(QComboBox* list, const QString& text) {
-    const int count = list->count();
-    for (int i = 1; i <= count; ++i) {
-        const int index = i % count;
-        if (list->itemText(index).startsWith(text, Qt::CaseInsensitive)) {
-            list->setCurrentIndex(index);
-            return;
-        }
+void CPravikDlg::OnPortChosen(QComboBox* list, CommSettings& settings) {
+    settings.PortNumber = PortOfEntry(list->currentText());
+    // A port that cannot be used now stays listed so that the person learns why.
+    if (const QString problem = console::ChosenPortProblem(list); !problem.isEmpty()) {
+        AppendLog(problem + "\n", kLogError);
     }
+    UpdateControls();
 }
 
 void CPravikDlg::Advanced(bool instrumentPort) {
@@ -584,8 +585,11 @@ void CPravikDlg::Advanced(bool instrumentPort) {
     dialog.TestDevice = device.get();
     if (dialog.exec() == QDialog::Accepted) {
         settings = dialog.Settings;
-        SelectString(instrumentPort ? instrumentPorts_ : controllerPorts_,
-                     QString("COM%1").arg(settings.PortNumber));
+        // By number: "COM3" is the beginning of "COM33" too.
+        QComboBox* list = instrumentPort ? instrumentPorts_ : controllerPorts_;
+        if (const int index = console::IndexOfPort(list, settings.PortNumber); index >= 0) {
+            list->setCurrentIndex(index);
+        }
     }
     UpdateControls();
 }

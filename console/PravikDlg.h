@@ -111,9 +111,8 @@ private:
     // Logs the echo records waiting here, in order, for the rest of the current slice.
     void TakeEchoes();
     void LogEcho(const SerialEcho& echo);
-    // Selects in list the first entry that begins with text, ignoring case, starting after entry
-    // 0 and wrapping; no match keeps the selection.
-    static void SelectString(QComboBox* list, const QString& text);
+    // Lists the ports again, keeping each list's choice where its port is still listed.
+    void RefreshPorts();
 
     // The caller's events of a background reset live here; declared before the instruments so
     // that they outlive the instruments' reset workers.

@@ -1,32 +1,23 @@
 #include "console/SerialComboBox.h"
 
+#include "console/PortListFill.h"
+#include "console/PortWatch.h"
 #include "serial/CommSettings.h"
 #include "serial/SerialPortList.h"
 
 namespace {
 
-std::vector<int> MachinePorts() {
-    std::vector<int> ports;
-    EnumerateSerialPorts(ports);
-    return ports;
-}
+constexpr int kHighestListedPort = 255;
 
 }  // namespace
 
-CSerialComboBox::CSerialComboBox(QWidget* parent) : CSerialComboBox(MachinePorts(), parent) {}
-
-CSerialComboBox::CSerialComboBox(const std::vector<int>& ports, QWidget* parent)
-    : QComboBox(parent) {
-    Fill(ports);
+CSerialComboBox::CSerialComboBox(QWidget* parent) : QComboBox(parent) {
+    Fill();
+    console::RefillOnPortChanges(this, [this] { Fill(); });
 }
 
-void CSerialComboBox::Fill(const std::vector<int>& ports) {
-    for (int port : ports) {
-        addItem(QStringLiteral("COM%1").arg(port));
-    }
-    if (count() > 0) {
-        setCurrentIndex(0);
-    }
+void CSerialComboBox::Fill() {
+    console::FillPortList(this, SurveyPorts(1, kHighestListedPort), "COM", 0);
 }
 
 int CSerialComboBox::GetSelectedPort() const {

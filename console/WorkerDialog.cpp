@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "console/GuiThreadCall.h"
+#include "console/PortListFill.h"
 
 CWorkerDialog::CWorkerDialog(QWidget* parent) : QDialog(parent) {}
 
@@ -70,6 +71,11 @@ int CWorkerDialog::CurrentIndexOf(const QComboBox* list) {
 
 std::wstring CWorkerDialog::CurrentTextOf(const QComboBox* list) {
     return console::CallOnThreadOf(this, [list] { return list->currentText().toStdWString(); });
+}
+
+std::wstring CWorkerDialog::CurrentPortNameOf(const QComboBox* list) {
+    return console::CallOnThreadOf(
+        this, [list] { return console::PortNameOf(list->currentText()).toStdWString(); });
 }
 
 std::wstring CWorkerDialog::TextOf(const QLineEdit* field) {

@@ -60,6 +60,8 @@ protected:
     // window's thread while the worker waits) or from the window's own.
     int CurrentIndexOf(const QComboBox* list);
     std::wstring CurrentTextOf(const QComboBox* list);
+    // The chosen port's name ("COM33") in a port list, whatever the entry says beside it.
+    std::wstring CurrentPortNameOf(const QComboBox* list);
     std::wstring TextOf(const QLineEdit* field);
     // A typed or chosen path, as the file system spells it.
     std::filesystem::path PathIn(const QLineEdit* field);

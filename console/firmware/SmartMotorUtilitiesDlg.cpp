@@ -43,7 +43,7 @@ CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : CWorkerDialo
     group->setObjectName("firmwareGroup");
 
     // The port's text goes to the SMI host as it stands, spelt as the host knows it.
-    port_ = MakePortChoiceList("Com%d", ScanOpenablePorts(1, kHighestListedPort), group);
+    port_ = MakePortChoiceList("Com", 1, kHighestListedPort, group);
     auto* portLabel = new QLabel("Com Port:", group);
     portLabel->setBuddy(port_);
 
@@ -127,7 +127,7 @@ int CSmartMotorUtilitiesDlg::SelectedPortIndex() {
 }
 
 std::wstring CSmartMotorUtilitiesDlg::SelectedPortText() {
-    return CurrentTextOf(port_);
+    return CurrentPortNameOf(port_);
 }
 
 std::wstring CSmartMotorUtilitiesDlg::FirmwarePath() {

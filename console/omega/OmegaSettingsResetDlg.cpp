@@ -32,7 +32,7 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
     frame_ = StartOmegaToolFrame(this);
     QGroupBox* group = frame_.group;
 
-    port_ = MakePortChoiceList("COM%d", ScanOpenablePorts(1, kHighestScannedPort), group);
+    port_ = MakePortChoiceList("COM", 1, kHighestScannedPort, group);
     auto* portLabel = new QLabel("COM Port:", group);
     portLabel->setBuddy(port_);
 
@@ -110,7 +110,7 @@ int COmegaSettingsResetDlg::SelectedPortIndex() {
 }
 
 std::wstring COmegaSettingsResetDlg::SelectedPortText() {
-    return CurrentTextOf(port_);
+    return CurrentPortNameOf(port_);
 }
 
 bool COmegaSettingsResetDlg::UseFactoryDefaults() {

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <vector>
 
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
@@ -14,14 +13,19 @@
 #include "console/omega/OmegaToolFrame.h"
 #include "serial/SerialPortList.h"
 
+namespace {
+
+// The listing goes as far as the machine's port numbers go.
+constexpr int kHighestListedPort = 255;
+
+}  // namespace
+
 COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(parent) {
     frame_ = StartOmegaToolFrame(this);
     QGroupBox* group = frame_.group;
 
     // Every port there is, held by someone else or not: the technician may mean any of them.
-    std::vector<int> ports;
-    EnumerateSerialPorts(ports);
-    port_ = MakePortChoiceList("COM%d", ports, group);
+    port_ = MakePortChoiceList("COM", 1, kHighestListedPort, group);
     auto* portLabel = new QLabel("Com Port:", group);
     portLabel->setBuddy(port_);
 
@@ -59,7 +63,7 @@ int COmegaSettingsSaveDlg::SelectedPortIndex() {
 }
 
 std::wstring COmegaSettingsSaveDlg::SelectedPortText() {
-    return CurrentTextOf(port_);
+    return CurrentPortNameOf(port_);
 }
 
 std::filesystem::path COmegaSettingsSaveDlg::OutputPath() {

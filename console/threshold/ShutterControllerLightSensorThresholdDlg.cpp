@@ -66,13 +66,9 @@ CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThreshol
     // The search.
     port_ = new CSerialComboBox(this);
     port_->setObjectName("portList");
-    // A sorted list, in text order as such lists are (COM10 before COM2), showing its first.
-    port_->model()->sort(0);
-    if (port_->count() > 0) {
-        port_->setCurrentIndex(0);
-    }
+    // Ordered by number, not as text (COM10 before COM2), showing its first.
     port_->setMinimumContentsLength(8);
-    port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    port_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     auto* portLabel = new QLabel("COM Port:", this);
     portLabel->setBuddy(port_);
     runButton_ = Button("Run", "runButton", this);

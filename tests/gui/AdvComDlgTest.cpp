@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "console/AdvComDlg.h"
-#include "console/PortChoiceList.h"
-#include "console/SerialComboBox.h"
 #include "devices/SmartMotor.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
@@ -62,7 +60,9 @@ protected:
         QStringList texts;
         for (const char* name : {"portList", "baudList", "dataBitsList", "parityList",
                                  "stopBitsList", "flowControlList"}) {
-            texts << List(name)->currentText();
+            // A port's entry says more than its name: "COM201  pts/3  pseudo-terminal".
+            const QString text = List(name)->currentText();
+            texts << (text.startsWith("COM") ? text.section(' ', 0, 0) : text);
         }
         return texts;
     }
@@ -75,7 +75,7 @@ protected:
 };
 
 TEST_F(AdvComDlg, ListsOfferTheirEntriesInTheirOwnOrder) {
-    // Another owner has a port: it cannot be tested, so it is not offered.
+    // Another owner has a port: it stays listed, marked, so that the person learns why.
     sim::CSmartMotorSim held(kFirstTestPort + 2, PortDir());
     CSerialPort holder;
     ASSERT_TRUE(held.Start() && holder.Open(kFirstTestPort + 2, 9600, 0, 8, 0));
@@ -83,8 +83,9 @@ TEST_F(AdvComDlg, ListsOfferTheirEntriesInTheirOwnOrder) {
     const QStringList ports = Entries(List("portList"));
     ASSERT_FALSE(ports.isEmpty());
     EXPECT_EQ(ports.front(), kSelectOne);
-    EXPECT_TRUE(ports.contains(kPort));
-    EXPECT_FALSE(ports.contains(QString("COM%1").arg(kFirstTestPort + 2)));
+    EXPECT_EQ(EntryOf(List("portList"), kPort), 1);
+    EXPECT_TRUE(ports.at(2).startsWith(QString("COM%1  ").arg(kFirstTestPort + 2)));
+    EXPECT_TRUE(ports.at(2).endsWith("- in use"));
     EXPECT_EQ(Entries(List("baudList")), (QStringList{kSelectOne, "300", "2400", "9600", "14400",
                                                       "28800", "38400", "57600", "152000"}));
     EXPECT_EQ(Entries(List("dataBitsList")), (QStringList{kSelectOne, "5", "6", "7", "8"}));
@@ -152,32 +153,6 @@ TEST_F(AdvComDlg, TestSettingsTriesTheChosenSettingsOnTheDevice) {
     Press("testButton");
     EXPECT_EQ(messages, (QStringList{kSuccess, kFailure, kFailure})) << "no device: a failure";
     EXPECT_TRUE(dialog.isVisible());
-}
-
-// The threshold tool's list: the ports in the order given, the first chosen, each read back from
-// its text; without ports, no entry and no port.
-TEST(SerialComboBox, EntriesAreTheGivenPortsAndReadBackFromTheirText) {
-    CSerialComboBox list(std::vector<int>{10, 2, 255});
-    EXPECT_EQ(Entries(&list), (QStringList{"COM10", "COM2", "COM255"}));
-    EXPECT_EQ(list.GetSelectedPort(), 10);
-    list.setCurrentIndex(2);
-    EXPECT_EQ(list.GetSelectedPort(), 255);
-    list.addItem("COM12abc");
-    list.setCurrentIndex(3);
-    EXPECT_EQ(list.GetSelectedPort(), 12);
-    CSerialComboBox none(std::vector<int>{});
-    EXPECT_EQ(none.currentIndex(), -1);
-    EXPECT_EQ(none.GetSelectedPort(), -1);
-}
-
-// The Omega tools' lists: whatever the ports, "-- Select One --" is entry 0 and chosen, and the
-// ports follow in text order, spelt as the tool asks.
-TEST(PortChoiceList, SelectOneLeadsThePortsInTextOrder) {
-    const std::unique_ptr<QComboBox> list(MakePortChoiceList("Com%d", {10, 2, 255}, nullptr));
-    EXPECT_EQ(Entries(list.get()), (QStringList{kSelectOne, "Com10", "Com2", "Com255"}));
-    EXPECT_EQ(list->currentIndex(), 0);
-    const std::unique_ptr<QComboBox> none(MakePortChoiceList("COM%d", {}, nullptr));
-    EXPECT_EQ(Entries(none.get()), QStringList{kSelectOne});
 }
 
 }  // namespace

@@ -24,10 +24,16 @@ inline void Click(const QObject* window, const QString& name) {
                       QPoint(std::min(10, button->width() / 2), button->height() / 2));
 }
 
+// The entry that is text, or a port list's entry for the port text names ("COM201  pts/3 ...").
+inline int EntryOf(const QComboBox* combo, const QString& text) {
+    const int exact = combo->findText(text);
+    return exact >= 0 ? exact : combo->findText(text + " ", Qt::MatchStartsWith);
+}
+
 // Chooses text in the named list as a user does, which also activates the entry.
 inline void Choose(const QObject* window, const QString& list, const QString& text) {
     auto* combo = Find<QComboBox>(window, list);
-    const int index = combo->findText(text);
+    const int index = EntryOf(combo, text);
     ASSERT_GE(index, 0) << list.toStdString() << " has no " << text.toStdString();
     combo->setCurrentIndex(index);
     emit combo->activated(index);

@@ -59,7 +59,7 @@ protected:
         dialog->SetHostFactory([] { return std::make_unique<CSerialSmiHost>(kShort); });
         dialog->show();
         if (choose) {
-            Find<QComboBox>("portList")->setCurrentText(kMotorPort);
+            Choose(dialog.get(), "portList", kMotorPort);
             Find<QLineEdit>("firmwarePathEdit")->setText(files.filePath("new.smx"));
         }
     }
@@ -103,8 +103,8 @@ protected:
     std::unique_ptr<CSmartMotorUtilitiesDlg> dialog;
 };
 
-TEST_F(FirmwareDlg, OpensIdleWithTheOpenablePortsAndAsksForWhatIsMissing) {
-    // Someone else holds this motor's port: the updater could not use it, so does not offer it.
+TEST_F(FirmwareDlg, OpensIdleWithEveryPortAndAsksForWhatIsMissing) {
+    // Someone else holds this motor's port: listed, marked, as the updater could not use it.
     CSmartMotorSim other(kFirstTestPort + 1, PortDir());
     ASSERT_TRUE(other.Start());
     CSerialPort holder;
@@ -112,8 +112,8 @@ TEST_F(FirmwareDlg, OpensIdleWithTheOpenablePortsAndAsksForWhatIsMissing) {
     Open(false);
     auto* list = Find<QComboBox>("portList");
     EXPECT_EQ(list->currentText(), "-- Select One --");
-    EXPECT_GE(list->findText(kMotorPort), 0) << "spelt \"Com\", as the host is given it";
-    EXPECT_LT(list->findText(QString("Com%1").arg(kFirstTestPort + 1)), 0) << "held elsewhere";
+    EXPECT_EQ(EntryOf(list, kMotorPort), 1) << "spelt \"Com\", as the host is given it";
+    EXPECT_TRUE(list->itemText(2).endsWith("- in use")) << "held elsewhere";
     EXPECT_EQ(Controls(), kIdle) << "\"Restore from Backup\" is never offered";
 
     Find<QLineEdit>("firmwarePathEdit")->setText(files.filePath("new.smx"));
@@ -123,7 +123,7 @@ TEST_F(FirmwareDlg, OpensIdleWithTheOpenablePortsAndAsksForWhatIsMissing) {
     EXPECT_EQ(boxes[0].icon, console::MessageIcon::None);
     EXPECT_EQ(boxes[0].parent, dialog.get());
     // A motor that does not answer: the host's own words in the SMI error box.
-    list->setCurrentText(kMotorPort);
+    list->setCurrentIndex(EntryOf(list, kMotorPort));
     motor->DropReplies(100);
     Download();
     ASSERT_EQ(boxes.size(), 2u);

@@ -1,5 +1,6 @@
 // The Omega save and reset windows, offscreen, against a simulated controller: what they add to
 // their runs, which are tested headless. The tests wait only by handling events.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -30,8 +31,15 @@
 
 namespace {
 
+using testing::EndsWith;
+using testing::HasSubstr;
+using testing::StartsWith;
+
 constexpr int kPort = testing_support::kFirstTestPort;
 const QString kCom = QString("COM%1").arg(kPort);
+std::string Com(int port) {
+    return "COM" + std::to_string(port);
+}
 
 // Replies within milliseconds: a read that never comes back costs little. The line settings
 // each run opens with are taken as it opens.
@@ -94,8 +102,8 @@ protected:
     std::unique_ptr<COmegaSettingsResetDlg> reset;
 };
 
-TEST_F(OmegaToolDlg, TheSaveToolListsEveryPortAndTheResetToolOnlyThoseItCanOpen) {
-    // Someone else has this one: a save may still mean it, a reset could not use it.
+TEST_F(OmegaToolDlg, BothToolsListEveryPortInNumberOrderAndMarkOneHeldElsewhere) {
+    // Someone else has this one: it stays listed, saying why it cannot be used.
     sim::COmegaControllerSim other(kPort + 1, PortDir());
     ASSERT_TRUE(other.Start());
     CSerialPort holder;
@@ -105,8 +113,12 @@ TEST_F(OmegaToolDlg, TheSaveToolListsEveryPortAndTheResetToolOnlyThoseItCanOpen)
     for (QWidget* dialog : std::initializer_list<QWidget*>{save.get(), reset.get()}) {
         auto* list = Find<QComboBox>(dialog, "portList");
         EXPECT_EQ(list->currentText(), "-- Select One --");
-        EXPECT_EQ(list->findText(kCom), 1);
-        EXPECT_EQ(list->count(), dialog == save.get() ? 3 : 2);
+        EXPECT_EQ(EntryOf(list, kCom), 1);
+        ASSERT_EQ(list->count(), 3);
+        EXPECT_THAT(list->itemText(2).toStdString(),
+                    AllOf(StartsWith(Com(kPort + 1) + "  "), EndsWith("- in use")));
+        EXPECT_THAT(list->itemData(2, Qt::ToolTipRole).toString().toStdString(),
+                    HasSubstr("is in use"));
     }
     EXPECT_EQ(Enabled(save.get(), kSaveControls), QStringList{"saveButton"});
     EXPECT_EQ(Enabled(reset.get(), kResetControls),

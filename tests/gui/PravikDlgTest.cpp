@@ -322,7 +322,8 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
             Press(dialog, "okButton");
         });
         EXPECT_EQ(settings, (CommSettings{port, 152000, 8, 0, 0, 0}));
-        EXPECT_EQ(Find<QComboBox>(std::string(which) + "PortList")->currentText(), Com(port));
+        EXPECT_EQ(Find<QComboBox>(std::string(which) + "PortList")->currentIndex(),
+                  EntryOf(Find<QComboBox>(std::string(which) + "PortList"), Com(port)));
         const InstrumentConfig accepted = config;
         EXPECT_EQ(port == kMotorPort ? accepted.TempControllerPort : accepted.InstrumentPort,
                   port == kMotorPort ? before.TempControllerPort : before.InstrumentPort);

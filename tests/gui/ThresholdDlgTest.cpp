@@ -59,7 +59,7 @@ protected:
         dialog->Device.ReplyTimeout = 150;
         dialog->Device.SettleDelayMs = 0;
         auto* ports = Find<QComboBox>("portList");
-        ports->setCurrentIndex(ports->findText(QString("COM%1").arg(kFirstTestPort)));
+        ports->setCurrentIndex(EntryOf(ports, QString("COM%1").arg(kFirstTestPort)));
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
     }
