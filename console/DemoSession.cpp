@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -17,6 +18,8 @@
 #include <cstdio>
 
 #include "console/MessageBox.h"
+#include "console/PortListFill.h"
+#include "console/PortsDlg.h"
 #include "console/PravikDlg.h"
 
 namespace {
@@ -27,11 +30,12 @@ struct Options {
     // Left empty, both go into a fresh private folder rather than wherever the caller stands.
     QString log;
     QString screenshot;
+    QString ports;  // a picture of the Ports window, when given
 };
 
 bool Choose(CPravikDlg& window, const char* list, int port) {
     auto* combo = window.findChild<QComboBox*>(list);
-    const int index = combo ? combo->findText(QString("COM%1").arg(port)) : -1;
+    const int index = combo ? console::IndexOfPort(combo, port) : -1;
     if (index < 0) {
         std::fprintf(stderr, "pravik-demo: COM%d is not in the port list\n", port);
         return false;
@@ -78,23 +82,20 @@ void LetTheLogSettle(CPravikDlg& window) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    Options options;
-    const QStringList args = QApplication::arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--motor") {
-            options.motorPort = args[i + 1].toInt();
-        } else if (args[i] == "--controller") {
-            options.controllerPort = args[i + 1].toInt();
-        } else if (args[i] == "--log") {
-            options.log = args[i + 1];
-        } else if (args[i] == "--screenshot") {
-            options.screenshot = args[i + 1];
-        }
-    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Drives the console through a test session by itself.");
+    parser.addHelpOption();
+    const QCommandLineOption motor("motor", "The motor's port number.", "N");
+    const QCommandLineOption controller("controller", "The controller's port number.", "N");
+    const QCommandLineOption log("log", "Where the terminal log goes.", "FILE");
+    const QCommandLineOption screenshot("screenshot", "Where the console's picture goes.", "FILE");
+    const QCommandLineOption ports("ports", "Also a picture of the Ports window, here.", "FILE");
+    parser.addOptions({motor, controller, log, screenshot, ports});
+    parser.process(app);
+    Options options{parser.value(motor).toInt(), parser.value(controller).toInt(),
+                    parser.value(log), parser.value(screenshot), parser.value(ports)};
     if (options.motorPort <= 0 || options.controllerPort <= 0) {
-        std::fprintf(
-            stderr,
-            "usage: pravik-demo --motor N --controller N [--log FILE] [--screenshot FILE]\n");
+        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
     }
     if (options.log.isEmpty() || options.screenshot.isEmpty()) {
@@ -147,6 +148,12 @@ int main(int argc, char** argv) {
     window.grab().save(options.screenshot);
     Click(window, "disconnectButton");
     QCoreApplication::processEvents();
+    if (!options.ports.isEmpty()) {
+        CPortsDlg dialog(&window);
+        dialog.show();
+        QCoreApplication::processEvents();
+        dialog.grab().save(options.ports);
+    }
 
     QFile file(options.log);
     if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {

@@ -1,5 +1,6 @@
 #include "console/PortListFill.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPalette>
 #include <QStandardItemModel>
@@ -34,6 +35,8 @@ void FillPortList(QComboBox* list, const std::vector<PortListing>& ports, std::s
     }
     const int again = chosen.isValid() ? IndexOfPort(list, chosen.toInt()) : -1;
     list->setCurrentIndex(again >= 0 ? again : (list->count() > 0 ? 0 : -1));
+    // A narrow list in a busy window still opens wide enough to show each adapter whole.
+    list->view()->setMinimumWidth(list->view()->sizeHintForColumn(0) + 8);
 }
 
 int IndexOfPort(const QComboBox* list, int port) {

@@ -33,6 +33,7 @@
 #include "console/NumberEdit.h"
 #include "console/PortListFill.h"
 #include "console/PortWatch.h"
+#include "console/PortsDlg.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/WaitCursor.h"
@@ -121,6 +122,13 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     QAction* threshold = shutter->addAction("Adjust Light Sensor Threshold");
     threshold->setObjectName("adjustLightSensorThresholdAction");
     connect(threshold, &QAction::triggered, this, &CPravikDlg::OnAdjustLightSensorThreshold);
+    QAction* ports = utilities->addAction("&Ports ...");
+    ports->setObjectName("portsAction");
+    connect(ports, &QAction::triggered, this, [this] {
+        CPortsDlg dialog(this);
+        dialog.exec();
+        RefreshPorts();
+    });
     QMenu* help = utilities->addMenu("&Help");
     QAction* about = help->addAction("About");
     about->setObjectName("aboutAction");

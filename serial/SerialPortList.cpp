@@ -24,8 +24,9 @@ std::vector<PortListing> SurveyPorts(int first, int last) {
             port.state = PortState::Unplugged;
         } else {
             // Not opened and configured to find out: that would leave a console line raw and
-            // another program's port at 9600 baud. The probe asks what an open would meet.
-            switch (platform::ProbePortPath(port.entry.path)) {
+            // another program's port at 9600 baud. The probe asks what an open would meet, of
+            // the device itself: a by-id link may not be there yet when the device is.
+            switch (platform::ProbePortPath(port.entry.device)) {
                 case platform::PortPresence::Absent:
                     continue;
                 case platform::PortPresence::Available:

@@ -125,6 +125,13 @@ TEST_F(SerialPortList, ListingChangesNoPortAndAHeldPortIsLeftAsItsHolderSetIt) {
 
         EXPECT_TRUE(Contains(Enumerated(), port));
         EXPECT_EQ(ScanOpenablePorts(port, port).size(), held ? 0u : 1u);
+        // What a person sees of it in a list, and why it cannot be chosen.
+        const auto listed = SurveyPorts(port, port);
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(PortListingText(listed[0]), "COM" + std::to_string(port) + "  " +
+                                                  device.SlavePath().substr(5) +
+                                                  "  pseudo-terminal" + (held ? "  - in use" : ""));
+        EXPECT_EQ(PortListingReason(listed[0]).find(" is in use by ") != std::string::npos, held);
         EXPECT_EQ(Settings(holder), before) << "listing changed the port";
 
         CSerialPort program;
@@ -166,6 +173,10 @@ TEST_F(SerialPortList, APortTheUserMayNotOpenIsListedButNotOpenable) {
     ASSERT_EQ(::chmod(device.SlavePath().c_str(), 0), 0);
     EXPECT_TRUE(Contains(Enumerated(), kFirstTestPort));
     EXPECT_TRUE(ScanOpenablePorts(kFirstTestPort, kFirstTestPort).empty());
+    const auto listed = SurveyPorts(kFirstTestPort, kFirstTestPort);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_TRUE(PortListingText(listed[0]).ends_with("  - no permission"));
+    EXPECT_NE(PortListingReason(listed[0]).find("\"dialout\""), std::string::npos);
     CSerialPort port;
     EXPECT_FALSE(port.Open(kFirstTestPort, 9600, 0, 8, 0));
     EXPECT_EQ(port.LastFailure().Kind, platform::FailureKind::NoPermission);
