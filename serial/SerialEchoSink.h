@@ -13,4 +13,7 @@ class ISerialEchoSink {
 public:
     virtual ~ISerialEchoSink() = default;
     virtual void PostSerialEcho(std::unique_ptr<SerialEcho> echo) = 0;
+    // The device hung up (its adapter was unplugged, a simulated device stopped): said once, at
+    // once, so that the owner can tell the person before a command runs into it.
+    virtual void PostPortGone(int /*portNumber*/) {}
 };

@@ -241,7 +241,14 @@ void CSerialPort::ReadRoutine() {
         std::lock_guard lock(PortLock);
         count = PortHandle.Read(buffer, sizeof buffer);
     }
-    if (count <= 0) {
+    if (count < 0) {
+        // Read says -1 once; after it the port is not watched any more.
+        if (ISerialEchoSink* sink = OwnerWindow.load(std::memory_order_acquire)) {
+            sink->PostPortGone(PortNumber);
+        }
+        return;
+    }
+    if (count == 0) {
         return;
     }
     // Neither PortLock nor anything else of the port is held while the owner and the driver see

@@ -249,7 +249,7 @@ TEST_F(SerialPortTest, AFloodStopsAtTheEchoBacklogCapAndEachGapIsReportedOnce) {
     flooded.Close();
 }
 
-TEST_F(SerialPortTest, WritesThatCannotBeDoneReturnAtOnceAndEchoNothing) {
+TEST_F(SerialPortTest, WritesThatCannotBeDoneReturnAtOnceAndEchoNothingAndAHangUpIsToldOnce) {
     port.OwnerWindow = &echoes;
     EXPECT_FALSE(port.Write("#0R", 3)) << "closed port";
     ASSERT_TRUE(OpenDefault(port));
@@ -260,6 +260,12 @@ TEST_F(SerialPortTest, WritesThatCannotBeDoneReturnAtOnceAndEchoNothing) {
     EXPECT_FALSE(port.Write("x", -1));
     EXPECT_EQ(echoes.SentRecords(), 0u);
     EXPECT_EQ(device->ReceivedCount(), 0u);
+
+    device->HangUp();
+    EXPECT_EQ(echoes.WaitForGone(5000), 1);
+    EXPECT_FALSE(port.Write("#0R", 3));
+    EXPECT_EQ(port.LastFailure().Kind, platform::FailureKind::DeviceGone);
+    EXPECT_EQ(echoes.WaitForGone(0), 1) << "said once";
 }
 
 TEST_F(SerialPortTest, AWritePurgesBytesThatNobodyHasReadYet) {

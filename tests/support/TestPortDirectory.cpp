@@ -44,6 +44,20 @@ void EchoRecorder::PostSerialEcho(std::unique_ptr<SerialEcho> echo) {
     cv_.notify_all();
 }
 
+void EchoRecorder::PostPortGone(int /*portNumber*/) {
+    {
+        std::lock_guard lock(mutex_);
+        ++gone_;
+    }
+    cv_.notify_all();
+}
+
+int EchoRecorder::WaitForGone(int timeoutMs) {
+    std::unique_lock lock(mutex_);
+    cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return gone_ > 0; });
+    return gone_;
+}
+
 bool EchoRecorder::WaitForReceived(size_t count, int timeoutMs) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),

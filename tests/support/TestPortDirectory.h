@@ -33,6 +33,9 @@ private:
 class EchoRecorder : public ISerialEchoSink {
 public:
     void PostSerialEcho(std::unique_ptr<SerialEcho> echo) override;
+    void PostPortGone(int portNumber) override;
+    // Waits until a port said it is gone; how many times it has been said.
+    int WaitForGone(int timeoutMs);
     // Waits until at least count received (or sent) bytes have been echoed.
     bool WaitForReceived(size_t count, int timeoutMs);
     size_t ReceivedBytes();
@@ -46,6 +49,7 @@ private:
     size_t receivedBytes_ = 0;
     size_t sentRecords_ = 0;
     int receivedPort_ = 0;
+    int gone_ = 0;
     SerialEcho lastSent_;
 };
 
