@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStringList>
 #include <QTest>
 #include <QTextEdit>
@@ -23,6 +25,7 @@
 
 #include "console/AdvComDlg.h"
 #include "console/PravikDlg.h"
+#include "devices/Vocabulary.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
 #include "sim/OmegaControllerSim.h"
@@ -179,6 +182,7 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     Connect();
     EXPECT_TRUE(Log().contains("Connecting to instrument ...\nSuccess.\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
+    EXPECT_TRUE(Find<QLabel>("identityText")->text().contains("Talvor Imager \u00B7 firmware 5.2"));
     EXPECT_EQ(Enabled(kSessionControls), kSessionControls.mid(1));
 
     Click("openShutterButton");
@@ -216,6 +220,7 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     EXPECT_FALSE(window->IsConnected());
     EXPECT_TRUE(Log().contains("Disconnecting from instrument ...\nSuccess!\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
+    EXPECT_EQ(Find<QLabel>("identityText")->text(), "");
     EXPECT_FALSE(Find("shutterGetButton")->isEnabled());
     EXPECT_TRUE(timer->isActive());
     window->OnGetTemp();  // what a tick does, without waiting a second for it
@@ -234,6 +239,8 @@ TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
     Click("lightGetButton");
     EXPECT_EQ(Text("lightEdit"), "DARK");
     EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
+    EXPECT_TRUE(
+        Find<QLabel>("identityText")->text().startsWith("Miran Photometer \u00B7 firmware 3.0.2"));
 }
 
 TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
@@ -305,30 +312,36 @@ TEST_F(ConsoleTest, OpensAtItsNaturalSizeWithoutScrollBarsWhereTheScreenHasRoom)
 }
 
 // Each port's dialog starts from that port's settings and tries them on its kind of device (a
-// motor, an Omega controller); only an accepted run is copied back, and selects its port.
-TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
+// motor, an Omega controller); only an accepted run is copied back, and selects its port. The
+// next window starts on the bench as it was stored when it connected, and when the window closed.
+TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsCancelKeepsThemAndTheNextWindowToo) {
     Open();
     Click("multiFilterRadio");
-    for (const auto& [which, port] :
-         {std::pair{"instrument", kMotorPort}, std::pair{"controller", kControllerPort}}) {
+    const std::pair<std::string, int> ports[] = {{"instrument", kMotorPort},
+                                                 {"controller", kControllerPort}};
+    for (const auto& [which, port] : ports) {
         SCOPED_TRACE(which);
         const InstrumentConfig& config = window->Configuration();
         const CommSettings& settings =
             port == kMotorPort ? config.InstrumentPort : config.TempControllerPort;
         const InstrumentConfig before = config;
-        RunAdvanced(std::string(which) + "AdvancedButton", [&, port = port](CAdvComDlg& dialog) {
+        RunAdvanced(which + "AdvancedButton", [&, port = port](CAdvComDlg& dialog) {
             Choose(&dialog, "portList", Com(port));
             Choose(&dialog, "baudList", "152000");  // the list's, though no line runs at it
+            Choose(&dialog, "dataBitsList", "7");
+            Choose(&dialog, "parityList", "Even");
+            Choose(&dialog, "stopBitsList", "2");
+            Choose(&dialog, "flowControlList", "RTS/CTS");
             Press(dialog, "okButton");
         });
-        EXPECT_EQ(settings, (CommSettings{port, 152000, 8, 0, 0, 0}));
-        EXPECT_EQ(Find<QComboBox>(std::string(which) + "PortList")->currentText(), Com(port));
+        EXPECT_EQ(settings, (CommSettings{port, 152000, 7, 2, 2, 2}));
+        EXPECT_EQ(Find<QComboBox>(which + "PortList")->currentText(), Com(port));
         const InstrumentConfig accepted = config;
         EXPECT_EQ(port == kMotorPort ? accepted.TempControllerPort : accepted.InstrumentPort,
                   port == kMotorPort ? before.TempControllerPort : before.InstrumentPort);
 
         // A cancelled run keeps nothing, not even what a test wrote into the dialog's record.
-        RunAdvanced(std::string(which) + "AdvancedButton", [&](CAdvComDlg& dialog) {
+        RunAdvanced(which + "AdvancedButton", [&](CAdvComDlg& dialog) {
             EXPECT_EQ(dialog.findChild<QComboBox*>("baudList")->currentText(), "152000");
             Choose(&dialog, "baudList", "9600");
             Press(dialog, "testButton");
@@ -337,11 +350,42 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         EXPECT_EQ(config, accepted);
     }
     EXPECT_EQ(messages, QStringList(2, "Success! Settings are correct."));
+    Click("legacyCheck");
+    Find<QLineEdit>("numberOfFiltersEdit")->setText("7");
+    emit Find<QLineEdit>("numberOfFiltersEdit")->editingFinished();
+    const InstrumentConfig chosen = window->Configuration();
     // The simulated devices answer at any rate: connected, with the refusal said.
     Click("connectButton");
     EXPECT_TRUE(
-        Log().contains(") refused the line settings \"baud=152000 parity=n data=8 stop=1\""))
+        Log().contains(") refused the line settings \"baud=152000 parity=e data=7 stop=2\""))
         << Log().toStdString();
+
+    window.reset();  // never closed: what the connection stored
+    Open(false);
+    EXPECT_EQ(window->Configuration(), chosen);
+    EXPECT_EQ(Find<QComboBox>("controllerPortList")->currentText(), Com(kControllerPort));
+    EXPECT_TRUE(Find<QCheckBox>("legacyCheck")->isChecked());
+    EXPECT_EQ(Text("numberOfFiltersEdit"), "7");
+    const QSize size = window->size() - QSize(40, 30);
+    window->resize(size);
+    window->close();
+    // What no window could have stored (edited by hand, a damaged file) counts as not stored,
+    // field by field; a port missing from today's list is not chosen, but kept.
+    const std::pair<const char*, const char*> damaged[] = {
+        {"InstrumentPort/Port", "257"}, {"InstrumentPort/BaudRate", "115200"},
+        {"InstrumentPort/Parity", "3"}, {"InstrumentPort/FlowControl", "1x"},
+        {"ControllerPort/Port", "210"}, {"ControllerPort/DataBits", "9"},
+        {"NumberOfFilters", "9"},       {"LegacySupport", "yes"}};
+    for (const auto& [key, value] : damaged) {
+        QSettings().setValue(QString("Console/") + key, value);
+    }
+    Open(false);
+    EXPECT_EQ(window->size(), size) << "as the window closed";
+    EXPECT_EQ(window->Configuration().InstrumentPort, (CommSettings{1, 9600, 7, 0, 2, 0}));
+    EXPECT_EQ(window->Configuration().TempControllerPort, (CommSettings{210, 152000, 8, 2, 2, 2}));
+    EXPECT_EQ(Find<QComboBox>("controllerPortList")->currentIndex(), 0);
+    EXPECT_EQ(Text("numberOfFiltersEdit"), "6");
+    EXPECT_FALSE(Find<QCheckBox>("legacyCheck")->isChecked());
 }
 
 TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
