@@ -15,10 +15,9 @@ class ForgetTheBench : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
     // What the windows remember goes into this run's own folder, never the user's ~/.config.
     QTemporaryDir folder;
-    if (!folder.isValid()) {
+    if (!folder.isValid() || !qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit())) {
         return 1;
     }
-    qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
     // A screen the size of a technician's monitor (1600 x 1000), where the console must open
     // whole, without scroll bars.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
