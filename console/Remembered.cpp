@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QSettings>
+#include <QStringList>
 #include <cstdint>
 
 #include "console/AdvComDlg.h"
