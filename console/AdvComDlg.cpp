@@ -25,11 +25,6 @@ namespace {
 // One more than EnumerateSerialPorts tries, as the console's own rescan does.
 constexpr int kHighestScannedPort = 256;
 
-// "152000" is what the list has always offered; it is not a typing slip for 115200, and a record
-// with 115200 shows "-- Select One --".
-const QStringList kBaudRates = {"300",   "2400",  "9600",  "14400",
-                                "28800", "38400", "57600", "152000"};
-const QStringList kDataBits = {"5", "6", "7", "8"};
 // Shown in this order, but a record's index is always found by name in kParityNames.
 const QStringList kParityEntries = {"None", "Even", "Odd"};
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include "serial/CommSettings.h"
 
@@ -19,6 +20,12 @@ class CAdvComDlg : public QDialog {
 
 public:
     static inline const QString kSelectOne = QStringLiteral("-- Select One --");
+    // What the lists offer, and so every rate and width a record can be given here. "152000" is
+    // what the list has always offered; it is not a typing slip for 115200, and a record with
+    // 115200 shows "-- Select One --".
+    static inline const QStringList kBaudRates = {"300",   "2400",  "9600",  "14400",
+                                                  "28800", "38400", "57600", "152000"};
+    static inline const QStringList kDataBits = {"5", "6", "7", "8"};
 
     explicit CAdvComDlg(QWidget* parent = nullptr);
 

@@ -43,6 +43,11 @@ int IndexOfPort(const QComboBox* list, int port) {
     return list->findData(port, kPortRole);
 }
 
+int ChosenPort(const QComboBox* list) {
+    const QVariant port = list->currentData(kPortRole);
+    return port.isValid() ? port.toInt() : -1;
+}
+
 QString PortNameOf(const QString& entryText) {
     return entryText.section(' ', 0, 0);
 }

@@ -23,6 +23,8 @@ void FillPortList(QComboBox* list, const std::vector<PortListing>& ports, std::s
 
 // The index of port's entry, or -1.
 int IndexOfPort(const QComboBox* list, int port);
+// The chosen entry's port, or -1 when the entry is no port ("-- Select One --") or none is chosen.
+int ChosenPort(const QComboBox* list);
 
 // The port's name in an entry's text, as windows and tools parse it: "COM33".
 QString PortNameOf(const QString& entryText);

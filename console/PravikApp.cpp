@@ -5,6 +5,8 @@
 #include "platform/Version.h"
 
 CPravikApp::CPravikApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The bench the console and its tools remember lives under these names.
+    setOrganizationName("Pravik");
     setApplicationName("Pravik");
     setApplicationVersion(QString::fromStdString(ProgramVersion()));
     setWindowIcon(ProgramIcon());

@@ -19,11 +19,15 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <system_error>
+#include <tuple>
 
 #include "console/AboutDlg.h"
 #include "console/AdvComDlg.h"
@@ -34,6 +38,7 @@
 #include "console/PortListFill.h"
 #include "console/PortWatch.h"
 #include "console/PortsDlg.h"
+#include "console/Remembered.h"
 #include "console/SpinButtonCtrl.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/WaitCursor.h"
@@ -76,16 +81,45 @@ QLabel* Heading(const QString& text, QWidget* parent) {
     return label;
 }
 
-// "COM%d" read back from a list entry; -1 when the entry is no port.
-int PortOfEntry(const QString& text) {
-    static const QRegularExpression pattern("^COM(\\d+)");
-    const auto match = pattern.match(text);
-    if (!match.hasMatch()) {
-        return -1;
+// Where the console keeps the bench it remembers.
+const QString kBenchGroup = "Console";
+
+// What the instrument said about itself: model, firmware and filters, then the devices it is
+// built from, each as the vocabulary names it. What it did not say (unread: -1 or empty, or a
+// value without a name) is left out; nothing read, nothing shown.
+QString IdentityText(const InstrumentInfo& info) {
+    const auto name = [](const EnumTable& table, int32_t index) {
+        const std::wstring_view text = table.Name(index);
+        return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
+    };
+    QStringList about;
+    if (const QString model = name(vocabulary::InstrumentModel, info.InstrumentModel);
+        !model.isEmpty()) {
+        about << model;
     }
-    bool ok = false;
-    const int port = match.captured(1).toInt(&ok);
-    return ok ? port : -1;
+    if (!info.FirmwareVersion.empty()) {
+        about << "firmware " + QString::fromStdWString(info.FirmwareVersion);
+    }
+    if (info.NumberOfFilters > 0) {
+        about << QString(info.NumberOfFilters == 1 ? "%1 filter" : "%1 filters")
+                     .arg(info.NumberOfFilters);
+    }
+    QStringList parts;
+    for (const auto& [label, table, index] :
+         {std::tuple{"Shutter", &vocabulary::ShutterType, info.ShutterType},
+          std::tuple{"Motor", &vocabulary::MotorModel, info.MotorModel},
+          std::tuple{"Temperature controller", &vocabulary::TempController, info.TempController}}) {
+        if (const QString part = name(*table, index); !part.isEmpty()) {
+            parts << QString("%1: %2").arg(label, part);
+        }
+    }
+    QStringList lines;
+    for (const QStringList& line : {about, parts}) {
+        if (!line.isEmpty()) {
+            lines << line.join(QStringLiteral(" \u00B7 "));
+        }
+    }
+    return lines.join('\n');
 }
 
 template <typename T>
@@ -177,6 +211,7 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     console::RefillOnPortChanges(this, [this] { RefreshPorts(); });
 
     FitToScreen();
+    RestoreBench();
     UpdateControls();
 }
 
@@ -327,6 +362,13 @@ QWidget* CPravikDlg::BuildContents() {
     statusFont.setBold(true);
     status_->setFont(statusFont);
     statusLayout->addWidget(status_);
+    identity_ = Named(new QLabel(statusGroup_), "identityText");
+    identity_->setAlignment(Qt::AlignCenter);
+    identity_->setTextFormat(Qt::PlainText);
+    // Room for both lines from the start: the window does not grow, nor start to scroll, when
+    // they appear.
+    identity_->setMinimumHeight(2 * identity_->fontMetrics().lineSpacing());
+    statusLayout->addWidget(identity_);
     connectRow->addWidget(connect_);
     connectRow->addWidget(disconnect_);
     connectRow->addWidget(statusGroup_, 1);
@@ -569,8 +611,66 @@ void CPravikDlg::RefreshPorts() {
     }
 }
 
+std::array<CPravikDlg::PortPart, 2> CPravikDlg::PortParts() {
+    return {{{"InstrumentPort", instrumentPorts_, &config_.InstrumentPort},
+             {"ControllerPort", controllerPorts_, &config_.TempControllerPort}}};
+}
+
+void CPravikDlg::RestoreBench() {
+    const std::unique_ptr<QSettings> store = console::OpenRemembered();
+    if (!store) {
+        return;
+    }
+    store->beginGroup(kBenchGroup);
+    const int kind = console::RememberedInt(*store, "InstrumentKind", vocabulary::kFilterModeSingle,
+                                            vocabulary::kFilterModeMulti)
+                         .value_or(0);
+    if (kind == vocabulary::kFilterModeMulti) {
+        ChooseMultiFilter();
+    } else if (kind == vocabulary::kFilterModeSingle) {
+        ChooseSingleFilter();
+    }
+    // The lists are filled once a type is chosen; a port stored without one is kept all the same.
+    for (const auto& [group, list, settings] : PortParts()) {
+        *settings = console::RememberedLineSettings(*store, group, *settings);
+        if (const int port = console::RestorePortChoice(*store, group + "/Port", list); port > 0) {
+            settings->PortNumber = port;
+        }
+    }
+    if (const auto filters = console::RememberedInt(*store, "NumberOfFilters", 1, 8)) {
+        filters_->setText(QString::number(*filters));
+        NormaliseNumberOfFilters();
+    }
+    if (const QString legacy = store->value("LegacySupport").toString();
+        legacy == "true" || legacy == "false") {
+        legacy_->setChecked(legacy == "true");
+    }
+    restoreGeometry(store->value("Geometry").toByteArray());
+}
+
+void CPravikDlg::RememberBench() {
+    const std::unique_ptr<QSettings> store = console::OpenRemembered();
+    if (!store) {
+        return;
+    }
+    store->beginGroup(kBenchGroup);
+    store->setValue("InstrumentKind", config_.InstrumentKind);
+    for (const auto& [group, list, settings] : PortParts()) {
+        console::RememberLineSettings(*store, group, *settings);
+        console::RememberPortChoice(*store, group + "/Port", list);
+    }
+    store->setValue("NumberOfFilters", filtersSpin_->GetPos());
+    store->setValue("LegacySupport", legacy_->isChecked());
+    store->setValue("Geometry", saveGeometry());
+}
+
+void CPravikDlg::done(int result) {
+    RememberBench();
+    QDialog::done(result);
+}
+
 void CPravikDlg::OnPortChosen(QComboBox* list, CommSettings& settings) {
-    settings.PortNumber = PortOfEntry(list->currentText());
+    settings.PortNumber = console::ChosenPort(list);
     // A port that cannot be used now stays listed so that the person learns why.
     if (const QString problem = console::ChosenPortProblem(list); !problem.isEmpty()) {
         AppendLog(problem + "\n", kLogError);
@@ -721,7 +821,10 @@ void CPravikDlg::OnConnect() {
             config_.MotorGeneration = info.MotorGeneration;
             config_.ShutterControllerGeneration = info.ShutterControllerGeneration;
             config_.StandardFlag = info.StandardFlag;
+            identity_->setText(IdentityText(info));
         }
+        // A bench that connected is worth keeping at once: a crash later loses none of it.
+        RememberBench();
     } else {
         const platform::Failure failure = current_->LastFailure();
         current_->Disconnect();
@@ -1024,6 +1127,9 @@ void CPravikDlg::UpdateControls() {
     }
     if (connected_ != shownState_) {
         status_->setText(connected ? "Connected" : "Disconnected");
+        if (!connected) {
+            identity_->clear();
+        }
         shownState_ = connected_;
     }
 }

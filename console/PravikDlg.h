@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -45,6 +46,9 @@ public:
     void PostSerialEcho(std::unique_ptr<SerialEcho> echo) override;
 
     void AppendLog(const QString& text, int code);
+
+    // Closing, however asked for, first remembers the bench for the next run.
+    void done(int result) override;
 
     // What the controls show and allow follows from these; tests read them.
     int InstrumentKind() const { return config_.InstrumentKind; }
@@ -95,6 +99,17 @@ private:
     QGroupBox* BuildLightGroup();
     QGroupBox* BuildTemperatureGroup();
     void ChooseKind(int kind);
+    // The bench as the last run left it: type, both ports with their line settings, the misc.
+    // settings and where the window was. Nothing stored leaves the window as it starts.
+    void RestoreBench();
+    void RememberBench();
+    // Each port's group in the stored bench, its list and its settings.
+    struct PortPart {
+        QString group;
+        QComboBox* list;
+        CommSettings* settings;
+    };
+    std::array<PortPart, 2> PortParts();
     void OnPortChosen(QComboBox* list, CommSettings& settings);
     void Advanced(bool instrumentPort);
     bool CurrentHasLightSensor();
@@ -157,6 +172,8 @@ private:
     QPushButton* disconnect_;
     QGroupBox* statusGroup_;
     QLabel* status_;
+    // What the instrument said about itself when it connected; empty otherwise.
+    QLabel* identity_;
     std::vector<QWidget*> shutterControls_;
     std::vector<QWidget*> filterControls_;
     std::vector<QWidget*> lightControls_;

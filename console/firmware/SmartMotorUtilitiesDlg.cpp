@@ -14,6 +14,7 @@
 #include "console/GuiThreadCall.h"
 #include "console/MessageBox.h"
 #include "console/PortChoiceList.h"
+#include "console/Remembered.h"
 #include "console/RunProgressWidgets.h"
 #include "console/firmware/SMFirmwarePathCtrl.h"
 #include "serial/SerialPortList.h"
@@ -92,6 +93,8 @@ CSmartMotorUtilitiesDlg::CSmartMotorUtilitiesDlg(QWidget* parent) : CWorkerDialo
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addLayout(bottom);
+
+    console::RememberToolChoices(this, "FirmwareUpdater", port_, firmwarePath_);
 
     connect(download_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::OnDownload);
     connect(close_, &QPushButton::clicked, this, &CSmartMotorUtilitiesDlg::reject);

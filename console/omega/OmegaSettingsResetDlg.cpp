@@ -13,6 +13,7 @@
 #include "console/EditBrowseCtrl.h"
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
+#include "console/Remembered.h"
 #include "console/omega/OmegaToolFrame.h"
 #include "serial/SerialPortList.h"
 
@@ -71,6 +72,7 @@ COmegaSettingsResetDlg::COmegaSettingsResetDlg(QWidget* parent) : CWorkerDialog(
                                         "value 0x00 ...") +
                                     8;
                          });
+    console::RememberToolChoices(this, "OmegaReset", port_, inputFile_);
 
     EnableInputFile();
 

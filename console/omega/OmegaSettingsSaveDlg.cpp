@@ -9,6 +9,7 @@
 
 #include "console/GuiThreadCall.h"
 #include "console/PortChoiceList.h"
+#include "console/Remembered.h"
 #include "console/omega/OmegaSettingsOutputFileBrowseCtrl.h"
 #include "console/omega/OmegaToolFrame.h"
 #include "serial/SerialPortList.h"
@@ -44,6 +45,7 @@ COmegaSettingsSaveDlg::COmegaSettingsSaveDlg(QWidget* parent) : CWorkerDialog(pa
         this, frame_, 2, "Save Settings", "saveButton", [](const QFontMetrics& metrics) {
             return metrics.horizontalAdvance("Connecting to temperature controller ...") + 8;
         });
+    console::RememberToolChoices(this, "OmegaSave", port_, outputFile_);
 
     connect(frame_.run, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnSaveSettings);
     connect(frame_.cancel, &QPushButton::clicked, this, &COmegaSettingsSaveDlg::OnCancel);

@@ -20,6 +20,7 @@
 
 #include "console/GuiThreadCall.h"
 #include "console/MessageBox.h"
+#include "console/Remembered.h"
 #include "console/SerialComboBox.h"
 #include "console/WaitCursor.h"
 
@@ -226,6 +227,8 @@ CShutterControllerLightSensorThresholdDlg::CShutterControllerLightSensorThreshol
     stepButton(up1_, Step::Up1, L"Error incrementing threshold 1 step.");
     stepButton(up6dB_, Step::Up6dB, L"Error incrementing threshold 6db.");
     connect(done_, &QPushButton::clicked, this, &CShutterControllerLightSensorThresholdDlg::accept);
+
+    console::RememberToolChoices(this, "LightSensorThreshold", port_, nullptr);
 
     status_->clear();
     percent_->clear();

@@ -166,6 +166,11 @@ TEST_F(FirmwareDlg, ADownloadShowsEachStepOutOfReachAndClosingWaitsForItsEnd) {
     EXPECT_EQ(Find<QLabel>("percentText")->text(), "100%");
     EXPECT_EQ(Controls(), kIdle);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // The next window offers the port and the file again.
+    Open(false);
+    EXPECT_EQ(Find<QComboBox>("portList")->currentIndex(),
+              EntryOf(Find<QComboBox>("portList"), kMotorPort));
+    EXPECT_EQ(Find<QLineEdit>("firmwarePathEdit")->text(), files.filePath("new.smx"));
 }
 
 }  // namespace

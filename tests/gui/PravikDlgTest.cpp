@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStringList>
 #include <QTest>
 #include <QTextEdit>
@@ -22,6 +23,7 @@
 #include <utility>
 
 #include "console/AdvComDlg.h"
+#include "console/PortListFill.h"
 #include "console/PravikDlg.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
@@ -179,6 +181,7 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     Connect();
     EXPECT_TRUE(Log().contains("Connecting to instrument ...\nSuccess.\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
+    EXPECT_TRUE(Find<QLabel>("identityText")->text().contains("Talvor Imager \u00B7 firmware 5.2"));
     EXPECT_EQ(Enabled(kSessionControls), kSessionControls.mid(1));
 
     Click("openShutterButton");
@@ -216,6 +219,7 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     EXPECT_FALSE(window->IsConnected());
     EXPECT_TRUE(Log().contains("Disconnecting from instrument ...\nSuccess!\n"));
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
+    EXPECT_EQ(Find<QLabel>("identityText")->text(), "");
     EXPECT_FALSE(Find("shutterGetButton")->isEnabled());
     EXPECT_TRUE(timer->isActive());
     window->OnGetTemp();  // what a tick does, without waiting a second for it
@@ -305,8 +309,9 @@ TEST_F(ConsoleTest, OpensAtItsNaturalSizeWithoutScrollBarsWhereTheScreenHasRoom)
 }
 
 // Each port's dialog starts from that port's settings and tries them on its kind of device (a
-// motor, an Omega controller); only an accepted run is copied back, and selects its port.
-TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
+// motor, an Omega controller); only an accepted run is copied back, and selects its port. The
+// next window starts on the bench as it was stored when it connected, and when the window closed.
+TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsCancelKeepsThemAndTheNextWindowToo) {
     Open();
     Click("multiFilterRadio");
     for (const auto& [which, port] :
@@ -319,9 +324,13 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         RunAdvanced(std::string(which) + "AdvancedButton", [&, port = port](CAdvComDlg& dialog) {
             Choose(&dialog, "portList", Com(port));
             Choose(&dialog, "baudList", "152000");  // the list's, though no line runs at it
+            Choose(&dialog, "dataBitsList", "7");
+            Choose(&dialog, "parityList", "Even");
+            Choose(&dialog, "stopBitsList", "2");
+            Choose(&dialog, "flowControlList", "RTS/CTS");
             Press(dialog, "okButton");
         });
-        EXPECT_EQ(settings, (CommSettings{port, 152000, 8, 0, 0, 0}));
+        EXPECT_EQ(settings, (CommSettings{port, 152000, 7, 2, 2, 2}));
         EXPECT_EQ(Find<QComboBox>(std::string(which) + "PortList")->currentIndex(),
                   EntryOf(Find<QComboBox>(std::string(which) + "PortList"), Com(port)));
         const InstrumentConfig accepted = config;
@@ -338,11 +347,42 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsAndCancelKeepsThem) {
         EXPECT_EQ(config, accepted);
     }
     EXPECT_EQ(messages, QStringList(2, "Success! Settings are correct."));
+    Click("legacyCheck");
+    Find<QLineEdit>("numberOfFiltersEdit")->setText("7");
+    emit Find<QLineEdit>("numberOfFiltersEdit")->editingFinished();
+    const InstrumentConfig chosen = window->Configuration();
     // The simulated devices answer at any rate: connected, with the refusal said.
     Click("connectButton");
     EXPECT_TRUE(
-        Log().contains(") refused the line settings \"baud=152000 parity=n data=8 stop=1\""))
+        Log().contains(") refused the line settings \"baud=152000 parity=e data=7 stop=2\""))
         << Log().toStdString();
+
+    window.reset();  // never closed: what the connection stored
+    Open(false);
+    EXPECT_EQ(window->Configuration(), chosen);
+    EXPECT_EQ(console::ChosenPort(Find<QComboBox>("controllerPortList")), kControllerPort);
+    EXPECT_TRUE(Find<QAbstractButton>("legacyCheck")->isChecked());
+    EXPECT_EQ(Text("numberOfFiltersEdit"), "7");
+    const QSize size = window->size() - QSize(40, 30);
+    window->resize(size);
+    window->close();
+    // What no window could have stored (edited by hand, a damaged file) counts as not stored,
+    // field by field; a port missing from today's list is not chosen, but kept.
+    const std::pair<const char*, const char*> damaged[] = {
+        {"InstrumentPort/Port", "257"}, {"InstrumentPort/BaudRate", "115200"},
+        {"InstrumentPort/Parity", "3"}, {"InstrumentPort/FlowControl", "1x"},
+        {"ControllerPort/Port", "210"}, {"ControllerPort/DataBits", "9"},
+        {"NumberOfFilters", "9"},       {"LegacySupport", "yes"}};
+    for (const auto& [key, value] : damaged) {
+        QSettings().setValue(QString("Console/") + key, value);
+    }
+    Open(false);
+    EXPECT_EQ(window->size(), size) << "as the window closed";
+    EXPECT_EQ(window->Configuration().InstrumentPort, (CommSettings{1, 9600, 7, 0, 2, 0}));
+    EXPECT_EQ(window->Configuration().TempControllerPort, (CommSettings{210, 152000, 8, 2, 2, 2}));
+    EXPECT_EQ(Find<QComboBox>("controllerPortList")->currentIndex(), 0);
+    EXPECT_EQ(Text("numberOfFiltersEdit"), "6");
+    EXPECT_FALSE(Find<QAbstractButton>("legacyCheck")->isChecked());
 }
 
 TEST_F(ConsoleTest, TestConnectionButtonsSayWhetherTheDeviceAnswered) {
