@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+class QFileSystemWatcher;
 class QSocketNotifier;
 class QTimer;
 namespace platform {
@@ -12,8 +13,8 @@ class TtyMonitor;
 
 namespace console {
 
-// Tells the windows when a serial device appears or goes (udev's events, on this thread's event
-// loop), so that every open port list shows what is plugged in now.
+// Tells the windows when a serial device appears or goes (udev's events, and changes to the port
+// folder, on this thread's event loop), so that every open port list shows what is there now.
 class CPortWatch : public QObject {
     Q_OBJECT
 
@@ -21,6 +22,8 @@ public:
     // The one watch of the program, made on first use on the window thread.
     static CPortWatch& Instance();
     ~CPortWatch() override;
+    // Watches the port folder in use now (and only that one).
+    void FollowPortFolder();
 
 signals:
     // A burst of events (an adapter brings several) gives one signal, a moment after the last.
@@ -33,6 +36,7 @@ private:
     std::unique_ptr<platform::TtyMonitor> monitor_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* settle_ = nullptr;
+    QFileSystemWatcher* folder_ = nullptr;
 };
 
 // Calls refill on owner's thread each time the ports change, for as long as owner lives.

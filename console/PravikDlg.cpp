@@ -51,6 +51,7 @@
 #include "devices/SmartMotor.h"
 #include "devices/Vocabulary.h"
 #include "platform/PortNames.h"
+#include "platform/PortTable.h"
 #include "serial/SerialPortList.h"
 
 namespace {
@@ -72,6 +73,19 @@ public:
         : QEvent(Kind()), Echo(std::move(echo)) {}
     std::unique_ptr<SerialEcho> Echo;
 };
+
+// "COM33 (/dev/ttyUSB0, FTDI FT232R USB UART (A50285BI))", as the port is now.
+QString PortDescription(int port) {
+    QString text = QString("COM%1").arg(port);
+    if (const std::optional<platform::PortEntry> entry = platform::FindPortEntry(port)) {
+        QString device = QString::fromStdString(entry->Present() ? entry->device : entry->path);
+        if (!entry->adapter.empty()) {
+            device += ", " + QString::fromStdString(entry->adapter);
+        }
+        text += " (" + device + ")";
+    }
+    return text;
+}
 
 QLabel* Heading(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -208,7 +222,10 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     if (const std::string unsafe = platform::PortDirectoryWarning(); !unsafe.empty()) {
         AppendLog(QString::fromStdString(unsafe + "\n"), kLogError);
     }
-    console::RefillOnPortChanges(this, [this] { RefreshPorts(); });
+    console::RefillOnPortChanges(this, [this] {
+        RefreshPorts();
+        ReconnectIfBack();
+    });
 
     FitToScreen();
     RestoreBench();
@@ -369,8 +386,17 @@ QWidget* CPravikDlg::BuildContents() {
     // they appear.
     identity_->setMinimumHeight(2 * identity_->fontMetrics().lineSpacing());
     statusLayout->addWidget(identity_);
-    connectRow->addWidget(connect_);
-    connectRow->addWidget(disconnect_);
+    reconnect_ = Named(new QCheckBox("Reconnect by itself", page), "reconnectCheck");
+    reconnect_->setToolTip(
+        "When a device of the connected instrument is lost, connect again as soon as its "
+        "adapter is back.");
+    auto* connectButtons = new QVBoxLayout;
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(connect_);
+    buttonRow->addWidget(disconnect_);
+    connectButtons->addLayout(buttonRow);
+    connectButtons->addWidget(reconnect_);
+    connectRow->addLayout(connectButtons);
     connectRow->addWidget(statusGroup_, 1);
     column->addLayout(connectRow);
     connect(connect_, &QPushButton::clicked, this, &CPravikDlg::OnConnect);
@@ -513,6 +539,36 @@ void CPravikDlg::PostSerialEcho(std::unique_ptr<SerialEcho> echo) {
     QCoreApplication::postEvent(this, new SerialEchoEvent(std::move(echo)));
 }
 
+void CPravikDlg::PostPortGone(int portNumber) {
+    console::PostToThreadOf(this, [this, portNumber] { OnPortGone(portNumber); });
+}
+
+void CPravikDlg::OnPortGone(int port) {
+    if (!connected_ || lost_ || !connectedPorts_.contains(port)) {
+        return;
+    }
+    lost_ = true;
+    AppendLog("\n" + connectedPorts_[port] +
+                  " is gone: its adapter was unplugged or the device was switched off. Every "
+                  "command to it fails until it is back and connected again.\n",
+              kLogError);
+    UpdateControls();
+}
+
+void CPravikDlg::ReconnectIfBack() {
+    if (!lost_ || !reconnect_->isChecked()) {
+        return;
+    }
+    for (const auto& [port, described] : connectedPorts_) {
+        const std::optional<platform::PortEntry> entry = platform::FindPortEntry(port);
+        if (!entry || !entry->Present()) {
+            return;
+        }
+    }
+    AppendLog("\nThe instrument's ports are back.\n", kLogPlain);
+    OnConnect();
+}
+
 void CPravikDlg::customEvent(QEvent* event) {
     // Port threads post these: nothing of the event is read before the hand-off is seen.
     console::HandOffReceived();
@@ -641,9 +697,11 @@ void CPravikDlg::RestoreBench() {
         filters_->setText(QString::number(*filters));
         NormaliseNumberOfFilters();
     }
-    if (const QString legacy = store->value("LegacySupport").toString();
-        legacy == "true" || legacy == "false") {
-        legacy_->setChecked(legacy == "true");
+    for (const auto& [key, check] : {std::pair{"LegacySupport", legacy_},
+                                      std::pair{"ReconnectByItself", reconnect_}}) {
+        if (const QString on = store->value(key).toString(); on == "true" || on == "false") {
+            check->setChecked(on == "true");
+        }
     }
     restoreGeometry(store->value("Geometry").toByteArray());
 }
@@ -661,6 +719,7 @@ void CPravikDlg::RememberBench() {
     }
     store->setValue("NumberOfFilters", filtersSpin_->GetPos());
     store->setValue("LegacySupport", legacy_->isChecked());
+    store->setValue("ReconnectByItself", reconnect_->isChecked());
     store->setValue("Geometry", saveGeometry());
 }
 
@@ -786,6 +845,12 @@ void CPravikDlg::OnConnect() {
         AppendLog("No Temperature Controller COM Port Selected.\n", kLogError);
         return;
     }
+    if (lost_) {
+        // What is left of the lost connection goes quietly: its ports are half gone.
+        current_->Disconnect();
+        connected_ = 0;
+        lost_ = false;
+    }
     AppendLog("\nConnecting to instrument ...\n", kLogPlain);
     if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
         config_.MotorGeneration = 2;
@@ -805,7 +870,13 @@ void CPravikDlg::OnConnect() {
     config_.TempController = vocabulary::kTempControllerOmega;
     current_->Config = config_;
     connected_ = current_->Connect() ? 1 : 0;
+    connectedPorts_.clear();
     if (connected_) {
+        connectedPorts_[config_.InstrumentPort.PortNumber] = PortDescription(config_.InstrumentPort.PortNumber);
+        if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
+            connectedPorts_[config_.TempControllerPort.PortNumber] =
+                PortDescription(config_.TempControllerPort.PortNumber);
+        }
         AppendLog("Success.\n", kLogSuccess);
         // Connected, but on the settings the port had: the device's answers may be garbled.
         if (const platform::Failure note = current_->LastFailure();
@@ -840,6 +911,7 @@ void CPravikDlg::OnDisconnect() {
     if (current_ != nullptr) {
         if (current_->Disconnect()) {
             connected_ = 0;
+            lost_ = false;
             AppendLog("Success!\n", kLogSuccess);
         } else {
             connected_ = 1;
@@ -1100,9 +1172,11 @@ void CPravikDlg::UpdateControls() {
         w->setEnabled(!connected);
     }
     for (QWidget* w : std::initializer_list<QWidget*>{instrumentPorts_, instrumentAdvanced_,
-                                                      instrumentTest_, legacy_, connect_}) {
+                                                      instrumentTest_, legacy_}) {
         w->setEnabled(kind != 0 && !connected);
     }
+    // One click starts over on a lost connection.
+    connect_->setEnabled(kind != 0 && (!connected || lost_));
     for (QWidget* w :
          std::initializer_list<QWidget*>{controllerPorts_, controllerAdvanced_, controllerTest_,
                                          filtersLabel_, filters_, filtersSpin_}) {
@@ -1125,11 +1199,13 @@ void CPravikDlg::UpdateControls() {
     for (QWidget* w : lightControls_) {
         w->setEnabled(light);
     }
-    if (connected_ != shownState_) {
-        status_->setText(connected ? "Connected" : "Disconnected");
+    const int state = lost_ ? 2 : connected_;
+    if (state != shownState_) {
+        status_->setText(lost_ ? "Device lost" : (connected ? "Connected" : "Disconnected"));
+        status_->setStyleSheet(lost_ ? "color: #c00000;" : "");
         if (!connected) {
             identity_->clear();
         }
-        shownState_ = connected_;
+        shownState_ = state;
     }
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -44,6 +45,8 @@ public:
 
     // Port traffic, from the ports' monitoring threads: queued for this window's thread.
     void PostSerialEcho(std::unique_ptr<SerialEcho> echo) override;
+    // A port's device hung up, from its monitoring thread: handled on this window's thread.
+    void PostPortGone(int portNumber) override;
 
     void AppendLog(const QString& text, int code);
 
@@ -128,6 +131,11 @@ private:
     void LogEcho(const SerialEcho& echo);
     // Lists the ports again, keeping each list's choice where its port is still listed.
     void RefreshPorts();
+    // The connected instrument's device on port went: the status says so at once, and the log
+    // names the port and its device.
+    void OnPortGone(int port);
+    // With "Reconnect by itself" on, connects again once every lost port is back.
+    void ReconnectIfBack();
 
     // The caller's events of a background reset live here; declared before the instruments so
     // that they outlive the instruments' reset workers.
@@ -146,6 +154,10 @@ private:
     CInstrumentBase* current_ = nullptr;
     InstrumentConfig config_;
     int connected_ = 0;
+    // Connected, but a device of the instrument has gone since; Connect starts over.
+    bool lost_ = false;
+    // What each port of the connected instrument was, for the log when it goes.
+    std::map<int, QString> connectedPorts_;
     int shownState_ = 1;
     CTrafficEcho traffic_;
     // Echo records not logged yet. Each holds its share of its port's echo backlog until it is
@@ -165,6 +177,7 @@ private:
     QPushButton* controllerAdvanced_;
     QPushButton* controllerTest_;
     QCheckBox* legacy_;
+    QCheckBox* reconnect_;
     QLabel* filtersLabel_;
     QLineEdit* filters_;
     CSpinButtonCtrl* filtersSpin_;

@@ -269,6 +269,34 @@ TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
     EXPECT_GT(after.indexOf("Reset complete.\n"), failed);
 }
 
+// An instrument whose device goes says so at once, naming the port and its device; one click on
+// Connect carries on once it is back, and with "Reconnect by itself" its coming back is enough.
+TEST_F(ConsoleTest, ALostDeviceIsShownAtOnceAndTheConnectionResumesWhenItIsBack) {
+    Connect();
+    const auto status = [this](const QString& text) {
+        return QTest::qWaitFor([&] { return Find<QLabel>("statusText")->text() == text; }, 5000);
+    };
+    motor->HangUp();
+    ASSERT_TRUE(status("Device lost"));
+    EXPECT_EQ(ColourOf(Com(kMotorPort) + " (/dev/pts/"), ColourOf("Red Text"));
+    EXPECT_TRUE(Log().contains(" is gone: its adapter was unplugged or the device was switched off."));
+    EXPECT_EQ(Enabled(kSessionControls), kSessionControls) << "Connect starts over";
+    Click("filterGetButton");
+    EXPECT_TRUE(Log().endsWith(Com(kMotorPort) + " is gone: the device hung up or its adapter was "
+                                                  "unplugged.\n"));
+    ASSERT_TRUE(motor->PlugIn());
+    Click("connectButton");
+    EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
+
+    Click("reconnectCheck");
+    motor->HangUp();
+    ASSERT_TRUE(status("Device lost"));
+    ASSERT_TRUE(motor->PlugIn());
+    EXPECT_TRUE(status("Connected")) << Log().toStdString();
+    Click("filterGetButton");
+    EXPECT_TRUE(Log().endsWith("Success!\n"));
+}
+
 // Virtual memory of this process: a thread that has ended but was never joined keeps its whole
 // stack reserved, which no thread count shows.
 long VirtualMemoryKiB() {
