@@ -1,17 +1,19 @@
-// How long the console's port list takes to make: ScanOpenablePorts(1, 256), which opens each
-// port at 9600 8N1 on one scratch port object and keeps those that open, as the main window,
-// the COM settings dialog and the tools do whenever they fill a port list. The technician waits
-// for it (the window shows the wait cursor), so it must stay well under a blink.
+// How long a port list takes to make: SurveyPorts(1, 256), the full enumeration every window's
+// port list is filled from. It asks udev for the machine's serial devices, reads the port map
+// and the port folder, numbers every port from COM1 to COM256 and looks at each one there is
+// (free, in use, forbidden), changing nothing about it. The technician waits for it (the window
+// shows the wait cursor, and a list is made again whenever a device comes or goes), so it must
+// stay well under a blink.
 //
-// The machine's own ports are scanned as they are mapped here (COM1-32 /dev/ttyS*, COM33-64
-// /dev/ttyUSB*, COM65-96 /dev/ttyACM*), together with a simulated bench published in a port
-// directory of the benchmark's own: a motor, an Omega and an Athena controller and a shutter
-// controller, on COM3 to COM6.
+// The machine's own ports are found as udev lists them, together with a simulated bench
+// published in a port directory of the benchmark's own: a motor, an Omega and an Athena
+// controller and a shutter controller, on COM3 to COM6.
 //
-// The baseline is what the system cannot do without: one plain open() of each of the 256 device
-// paths, closed again at once when it opened. The lookup of each path is left out of it. The
-// scans alternate with the baselines, and the median of each is compared. EnumerateSerialPorts
-// (1 to 255, the list that also shows ports someone else holds) is timed beside them.
+// The baseline is what the system cannot do without: udev's listing of the serial devices, and
+// one plain open() of each device path the survey found, closed again at once when it opened.
+// The surveys alternate with the baselines, and the median of each is compared.
+// EnumerateSerialPorts (1 to 255, which also lists ports someone else holds) is timed beside
+// them.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -28,7 +30,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
-#include "platform/PortNames.h"
+#include "platform/TtyDevices.h"
 #include "serial/SerialPortList.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
@@ -105,12 +107,10 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The baseline's paths, looked up once: the device path of every port number that has one.
+    // The baseline's paths, looked up once: the device of every port the survey finds.
     std::vector<std::string> paths;
-    for (int n = kFirstPort; n <= kLastPort; ++n) {
-        if (const std::optional<std::string> path = platform::PortDevicePath(n)) {
-            paths.push_back(*path);
-        }
+    for (const PortListing& port : SurveyPorts(kFirstPort, kLastPort)) {
+        paths.push_back(port.entry.device);
     }
 
     std::vector<double> scanMs;
@@ -120,17 +120,24 @@ int main(int argc, char** argv) {
     std::vector<int> enumerated;
     int openedByBaseline = 0;
     // One of each first, untimed: the directory entries and device nodes come into the cache.
-    scanned = ScanOpenablePorts(kFirstPort, kLastPort);
+    const auto survey = [&scanned] {
+        scanned.clear();
+        for (const PortListing& port : SurveyPorts(kFirstPort, kLastPort)) {
+            scanned.push_back(port.entry.number);
+        }
+    };
+    survey();
     OpenEach(paths);
     for (int r = 0; r < rounds; ++r) {
         const bool baselineFirst = r % 2 == 0;
         for (int turn = 0; turn < 2; ++turn) {
             const auto start = Clock::now();
             if ((turn == 0) == baselineFirst) {
+                platform::ListTtyDevices();
                 openedByBaseline = OpenEach(paths);
                 baselineMs.push_back(MsSince(start));
             } else {
-                scanned = ScanOpenablePorts(kFirstPort, kLastPort);
+                survey();
                 scanMs.push_back(MsSince(start));
             }
         }
@@ -146,17 +153,17 @@ int main(int argc, char** argv) {
     }
 
     std::printf(
-        "bench_port_scan: ports %d to %d as the console lists them; %zu have a device "
-        "path,\n%d of them opened by plain open(); simulated bench on COM3 to COM6\n\n",
+        "bench_port_scan: ports %d to %d as the console lists them; %zu have a device,\n"
+        "%d of them opened by plain open(); simulated bench on COM3 to COM6\n\n",
         kFirstPort, kLastPort, paths.size(), openedByBaseline);
     std::printf("%-44s %10s %10s\n", "what", "median_ms", "max_ms");
-    std::printf("%-44s %10.3f %10.3f\n", "ScanOpenablePorts(1, 256)", bench::Median(scanMs),
+    std::printf("%-44s %10.3f %10.3f\n", "SurveyPorts(1, 256)", bench::Median(scanMs),
                 bench::Percentile(scanMs, 100));
-    std::printf("%-44s %10.3f %10.3f\n", "baseline: open()+close() of each path",
+    std::printf("%-44s %10.3f %10.3f\n", "baseline: udev's listing, open() of each",
                 bench::Median(baselineMs), bench::Percentile(baselineMs, 100));
     std::printf("%-44s %10.3f %10.3f\n", "EnumerateSerialPorts (1 to 255)",
                 bench::Median(enumerateMs), bench::Percentile(enumerateMs, 100));
-    std::printf("\nlisted by the scan: %s\n", PortList(scanned).c_str());
+    std::printf("\nlisted by the survey: %s\n", PortList(scanned).c_str());
     std::printf("listed by EnumerateSerialPorts: %s\n\n", PortList(enumerated).c_str());
 
     std::printf("port_scan_ms=%.3f\n", bench::Median(scanMs));
@@ -166,7 +173,7 @@ int main(int argc, char** argv) {
     std::printf("enumerate_ports_ms=%.3f\n", bench::Median(enumerateMs));
     std::printf("failures=%d\n", benchListed ? 0 : 1);
     if (!benchListed) {
-        std::fprintf(stderr, "the scan did not list every simulated port\n");
+        std::fprintf(stderr, "the survey did not list every simulated port\n");
     }
     return benchListed ? 0 : 1;
 }

@@ -43,7 +43,7 @@ protected:
 TEST_F(UdevPorts, ListsRealDevicesByNameAndBindsEachAdapterToItsDefaultNumber) {
     AddUart("ttyS0", true);
     AddUart("ttyS1", false);
-    Plug({});
+    Plug();
     Plug({.tty = "ttyUSB1",
           .socket = "1-3",
           .vendorId = "1a86",
@@ -102,7 +102,7 @@ TEST_F(UdevPorts, AnAdapterKeepsItsNumberAcrossRenumberingUnplugAndReplug) {
         pollfd p{monitor.Fd(), POLLIN, 0};
         return ::poll(&p, 1, 5000) == 1 && monitor.TakeEvents();
     };
-    const std::string first = Plug({});
+    const std::string first = Plug();
     EXPECT_TRUE(changed()) << "plugging in is seen";
     ASSERT_EQ(Shown().count(33), 1u);
     std::string error;
