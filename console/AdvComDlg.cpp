@@ -87,6 +87,7 @@ CAdvComDlg::CAdvComDlg(QWidget* parent) : QDialog(parent) {
     };
     port_ = addList("Port:", "portList");
     port_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    console::ExplainChoices(port_);
     console::RefillOnPortChanges(port_, [this] {
         console::FillPortList(port_, SurveyPorts(1, kHighestScannedPort), "COM", 1);
     });

@@ -19,5 +19,6 @@ QComboBox* MakePortChoiceList(std::string_view prefix, int first, int last, QWid
     refill();
     list->setCurrentIndex(0);
     console::RefillOnPortChanges(list, refill);
+    console::ExplainChoices(list);
     return list;
 }

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QPalette>
 #include <QStandardItemModel>
+#include <QToolTip>
 
 namespace console {
 
@@ -54,6 +55,14 @@ QString PortNameOf(const QString& entryText) {
 
 QString ChosenPortProblem(const QComboBox* list) {
     return list->currentData(kProblemRole).toString();
+}
+
+void ExplainChoices(QComboBox* list) {
+    QObject::connect(list, &QComboBox::activated, list, [list] {
+        if (const QString problem = ChosenPortProblem(list); !problem.isEmpty()) {
+            QToolTip::showText(list->mapToGlobal(QPoint(0, list->height())), problem, list);
+        }
+    });
 }
 
 }  // namespace console

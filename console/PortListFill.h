@@ -32,4 +32,7 @@ QString PortNameOf(const QString& entryText);
 // Why the chosen entry's port cannot be used now, in words; empty when it can.
 QString ChosenPortProblem(const QComboBox* list);
 
+// From now on, choosing a port that cannot be used shows why beside the list.
+void ExplainChoices(QComboBox* list);
+
 }  // namespace console

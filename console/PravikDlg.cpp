@@ -697,8 +697,8 @@ void CPravikDlg::RestoreBench() {
         filters_->setText(QString::number(*filters));
         NormaliseNumberOfFilters();
     }
-    for (const auto& [key, check] : {std::pair{"LegacySupport", legacy_},
-                                      std::pair{"ReconnectByItself", reconnect_}}) {
+    for (const auto& [key, check] :
+         {std::pair{"LegacySupport", legacy_}, std::pair{"ReconnectByItself", reconnect_}}) {
         if (const QString on = store->value(key).toString(); on == "true" || on == "false") {
             check->setChecked(on == "true");
         }
@@ -872,7 +872,8 @@ void CPravikDlg::OnConnect() {
     connected_ = current_->Connect() ? 1 : 0;
     connectedPorts_.clear();
     if (connected_) {
-        connectedPorts_[config_.InstrumentPort.PortNumber] = PortDescription(config_.InstrumentPort.PortNumber);
+        connectedPorts_[config_.InstrumentPort.PortNumber] =
+            PortDescription(config_.InstrumentPort.PortNumber);
         if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
             connectedPorts_[config_.TempControllerPort.PortNumber] =
                 PortDescription(config_.TempControllerPort.PortNumber);

@@ -14,6 +14,7 @@ constexpr int kHighestListedPort = 255;
 CSerialComboBox::CSerialComboBox(QWidget* parent) : QComboBox(parent) {
     Fill();
     console::RefillOnPortChanges(this, [this] { Fill(); });
+    console::ExplainChoices(this);
 }
 
 void CSerialComboBox::Fill() {

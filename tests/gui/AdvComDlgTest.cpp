@@ -6,11 +6,13 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QStringList>
+#include <QTableWidget>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "console/AdvComDlg.h"
+#include "console/PortsDlg.h"
 #include "devices/SmartMotor.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
@@ -93,6 +95,28 @@ TEST_F(AdvComDlg, ListsOfferTheirEntriesInTheirOwnOrder) {
     EXPECT_EQ(Entries(List("stopBitsList")), (QStringList{kSelectOne, "1", "1.5", "2"}));
     EXPECT_EQ(Entries(List("flowControlList")),
               (QStringList{kSelectOne, "None", "Xon/Xoff", "RTS/CTS"}));
+}
+
+// The Ports window: every port with its device, adapter and state; a port of the port folder is
+// nobody's adapter, so it cannot be renumbered or forgotten.
+TEST_F(AdvComDlg, ThePortsWindowShowsEachPortsStateAndRenumbersOnlyAdapters) {
+    sim::CSmartMotorSim held(kFirstTestPort + 2, PortDir());
+    CSerialPort holder;
+    ASSERT_TRUE(held.Start() && holder.Open(kFirstTestPort + 2, 9600, 0, 8, 0));
+    CPortsDlg ports;
+    auto* table = ports.findChild<QTableWidget*>("portTable");
+    ASSERT_EQ(table->rowCount(), 2);
+    QStringList rows;
+    for (int row = 0; row < 2; ++row) {
+        rows << table->item(row, 0)->text() + " " + table->item(row, 2)->text() + " " +
+                    table->item(row, 3)->text();
+    }
+    EXPECT_EQ(rows, (QStringList{kPort + " pseudo-terminal free",
+                                 QString("COM%1 pseudo-terminal in use").arg(kFirstTestPort + 2)}));
+    EXPECT_TRUE(table->item(1, 3)->toolTip().contains("in use"));
+    table->selectRow(0);
+    EXPECT_FALSE(ports.findChild<QPushButton*>("renumberButton")->isEnabled());
+    EXPECT_FALSE(ports.findChild<QPushButton*>("forgetButton")->isEnabled());
 }
 
 // Each run starts from the record as it is then. Names are found by name, not by position

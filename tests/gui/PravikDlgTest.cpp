@@ -279,11 +279,12 @@ TEST_F(ConsoleTest, ALostDeviceIsShownAtOnceAndTheConnectionResumesWhenItIsBack)
     motor->HangUp();
     ASSERT_TRUE(status("Device lost"));
     EXPECT_EQ(ColourOf(Com(kMotorPort) + " (/dev/pts/"), ColourOf("Red Text"));
-    EXPECT_TRUE(Log().contains(" is gone: its adapter was unplugged or the device was switched off."));
+    EXPECT_TRUE(
+        Log().contains(" is gone: its adapter was unplugged or the device was switched off."));
     EXPECT_EQ(Enabled(kSessionControls), kSessionControls) << "Connect starts over";
     Click("filterGetButton");
     EXPECT_TRUE(Log().endsWith(Com(kMotorPort) + " is gone: the device hung up or its adapter was "
-                                                  "unplugged.\n"));
+                                                 "unplugged.\n"));
     ASSERT_TRUE(motor->PlugIn());
     Click("connectButton");
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
