@@ -33,6 +33,26 @@ QString StateText(const PortListing& port) {
     return {};
 }
 
+// Everything udev says of the adapter, for the person who needs to tell two apart.
+QString Details(const platform::PortEntry& entry) {
+    const platform::TtyDevice& tty = entry.tty;
+    QStringList lines;
+    if (!tty.vendorId.empty()) {
+        lines << QString("USB %1:%2")
+                     .arg(QString::fromStdString(tty.vendorId),
+                          QString::fromStdString(tty.productId));
+    }
+    if (!tty.driver.empty()) {
+        lines << "driver " + QString::fromStdString(tty.driver);
+    }
+    for (const std::string& link : {tty.byId, tty.byPath, entry.identity}) {
+        if (!link.empty() && !lines.contains(QString::fromStdString(link))) {
+            lines << QString::fromStdString(link);
+        }
+    }
+    return lines.join('\n');
+}
+
 }  // namespace
 
 CPortsDlg::CPortsDlg(QWidget* parent) : QDialog(parent) {
@@ -89,7 +109,7 @@ void CPortsDlg::Refresh() {
         };
         for (int column = 0; column < kColumns; ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
-            item->setToolTip(reason);
+            item->setToolTip(column == kAdapter ? Details(port.entry) : reason);
             table_->setItem(row, column, item);
         }
         table_->item(row, kPort)->setData(Qt::UserRole + 1, port.entry.number);

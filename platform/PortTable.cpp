@@ -127,7 +127,7 @@ Table Build(PortMap& map, bool& mapChanged) {
         std::string device = LinkTarget(*path);
         if (!device.empty()) {
             std::string adapter = device.starts_with("/dev/pts/") ? "pseudo-terminal" : "";
-            table.entries.emplace(n, PortEntry{n, *path, std::move(device), adapter, {}, true});
+            table.entries.emplace(n, PortEntry{n, *path, std::move(device), adapter, {}, true, {}});
         }
     }
     const std::optional<std::vector<TtyDevice>> devices = ListTtyDevices();
@@ -154,7 +154,7 @@ Table Build(PortMap& map, bool& mapChanged) {
         const int n = DefaultNumber(d.name);
         if (n > 0 && !taken.contains(n)) {
             taken.insert(n);
-            table.entries.emplace(n, PortEntry{n, d.path, d.path, d.AdapterName(), {}, false});
+            table.entries.emplace(n, PortEntry{n, d.path, d.path, d.AdapterName(), {}, false, d});
         } else {
             unplaced.push_back(&d);
         }
@@ -173,13 +173,14 @@ Table Build(PortMap& map, bool& mapChanged) {
             continue;
         }
         taken.insert(b.number);
-        PortEntry entry{b.number, b.identity, {}, b.adapter, b.identity, false};
+        PortEntry entry{b.number, b.identity, {}, b.adapter, b.identity, false, {}};
         const auto here = std::find_if(devices->begin(), devices->end(), [&](const TtyDevice& d) {
             return d.Identity() == b.identity;
         });
         if (here != devices->end()) {
             entry.device = here->path;
             entry.adapter = here->AdapterName();
+            entry.tty = *here;
         }
         table.entries.emplace(b.number, std::move(entry));
     }
@@ -190,8 +191,8 @@ Table Build(PortMap& map, bool& mapChanged) {
         for (int n = range.first; &range == &kOthers && n <= range.last; ++n) {
             if (!taken.contains(n)) {
                 taken.insert(n);
-                table.entries.emplace(n,
-                                      PortEntry{n, d->path, d->path, d->AdapterName(), {}, false});
+                table.entries.emplace(
+                    n, PortEntry{n, d->path, d->path, d->AdapterName(), {}, false, *d});
                 break;
             }
         }
@@ -234,7 +235,7 @@ std::optional<PortEntry> FindPortEntry(int number) {
     }
     // The folder decides alone: the simulated bench and the tests never wait for udev.
     if (const std::optional<std::string> path = PortDirectoryEntry(number)) {
-        return PortEntry{number, *path, LinkTarget(*path), {}, {}, true};
+        return PortEntry{number, *path, LinkTarget(*path), {}, {}, true, {}};
     }
     Table table = CurrentTable();
     const auto it = table.entries.find(number);

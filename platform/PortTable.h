@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/TtyDevices.h"
+
 namespace platform {
 
 // What stands behind each COM number right now. In order of precedence:
@@ -21,6 +23,7 @@ struct PortEntry {
     std::string adapter;   // "FTDI FT232R USB UART (A50285BI)", "pseudo-terminal", ...
     std::string identity;  // the /dev/serial link the map binds it by, when it does
     bool inFolder = false;
+    TtyDevice tty;  // what udev says of the device, when it is one udev lists and it is there
 
     bool Present() const { return !device.empty(); }
     // "ttyUSB0", "pts/3", "unplugged".
