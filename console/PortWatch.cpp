@@ -18,7 +18,7 @@ constexpr int kSettleMs = 50;
 }  // namespace
 
 CPortWatch& CPortWatch::Instance() {
-    static CPortWatch* watch = new CPortWatch();  // lives as long as the program
+    static auto* watch = new CPortWatch();  // lives as long as the program
     return *watch;
 }
 

@@ -117,6 +117,10 @@ PortMap PortMap::Load(const std::string& path, std::string& warning) {
 
 bool PortMap::Parse(const std::string& text, PortMap& map, std::string& error) {
     map = PortMap();
+    const auto refuse = [&error](int lineNumber, const std::string& what) {
+        error = "line " + std::to_string(lineNumber) + ": " + what;
+        return false;
+    };
     std::istringstream lines(text);
     std::string line;
     for (int lineNumber = 1; std::getline(lines, line); ++lineNumber) {
@@ -125,17 +129,14 @@ bool PortMap::Parse(const std::string& text, PortMap& map, std::string& error) {
         if (!(words >> first) || first.starts_with('#')) {
             continue;
         }
-        const std::string where = "line " + std::to_string(lineNumber) + ": ";
         const std::optional<int> number = NumberOf(first);
         if (!number) {
-            error = where + "\"" + Printable(first) + "\" is not COM1 to COM255";
-            return false;
+            return refuse(lineNumber, "\"" + Printable(first) + "\" is not COM1 to COM255");
         }
         std::string identity;
         words >> identity;
         if (!IsLinkName(identity)) {
-            error = where + "no /dev/serial link after " + first;
-            return false;
+            return refuse(lineNumber, "no /dev/serial link after " + first);
         }
         std::string adapter;
         std::getline(words >> std::ws, adapter);
@@ -143,8 +144,7 @@ bool PortMap::Parse(const std::string& text, PortMap& map, std::string& error) {
             adapter.pop_back();
         }
         if (map.At(*number) != nullptr || map.Of(identity) != nullptr) {
-            error = where + first + " or its adapter is bound twice";
-            return false;
+            return refuse(lineNumber, first + " or its adapter is bound twice");
         }
         map.bindings_.push_back({*number, identity, Printable(adapter)});
     }
@@ -159,7 +159,11 @@ std::string PortMap::Text() const {
         "# Written by Pravik; \"Ports ...\" in its Utilities menu renumbers and forgets.\n";
     for (const PortBinding& b : bindings_) {
         text += "COM" + std::to_string(b.number) + " " + b.identity;
-        text += b.adapter.empty() ? "\n" : " " + b.adapter + "\n";
+        if (!b.adapter.empty()) {
+            text += " ";
+            text += b.adapter;
+        }
+        text += "\n";
     }
     return text;
 }

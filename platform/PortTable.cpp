@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "platform/PortMap.h"
@@ -65,11 +66,13 @@ std::string LinkTarget(std::string path) {
         if (size < 0) {
             break;
         }
-        std::string next(target, static_cast<size_t>(size));
-        if (!next.starts_with('/')) {
-            next = path.substr(0, path.rfind('/') + 1) + next;
+        const std::string_view next(target, static_cast<size_t>(size));
+        if (next.starts_with('/')) {
+            path = next;
+        } else {
+            path.erase(path.rfind('/') + 1);
+            path += next;
         }
-        path = next;
     }
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? path : std::string();

@@ -44,23 +44,31 @@ void RestartWithTestBedPreload(char** argv) {
     std::_Exit(127);
 }
 
-CUsbTestBed::CUsbTestBed() : bed_(umockdev_testbed_new()) {
+struct CUsbTestBed::Bed {
+    UMockdevTestbed* bed = umockdev_testbed_new();
+    Bed() = default;
+    Bed(const Bed&) = delete;
+    Bed& operator=(const Bed&) = delete;
+    ~Bed() {
+        if (bed != nullptr) {
+            g_object_unref(bed);
+        }
+    }
+};
+
+CUsbTestBed::CUsbTestBed() : bed_(std::make_unique<Bed>()) {
     // Whether the preload is there can only be asked once a test bed exists.
-    valid_ = bed_ != nullptr && umockdev_in_mock_environment();
+    valid_ = bed_->bed != nullptr && umockdev_in_mock_environment();
     if (!valid_) {
         return;
     }
-    root_ = GText(umockdev_testbed_get_root_dir(bed_)).get();
+    root_ = GText(umockdev_testbed_get_root_dir(bed_->bed)).get();
     std::error_code ignored;
     std::filesystem::create_directories(root_ + "/dev/serial/by-id", ignored);
     std::filesystem::create_directories(root_ + "/dev/serial/by-path", ignored);
 }
 
-CUsbTestBed::~CUsbTestBed() {
-    if (bed_ != nullptr) {
-        g_object_unref(bed_);
-    }
-}
+CUsbTestBed::~CUsbTestBed() = default;
 
 void CUsbTestBed::Node(const std::string& name, const std::string& target) {
     const std::string node = root_ + name;
@@ -72,16 +80,17 @@ void CUsbTestBed::Node(const std::string& name, const std::string& target) {
 std::string CUsbTestBed::Plug(const UsbAdapter& a, const std::string& terminal) {
     const std::string usbName = "pci0000:00/0000:00:14.0/usb1/" + a.socket;
     const GText usb(umockdev_testbed_add_device(
-        bed_, "usb", usbName.c_str(), nullptr, "idVendor", a.vendorId.c_str(), "idProduct",
+        bed_->bed, "usb", usbName.c_str(), nullptr, "idVendor", a.vendorId.c_str(), "idProduct",
         a.productId.c_str(), "serial", a.serial.c_str(), "manufacturer", a.manufacturer.c_str(),
         "product", a.product.c_str(), kEnd, "DEVTYPE", "usb_device", kEnd));
     const std::string interfaceName = a.socket + ":1.0";
-    const GText interface(umockdev_testbed_add_device(bed_, "usb", interfaceName.c_str(), usb.get(),
-                                                      kEnd, "DEVTYPE", "usb_interface", kEnd));
-    umockdev_testbed_set_attribute_link(bed_, interface.get(), "driver",
+    const GText interface(umockdev_testbed_add_device(bed_->bed, "usb", interfaceName.c_str(),
+                                                      usb.get(), kEnd, "DEVTYPE", "usb_interface",
+                                                      kEnd));
+    umockdev_testbed_set_attribute_link(bed_->bed, interface.get(), "driver",
                                         "../../../../../../bus/usb/drivers/ftdi_sio");
-    const GText port(umockdev_testbed_add_device(bed_, "usb-serial", a.tty.c_str(), interface.get(),
-                                                 kEnd, kEnd));
+    const GText port(umockdev_testbed_add_device(bed_->bed, "usb-serial", a.tty.c_str(),
+                                                 interface.get(), kEnd, kEnd));
     // What udevd's rules would have made: the links, named as 60-serial.rules names them.
     const std::string byId = "/dev/serial/by-id/usb-" + a.manufacturer + "_" + a.product +
                              (a.serial.empty() ? "" : "_" + a.serial) + "-if00-port0";
@@ -96,9 +105,10 @@ std::string CUsbTestBed::Plug(const UsbAdapter& a, const std::string& terminal) 
     const std::string ttyName = "tty/" + a.tty;
     const std::string devName = "/dev/" + a.tty;
     const GText tty(umockdev_testbed_add_device(
-        bed_, "tty", ttyName.c_str(), port.get(), "dev", "188:0", kEnd, "DEVNAME", devName.c_str(),
-        "ID_VENDOR_ID", a.vendorId.c_str(), "ID_MODEL_ID", a.productId.c_str(), "ID_SERIAL_SHORT",
-        a.serial.c_str(), "ID_USB_DRIVER", "ftdi_sio", "DEVLINKS", links.c_str(), kEnd));
+        bed_->bed, "tty", ttyName.c_str(), port.get(), "dev", "188:0", kEnd, "DEVNAME",
+        devName.c_str(), "ID_VENDOR_ID", a.vendorId.c_str(), "ID_MODEL_ID", a.productId.c_str(),
+        "ID_SERIAL_SHORT", a.serial.c_str(), "ID_USB_DRIVER", "ftdi_sio", "DEVLINKS", links.c_str(),
+        kEnd));
     Node(devName, terminal);
     Node(idName, "../../" + a.tty);
     Node(byPath, "../../" + a.tty);
@@ -110,14 +120,14 @@ std::string CUsbTestBed::Plug(const UsbAdapter& a, const std::string& terminal) 
 }
 
 void CUsbTestBed::AddUart(const std::string& tty, bool present, const std::string& terminal) {
-    const GText pnp(
-        umockdev_testbed_add_device(bed_, "pnp", ("pnp0/00:0" + tty).c_str(), nullptr, kEnd, kEnd));
-    umockdev_testbed_set_attribute_link(bed_, pnp.get(), "driver",
+    const GText pnp(umockdev_testbed_add_device(bed_->bed, "pnp", ("pnp0/00:0" + tty).c_str(),
+                                                nullptr, kEnd, kEnd));
+    umockdev_testbed_set_attribute_link(bed_->bed, pnp.get(), "driver",
                                         "../../../bus/pnp/drivers/serial");
     const std::string devName = "/dev/" + tty;
-    const GText node(umockdev_testbed_add_device(bed_, "tty", ("tty/" + tty).c_str(), pnp.get(),
-                                                 "type", present ? "4" : "0", kEnd, "DEVNAME",
-                                                 devName.c_str(), kEnd));
+    const GText node(umockdev_testbed_add_device(bed_->bed, "tty", ("tty/" + tty).c_str(),
+                                                 pnp.get(), "type", present ? "4" : "0", kEnd,
+                                                 "DEVNAME", devName.c_str(), kEnd));
     // Never the machine's own /dev/ttyS*: the node leads to a simulated device.
     Node(devName, terminal);
 }
@@ -129,9 +139,9 @@ void CUsbTestBed::Unplug(const std::string& syspath) {
         return;
     }
     // udev builds the event from sysfs, so it goes out before the device does.
-    umockdev_testbed_uevent(bed_, syspath.c_str(), "remove");
+    umockdev_testbed_uevent(bed_->bed, syspath.c_str(), "remove");
     for (const std::string& device : it->chain) {
-        umockdev_testbed_remove_device(bed_, device.c_str());
+        umockdev_testbed_remove_device(bed_->bed, device.c_str());
     }
     std::error_code ignored;
     for (const std::string& file : it->files) {

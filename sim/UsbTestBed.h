@@ -1,9 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
-
-typedef struct _UMockdevTestbed UMockdevTestbed;
 
 namespace sim {
 
@@ -48,7 +47,9 @@ public:
 private:
     void Node(const std::string& name, const std::string& target);
 
-    UMockdevTestbed* bed_ = nullptr;
+    // umockdev's own header is kept out of this one: GLib's and Qt's headers do not mix.
+    struct Bed;
+    std::unique_ptr<Bed> bed_;
     bool valid_ = false;
     std::string root_;
     struct Plugged {
