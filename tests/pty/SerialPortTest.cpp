@@ -1,13 +1,20 @@
 // The port against simulated devices on pseudo-terminals: opening, exclusivity, the hand-over
 // of writes to the monitoring thread, purging, echoes and hang-ups.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,6 +27,7 @@
 
 namespace {
 
+using testing::HasSubstr;
 using testing_support::EchoRecorder;
 using testing_support::kFirstTestPort;
 using testing_support::RecordingDevice;
@@ -66,14 +74,91 @@ TEST_F(SerialPortTest, PortsThatAreNotThereDoNotOpenAndSayWhy) {
     EXPECT_FALSE(p.IsOpen());
 }
 
-TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
-    ASSERT_TRUE(OpenDefault(port));
-    CSerialPort second;
-    EXPECT_FALSE(OpenDefault(second));
-    EXPECT_EQ(second.LastFailure().Kind, platform::FailureKind::Busy);
-    EXPECT_NE(second.LastFailure().Text.find("in use"), std::string::npos);
-    port.Close();
-    EXPECT_TRUE(OpenDefault(second)) << "closing must release the port";
+std::string LockText(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+// A /bin/sleep of the test's own, running when this returns (the pipe closes at its exec). Given a
+// descriptor, it takes the flock on it first; the flock outlives the copy its exec closes.
+pid_t Sleeper(std::vector<pid_t>& children, int flockFd = -1) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        char* const argv[] = {const_cast<char*>("sleep"), const_cast<char*>("600"), nullptr};
+        if (flockFd < 0 || ::flock(flockFd, LOCK_EX | LOCK_NB) == 0) {
+            ::execv("/bin/sleep", argv);
+        }
+        ::_exit(1);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    EXPECT_EQ(::read(ready[0], &byte, 1), 0);
+    ::close(ready[0]);
+    children.push_back(pid);
+    return pid;
+}
+
+// Held by another program (its lock file, its flock) or by another port in this one, a port is
+// refused as busy, its holder named and its lock file left as it was. Otherwise the open marks it
+// with a lock file of our pid (where the lock folder may be written), which the close removes
+// while it is still ours. Once the holders are gone the port opens again, taking over their
+// stale lock.
+TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusyWithItsHolderNamed) {
+    enum class Hold { Nobody, LiveLock, Flock, SecondHandle, NoLockFolder, LockTakenMeanwhile };
+    const std::string lock = LockDir() + "/LCK..pts_" + device->SlavePath().substr(9);
+    const auto contents = [&lock] {
+        std::ifstream in(lock, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (const Hold hold : {Hold::Nobody, Hold::LiveLock, Hold::Flock, Hold::SecondHandle,
+                            Hold::NoLockFolder, Hold::LockTakenMeanwhile}) {
+        SCOPED_TRACE(static_cast<int>(hold));
+        std::vector<pid_t> children;
+        pid_t holder = hold == Hold::SecondHandle ? ::getpid() : 0;
+        const int flocked = ::open(device->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (hold == Hold::LiveLock) {
+            std::ofstream(lock) << LockText(holder = Sleeper(children));
+        } else if (hold == Hold::Flock) {
+            holder = Sleeper(children, flocked);
+        } else if (hold == Hold::SecondHandle) {
+            ASSERT_TRUE(OpenDefault(port));
+        } else if (hold == Hold::NoLockFolder) {
+            ::setenv("PRAVIK_LOCK_DIR", (LockDir() + "/none").c_str(), 1);
+        }
+        const std::string before = contents();
+        CSerialPort second;
+        ASSERT_EQ(OpenDefault(second), holder == 0);
+        if (holder == 0) {
+            EXPECT_EQ(contents(), hold == Hold::NoLockFolder ? "" : LockText(::getpid()));
+        } else {
+            EXPECT_EQ(second.LastFailure().Kind, platform::FailureKind::Busy);
+            const std::string name = hold == Hold::SecondHandle ? "" : "in use by sleep ";
+            EXPECT_THAT(second.LastFailure().Text,
+                        HasSubstr(name + "(" + std::to_string(holder) + "). Close it there"));
+            EXPECT_EQ(contents(), before);
+        }
+        if (hold == Hold::LockTakenMeanwhile) {  // by someone who found ours stale
+            std::ofstream(lock) << LockText(holder = Sleeper(children));
+        }
+        port.Close();
+        second.Close();
+        EXPECT_EQ(contents(), children.empty() || hold == Hold::Flock ? "" : LockText(holder));
+        for (const pid_t child : children) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        ::close(flocked);
+        ::setenv("PRAVIK_LOCK_DIR", LockDir().c_str(), 1);
+        EXPECT_TRUE(OpenDefault(second)) << "nothing holds it now";
+        struct stat made {};
+        EXPECT_EQ(::stat(lock.c_str(), &made) == 0 ? made.st_mode & 0777 : 0, 0644);
+        EXPECT_EQ(contents(), LockText(::getpid()));
+    }
 }
 
 TEST_F(SerialPortTest, ASecondOpenOnTheSameObjectClosesTheFirstHandle) {

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -22,12 +23,15 @@ void PortDirectoryTest::SetUp() {
         ASSERT_EQ(::symlink("/nonexistent/pravik-test-port", entry.c_str()), 0);
     }
     ::setenv("PRAVIK_PORT_DIR", dir_.c_str(), 1);
+    ASSERT_EQ(::mkdir(LockDir().c_str(), 0755), 0);
+    ::setenv("PRAVIK_LOCK_DIR", LockDir().c_str(), 1);
 }
 
 void PortDirectoryTest::TearDown() {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
     ::unsetenv("PRAVIK_PORT_DIR");
+    ::unsetenv("PRAVIK_LOCK_DIR");
 }
 
 void EchoRecorder::PostSerialEcho(std::unique_ptr<SerialEcho> echo) {

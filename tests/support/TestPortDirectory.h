@@ -16,14 +16,16 @@ namespace testing_support {
 // missing entry can never fall through to a real /dev/ttyS* on the machine running the tests.
 inline constexpr int kFirstTestPort = 201;
 
-// Gives each test a port directory of its own (PRAVIK_PORT_DIR) and removes it afterwards.
-// COM1-COM96 in it point nowhere, so that a listing or a scan from COM1 up never opens this
-// machine's own /dev/ttyS*, ttyUSB* or ttyACM* (a ttyS may be its console).
+// Gives each test a port directory of its own (PRAVIK_PORT_DIR), with a lock folder in it
+// (PRAVIK_LOCK_DIR), and removes them afterwards. COM1-COM96 in it point nowhere, so that a
+// listing or a scan from COM1 up never opens this machine's own /dev/ttyS*, ttyUSB* or ttyACM*
+// (a ttyS may be its console); no lock file goes to the machine's /run/lock.
 class PortDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
     const std::string& PortDir() const { return dir_; }
+    std::string LockDir() const { return dir_ + "/locks"; }
 
 private:
     std::string dir_;

@@ -58,4 +58,24 @@ TEST(UucpLockFile, CountsOnlyWhileTheProcessItNamesIsAlive) {
     std::filesystem::remove_all(dir);
 }
 
+// A lock file is named after the device at the end of the links (relative ones taken from their
+// own folder), as other programs name it: its path below /dev with '/' as '_', else its base name.
+TEST(UucpLockFile, IsNamedAfterTheDeviceTheLinksLeadTo) {
+    char pattern[] = "/tmp/pravik-test-XXXXXX";  // two folders below /
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::pair<const char*, const char*> links[] = {
+        {"by-id", "../../dev/pts/9"}, {"COM3", "by-id"}, {"up", "/dev/serial/../ttyUSB7"},
+        {"odd", "/opt/ttyX"},         {"loop", "round"}, {"round", "loop"},
+    };
+    for (const auto& [link, target] : links) {
+        ASSERT_EQ(::symlink(target, (dir + "/" + link).c_str()), 0);
+    }
+    EXPECT_EQ(platform::LockFileName(dir + "/COM3"), "pts_9");
+    EXPECT_EQ(platform::LockFileName(dir + "/up"), "ttyUSB7");
+    EXPECT_EQ(platform::LockFileName(dir + "/odd"), "ttyX");
+    EXPECT_EQ(platform::LockFileName(dir + "/loop"), "");
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
