@@ -94,8 +94,8 @@ std::vector<std::string> LockDirectories() {
 }
 
 // The device path leads to, its links followed one readlink() at a time and the result written
-// without "." and "..". Not realpath() or std::filesystem::canonical: under umockdev's preload
-// library those crash on a mocked link that leads out of its test bed. Empty for a loop.
+// without "." and ".."; empty for a loop.
+// Not realpath() or canonical(): under umockdev's preload they crash on links out of its test bed.
 std::string DevicePathBehind(const std::string& path) {
     std::filesystem::path at(path);
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
@@ -172,7 +172,7 @@ pid_t OpenerOf(const std::string& device) {
     const pid_t self = ::getpid();
     int looked = 0;
     while (const dirent* process = ::readdir(processes.get())) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(process->d_name));
+        const auto pid = static_cast<pid_t>(std::atoi(process->d_name));
         if (pid <= 0 || pid == self) {
             continue;
         }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "platform/PortLocks.h"
 
@@ -18,8 +19,8 @@ std::string Binary(int pid) {
 
 // Lock files are written by other programs, in two formats, and outlive them when they crash:
 // one counts only while the process it names is alive, and whatever is in it is read safely.
-TEST(UucpLockFile, CountsOnlyWhileTheProcessItNamesIsAlive) {
-    char pattern[] = "/tmp/pravik-test-XXXXXX";
+TEST(UucpLockFile, IsNamedAfterTheDeviceAndCountsOnlyWhileItsProcessIsAlive) {
+    char pattern[] = "/tmp/pravik-test-XXXXXX";  // two folders below /, for the links below
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
     const int self = static_cast<int>(::getpid());
@@ -55,26 +56,20 @@ TEST(UucpLockFile, CountsOnlyWhileTheProcessItNamesIsAlive) {
     // Something planted under a lock file's name is not read: a FIFO would block a plain open.
     ASSERT_EQ(::mkfifo((dir + "/LCK..ttyUSB8").c_str(), 0600), 0);
     EXPECT_FALSE(platform::LockFileNamesLiveProcess(dir, "ttyUSB8"));
-    std::filesystem::remove_all(dir);
-}
 
-// A lock file is named after the device at the end of the links (relative ones taken from their
-// own folder), as other programs name it: its path below /dev with '/' as '_', else its base name.
-TEST(UucpLockFile, IsNamedAfterTheDeviceTheLinksLeadTo) {
-    char pattern[] = "/tmp/pravik-test-XXXXXX";  // two folders below /
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    const std::pair<const char*, const char*> links[] = {
-        {"by-id", "../../dev/pts/9"}, {"COM3", "by-id"}, {"up", "/dev/serial/../ttyUSB7"},
-        {"odd", "/opt/ttyX"},         {"loop", "round"}, {"round", "loop"},
+    // Named after the device at the end of the links, as other programs name it: its path below
+    // /dev with '/' as '_', else its base name. A relative link starts from its own folder.
+    const std::tuple<const char*, const char*, const char*> links[] = {
+        {"by-id", "../../dev/pts/9", "pts_9"},
+        {"COM3", "by-id", "pts_9"},
+        {"loop", "loop", ""},
+        {"up", "/dev/serial/../ttyUSB7", "ttyUSB7"},
+        {"odd", "/opt/ttyX", "ttyX"},
     };
-    for (const auto& [link, target] : links) {
+    for (const auto& [link, target, name] : links) {
         ASSERT_EQ(::symlink(target, (dir + "/" + link).c_str()), 0);
+        EXPECT_EQ(platform::LockFileName(dir + "/" + link), name) << link;
     }
-    EXPECT_EQ(platform::LockFileName(dir + "/COM3"), "pts_9");
-    EXPECT_EQ(platform::LockFileName(dir + "/up"), "ttyUSB7");
-    EXPECT_EQ(platform::LockFileName(dir + "/odd"), "ttyX");
-    EXPECT_EQ(platform::LockFileName(dir + "/loop"), "");
     std::filesystem::remove_all(dir);
 }
 
