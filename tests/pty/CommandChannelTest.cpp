@@ -16,7 +16,6 @@ namespace {
 
 using testing_support::kFirstTestPort;
 
-// CPU time a thread has used, in milliseconds.
 double ThreadCpuMs(std::thread& thread) {
     clockid_t clock;
     timespec ts{};

@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -95,10 +94,9 @@ private:
     int receivedPort_ = 0;
 };
 
-// A device part that only records the bytes the port hands it; optionally it holds the first
-// byte until released, keeping the monitoring thread busy, or notes whether every byte it was
-// handed had been echoed already: a reply completes a command, whose caller writes to the log
-// next, and the reply must be waiting there before that.
+// A device part that records the bytes the port hands it; it can hold the first until released,
+// keeping the monitoring thread busy, and notes whether each had been echoed already: a reply
+// completes a command, whose caller writes to the log next, and must be waiting there first.
 class RecordingDevice : public CSerialDevice, Guarded {
 public:
     void ProcessReply() override {}
@@ -167,7 +165,6 @@ protected:
 TEST_F(SerialPortTest, PortsThatAreNotThereDoNotOpenAndSayWhy) {
     CSerialPort p;
     EXPECT_FALSE(p.Open(0, 9600, 0, 8, 0));
-    EXPECT_FALSE(p.IsOpen());
     EXPECT_EQ(p.LastFailure().Kind, platform::FailureKind::NoSuchPort);
 
     EXPECT_FALSE(p.Open(kFirstTestPort + 1, 9600, 0, 8, 0));
@@ -181,10 +178,9 @@ TEST_F(SerialPortTest, PortsThatAreNotThereDoNotOpenAndSayWhy) {
     EXPECT_FALSE(p.IsOpen());
 }
 
+// A pid as lock files hold it: "%10d\n".
 std::string LockText(pid_t pid) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-    return text;
+    return std::string(10 - std::to_string(pid).size(), ' ') + std::to_string(pid) + "\n";
 }
 
 // A /bin/sleep of the test's own, running when this returns (the pipe closes at its exec). Given a
@@ -211,7 +207,7 @@ pid_t Sleeper(int flockFd = -1) {
 // which the close removes while it is still ours; with the holder gone its stale lock is ours.
 TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
     enum class Hold { Nobody, LiveLock, Flock, SecondHandle, NoLockFolder, LockTakenMeanwhile };
-    const std::string lock = LockDir() + "/LCK..pts_" + device->SlavePath().substr(9);
+    const std::string lock = PortDir() + "/LCK..pts_" + device->SlavePath().substr(9);
     const auto contents = [&lock] {
         std::ifstream in(lock, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -228,7 +224,7 @@ TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
         } else if (hold == Hold::SecondHandle) {
             ASSERT_TRUE(OpenDefault(port));
         } else if (hold == Hold::NoLockFolder) {
-            ::setenv("PRAVIK_LOCK_DIR", (LockDir() + "/none").c_str(), 1);
+            ::setenv("PRAVIK_LOCK_DIR", (PortDir() + "/none").c_str(), 1);
         }
         const pid_t holder = hold == Hold::SecondHandle ? ::getpid() : child;
         CSerialPort second;
@@ -236,9 +232,9 @@ TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
         if (holder == 0) {
             EXPECT_EQ(contents(), hold == Hold::NoLockFolder ? "" : LockText(::getpid()));
         } else {
-            const std::string name = hold == Hold::SecondHandle ? "" : "in use by sleep ";
             EXPECT_THAT(second.LastFailure().Text,
-                        HasSubstr(name + "(" + std::to_string(holder) + "). Close it there"));
+                        HasSubstr((child > 0 ? " in use by sleep (" : "(") +
+                                  std::to_string(holder) + "). Close it there"));
         }
         if (hold == Hold::LockTakenMeanwhile) {  // by someone who found ours stale
             std::ofstream(lock) << LockText(child = Sleeper());
@@ -251,7 +247,7 @@ TEST_F(SerialPortTest, APortHeldElsewhereIsRefusedAsBusy) {
             ::waitpid(child, nullptr, 0);
         }
         ::close(flocked);
-        ::setenv("PRAVIK_LOCK_DIR", LockDir().c_str(), 1);
+        ::setenv("PRAVIK_LOCK_DIR", PortDir().c_str(), 1);
         EXPECT_TRUE(OpenDefault(second)) << "nothing holds it now";
         struct stat made {};
         EXPECT_EQ(::stat(lock.c_str(), &made) == 0 ? made.st_mode & 0777 : 0, 0644);

@@ -1,7 +1,6 @@
 #include "support/TestPortDirectory.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,8 +19,7 @@ void PortDirectoryTest::SetUp() {
         ASSERT_EQ(::symlink("/nonexistent/pravik-test-port", entry.c_str()), 0);
     }
     ::setenv("PRAVIK_PORT_DIR", dir_.c_str(), 1);
-    ASSERT_EQ(::mkdir(LockDir().c_str(), 0755), 0);
-    ::setenv("PRAVIK_LOCK_DIR", LockDir().c_str(), 1);
+    ::setenv("PRAVIK_LOCK_DIR", dir_.c_str(), 1);
 }
 
 void PortDirectoryTest::TearDown() {

@@ -18,7 +18,8 @@ std::string Binary(int pid) {
 }
 
 // Lock files are written by other programs, in two formats, and outlive them when they crash:
-// one counts only while the process it names is alive, and whatever is in it is read safely.
+// one counts only while the process it names is alive, and whatever is in it is read safely. Its
+// name is the device's path below /dev with '/' as '_' (else its base name).
 TEST(UucpLockFile, IsNamedAfterTheDeviceAndCountsOnlyWhileItsProcessIsAlive) {
     char pattern[] = "/tmp/pravik-test-XXXXXX";  // two folders below /, for the links below
     ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -57,8 +58,7 @@ TEST(UucpLockFile, IsNamedAfterTheDeviceAndCountsOnlyWhileItsProcessIsAlive) {
     ASSERT_EQ(::mkfifo((dir + "/LCK..ttyUSB8").c_str(), 0600), 0);
     EXPECT_FALSE(platform::LockFileNamesLiveProcess(dir, "ttyUSB8"));
 
-    // Named after the device at the end of the links, as other programs name it: its path below
-    // /dev with '/' as '_', else its base name. A relative link starts from its own folder.
+    // Named after the device the links lead to (relative ones from their folder), as others do it.
     const std::tuple<const char*, const char*, const char*> links[] = {
         {"by-id", "../../dev/pts/9", "pts_9"},
         {"COM3", "by-id", "pts_9"},
