@@ -24,7 +24,7 @@ QString StateText(const PortListing& port) {
         case PortState::Free:
             return "free";
         case PortState::Busy:
-            return "in use";
+            return QString::fromStdString(port.holder ? platform::InUseBy(*port.holder) : "in use");
         case PortState::NoPermission:
             return "no permission (\"dialout\" group)";
         case PortState::Unplugged:

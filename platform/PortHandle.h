@@ -28,13 +28,15 @@ public:
 
     // Opens COMn for exclusive use, non-blocking. A port another program holds (its exclusive
     // flag, a flock, a live UUCP lock file) is Busy, for root too, and is left exactly as it was.
+    // While open, a UUCP lock file names this process, where the lock folder is ours to write.
     // On failure the handle stays closed and error (and sysError, the errno of the failing call)
     // say why.
     static PortHandle Open(int portNumber, FailureKind& error, int& sysError);
 
     bool IsOpen() const { return fd_ >= 0; }
     // Waits a bounded moment for queued output to go, restores the line settings saved at open,
-    // clears the exclusive flag this handle set, and closes. Never blocks on a stalled line.
+    // clears the exclusive flag this handle set, closes, and removes the lock file while it still
+    // names this process. Never blocks on a stalled line.
     void Close();
 
     // Raw mode plus the line settings of a mode string ("baud=9600 parity=n data=8 stop=1"),
@@ -71,6 +73,7 @@ private:
     int fd_ = -1;
     bool gone_ = false;
     bool exclusive_ = false;  // this handle set the exclusive flag
+    std::string lockFile_;    // the UUCP lock file this handle made, if any
     struct TermiosDeleter {
         void operator()(termios* settings) const;
     };
@@ -94,7 +97,8 @@ PortPresence ProbePort(int portNumber);
 // The same for a device path already looked up.
 PortPresence ProbePortPath(const std::string& devicePath);
 
-// A plain-words message for a failed open, naming the port and, where it helps, the device path.
+// A plain-words message for a failed open, naming the port and, where it helps, the device path;
+// for a busy port, the program that holds it where that can be known.
 std::string DescribePortError(FailureKind error, int portNumber, int sysError);
 
 }  // namespace platform

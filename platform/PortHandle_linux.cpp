@@ -120,6 +120,7 @@ PortHandle::PortHandle(PortHandle&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       gone_(std::exchange(other.gone_, false)),
       exclusive_(std::exchange(other.exclusive_, false)),
+      lockFile_(std::exchange(other.lockFile_, {})),
       restore_(std::move(other.restore_)) {}
 
 PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
@@ -128,6 +129,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         gone_ = std::exchange(other.gone_, false);
         exclusive_ = std::exchange(other.exclusive_, false);
+        lockFile_ = std::exchange(other.lockFile_, {});
         restore_ = std::move(other.restore_);
     }
     return *this;
@@ -183,6 +185,14 @@ PortHandle PortHandle::Open(int portNumber, FailureKind& error, int& sysError) {
         ::close(std::exchange(handle.fd_, -1));
         return handle;
     }
+    // Programs that take no flock (minicom, picocom, anything built on lockdev) look for a lock
+    // file instead, and may have made theirs since we looked.
+    if (TakeLockFile(*path, handle.lockFile_) == LockFileOutcome::Held) {
+        sysError = EBUSY;
+        error = FailureKind::Busy;
+        ::close(std::exchange(handle.fd_, -1));
+        return handle;
+    }
     handle.exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
 
     // A serial port is always a raw byte pipe for this program, whatever line settings follow:
@@ -218,6 +228,7 @@ void PortHandle::Close() {
         ::close(fd_);
         fd_ = -1;
     }
+    ReleaseLockFile(std::exchange(lockFile_, {}));
     gone_ = false;
     exclusive_ = false;
     restore_.reset();
@@ -488,8 +499,12 @@ std::string DescribePortError(FailureKind error, int portNumber, int sysError) {
                 return name + " is not a port on this computer.";
             }
             return name + where + " does not exist. Check that the adapter is plugged in.";
-        case FailureKind::Busy:
-            return name + where + " is in use by another program. Close it there and try again.";
+        case FailureKind::Busy: {
+            const auto holder = path ? FindPortHolder(*path) : std::nullopt;
+            return name + where + " is " +
+                   (holder ? InUseBy(*holder) : "in use by another program") +
+                   ". Close it there and try again.";
+        }
         case FailureKind::NoPermission:
             return "You do not have permission to use " + name + where +
                    ". Ask for your user to be added to the \"dialout\" group, then log in again.";

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/PortLocks.h"
 #include "platform/PortMap.h"
 #include "platform/PortNames.h"
 #include "platform/TtyDevices.h"
@@ -56,26 +57,11 @@ int DefaultNumber(const std::string& name) {
     return number <= range.last ? number : 0;
 }
 
-// The device a folder entry leads to, following links with readlink: the port folder holds
-// links to pseudo-terminals, and the test bed's preload library cannot resolve those with
-// realpath.
-std::string LinkTarget(std::string path) {
-    for (int hop = 0; hop < 16; ++hop) {
-        char target[4096];
-        const ssize_t size = ::readlink(path.c_str(), target, sizeof target - 1);
-        if (size < 0) {
-            break;
-        }
-        const std::string_view next(target, static_cast<size_t>(size));
-        if (next.starts_with('/')) {
-            path = next;
-        } else {
-            path.erase(path.rfind('/') + 1);
-            path += next;
-        }
-    }
+// The device a folder entry leads to, when it is there.
+std::string LinkTarget(const std::string& path) {
+    std::string device = DevicePathBehind(path);
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? path : std::string();
+    return !device.empty() && ::stat(device.c_str(), &st) == 0 ? device : std::string();
 }
 
 std::mutex& MapMutex() {

@@ -19,7 +19,7 @@ std::vector<PortListing> SurveyPorts(int first, int last) {
         if (entry.number < first || entry.number > last) {
             continue;
         }
-        PortListing port{std::move(entry)};
+        PortListing port{std::move(entry), PortState::Free, std::nullopt};
         if (!port.entry.Present()) {
             port.state = PortState::Unplugged;
         } else {
@@ -34,6 +34,7 @@ std::vector<PortListing> SurveyPorts(int first, int last) {
                     break;
                 case platform::PortPresence::Busy:
                     port.state = PortState::Busy;
+                    port.holder = platform::FindPortHolder(port.entry.device);
                     break;
                 case platform::PortPresence::Forbidden:
                     port.state = PortState::NoPermission;
@@ -73,7 +74,7 @@ std::string PortListingText(const PortListing& port, std::string_view prefix) {
     }
     switch (port.state) {
         case PortState::Busy:
-            text += "  - in use";
+            text += "  - " + (port.holder ? platform::InUseBy(*port.holder) : "in use");
             break;
         case PortState::NoPermission:
             text += "  - no permission";

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/PortLocks.h"
 #include "platform/PortTable.h"
 
 // Finding the machine's serial ports, in the ways the program needs them.
@@ -30,6 +32,7 @@ enum class PortState {
 struct PortListing {
     platform::PortEntry entry;
     PortState state = PortState::Free;
+    std::optional<platform::PortHolder> holder;  // who has a busy port, where it can be known
 };
 
 // Every port from first to last with something behind it, in the state a look finds it in
@@ -37,8 +40,8 @@ struct PortListing {
 std::vector<PortListing> SurveyPorts(int first, int last);
 
 // The entry text of a port list: "COM33  ttyUSB0  FTDI FT232R USB UART (A50285BI)", with what
-// keeps it from use after a dash ("- in use", "- no permission"). prefix is "COM", or "Com"
-// where a window spells it so; the text always starts with prefix and the number.
+// keeps it from use after a dash ("- in use by minicom (1234)", "- no permission"). prefix is
+// "COM", or "Com" where a window spells it so; the text always starts with prefix and the number.
 std::string PortListingText(const PortListing& port, std::string_view prefix = "COM");
 
 // Why the port cannot be used now, in words a person can act on; empty for a free port.

@@ -31,7 +31,6 @@
 
 namespace {
 
-using testing::EndsWith;
 using testing::HasSubstr;
 using testing::StartsWith;
 
@@ -116,7 +115,7 @@ TEST_F(OmegaToolDlg, BothToolsListEveryPortInNumberOrderAndMarkOneHeldElsewhere)
         EXPECT_EQ(EntryOf(list, kCom), 1);
         ASSERT_EQ(list->count(), 3);
         EXPECT_THAT(list->itemText(2).toStdString(),
-                    AllOf(StartsWith(Com(kPort + 1) + "  "), EndsWith("- in use")));
+                    AllOf(StartsWith(Com(kPort + 1) + "  "), HasSubstr("- in use by ")));
         EXPECT_THAT(list->itemData(2, Qt::ToolTipRole).toString().toStdString(),
                     HasSubstr("is in use"));
     }

@@ -11,8 +11,8 @@ pid=$!
 for _ in $(seq 100); do [ -e "${work}/ports/COM4" ] && break; sleep 0.05; done
 cd "${work}/cwd"
 status=0
-PRAVIK_PORT_DIR="${work}/ports" QT_QPA_PLATFORM=offscreen "${demo}" --motor 3 --controller 4 \
-    >/dev/null 2>&1 || status=$?
+PRAVIK_PORT_DIR="${work}/ports" PRAVIK_LOCK_DIR="${work}" QT_QPA_PLATFORM=offscreen "${demo}" \
+    --motor 3 --controller 4 >/dev/null 2>&1 || status=$?
 [ "${status}" -eq 1 ] || { echo "pravik-demo exited ${status} without a connection"; exit 1; }
 [ -z "$(ls -A .)" ] || { echo "pravik-demo left files in its working folder: $(ls -A .)"; exit 1; }
 echo "pravik-demo failed as it should"

@@ -2,8 +2,11 @@
 // on a pseudo-terminal. What each device does with a fault (a bad check byte, a late or missing
 // answer, a hang-up) is the fault suite's, for every driver at once.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
 
 #include <chrono>
+#include <thread>
 
 #include "devices/ShutterBoxDevice.h"
 #include "sim/ShutterControllerSim.h"
@@ -12,6 +15,16 @@
 namespace {
 
 using testing_support::kFirstTestPort;
+
+double ThreadCpuMs(std::thread& thread) {
+    clockid_t clock;
+    timespec ts{};
+    if (::pthread_getcpuclockid(thread.native_handle(), &clock) != 0 ||
+        ::clock_gettime(clock, &ts) != 0) {
+        return 0.0;
+    }
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
 
 class CommandChannelTest : public testing_support::PortDirectoryTest {
 protected:
@@ -74,10 +87,10 @@ TEST_F(CommandChannelTest, AHangUpMidCommandFailsItWithoutSpinningAndCloseReturn
     ASSERT_TRUE(driver.OpenPort());
     driver.ReplyTimeout = 500;
     box->HangUpOnNextReply();
-    const double cpuBefore = testing_support::ThreadCpuMs(driver.MonitorThread);
+    const double cpuBefore = ThreadCpuMs(driver.MonitorThread);
     int32_t state;
     EXPECT_FALSE(driver.GetShutterState(state));
-    const double cpuUsed = testing_support::ThreadCpuMs(driver.MonitorThread) - cpuBefore;
+    const double cpuUsed = ThreadCpuMs(driver.MonitorThread) - cpuBefore;
     // A thread that kept polling a hung-up terminal would burn the whole half second.
     EXPECT_LT(cpuUsed, 250.0);
 

@@ -128,9 +128,13 @@ TEST_F(SerialPortList, ListingChangesNoPortAndAHeldPortIsLeftAsItsHolderSetIt) {
         // What a person sees of it in a list, and why it cannot be chosen.
         const auto listed = SurveyPorts(port, port);
         ASSERT_EQ(listed.size(), 1u);
-        EXPECT_EQ(PortListingText(listed[0]), "COM" + std::to_string(port) + "  " +
-                                                  device.SlavePath().substr(5) +
-                                                  "  pseudo-terminal" + (held ? "  - in use" : ""));
+        const std::string text = PortListingText(listed[0]);
+        EXPECT_TRUE(text.starts_with("COM" + std::to_string(port) + "  " +
+                                     device.SlavePath().substr(5) + "  pseudo-terminal" +
+                                     (held ? "  - in use" : "")))
+            << text;
+        // An flock names its holder: this very test.
+        EXPECT_EQ(text.ends_with(" (" + std::to_string(::getpid()) + ")"), hold == Hold::Flock);
         EXPECT_EQ(PortListingReason(listed[0]).find(" is in use by ") != std::string::npos, held);
         EXPECT_EQ(Settings(holder), before) << "listing changed the port";
 

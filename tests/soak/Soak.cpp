@@ -180,7 +180,8 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): termina
         return app.exit(e) == 0 ? 0 : 2;
     }
     PortDirectory dir;
-    if (dir.Path().empty() || ::setenv("PRAVIK_PORT_DIR", dir.Path().c_str(), 1) != 0) {
+    if (dir.Path().empty() || ::setenv("PRAVIK_PORT_DIR", dir.Path().c_str(), 1) != 0 ||
+        ::setenv("PRAVIK_LOCK_DIR", dir.Path().c_str(), 1) != 0) {
         std::fprintf(stderr, "cannot make a port directory\n");
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "platform/PortLocks.h"
 
@@ -17,9 +18,10 @@ std::string Binary(int pid) {
 }
 
 // Lock files are written by other programs, in two formats, and outlive them when they crash:
-// one counts only while the process it names is alive, and whatever is in it is read safely.
-TEST(UucpLockFile, CountsOnlyWhileTheProcessItNamesIsAlive) {
-    char pattern[] = "/tmp/pravik-test-XXXXXX";
+// one counts only while the process it names is alive, and whatever is in it is read safely. Its
+// name is the device's path below /dev with '/' as '_' (else its base name).
+TEST(UucpLockFile, IsNamedAfterTheDeviceAndCountsOnlyWhileItsProcessIsAlive) {
+    char pattern[] = "/tmp/pravik-test-XXXXXX";  // two folders below /, for the links below
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
     const int self = static_cast<int>(::getpid());
@@ -55,6 +57,19 @@ TEST(UucpLockFile, CountsOnlyWhileTheProcessItNamesIsAlive) {
     // Something planted under a lock file's name is not read: a FIFO would block a plain open.
     ASSERT_EQ(::mkfifo((dir + "/LCK..ttyUSB8").c_str(), 0600), 0);
     EXPECT_FALSE(platform::LockFileNamesLiveProcess(dir, "ttyUSB8"));
+
+    // Named after the device the links lead to (relative ones from their folder), as others do it.
+    const std::tuple<const char*, const char*, const char*> links[] = {
+        {"by-id", "../../dev/pts/9", "pts_9"},
+        {"COM3", "by-id", "pts_9"},
+        {"loop", "loop", ""},
+        {"up", "/dev/serial/../ttyUSB7", "ttyUSB7"},
+        {"odd", "/opt/ttyX", "ttyX"},
+    };
+    for (const auto& [link, target, name] : links) {
+        ASSERT_EQ(::symlink(target, (dir + "/" + link).c_str()), 0);
+        EXPECT_EQ(platform::LockFileName(dir + "/" + link), name) << link;
+    }
     std::filesystem::remove_all(dir);
 }
 
