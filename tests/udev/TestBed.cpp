@@ -26,6 +26,7 @@ void UdevTestBed::SetUp() {
     ASSERT_FALSE(config_.empty() || ports_.empty());
     ::setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
     ::setenv("PRAVIK_PORT_DIR", ports_.c_str(), 1);
+    ::setenv("PRAVIK_LOCK_DIR", ports_.c_str(), 1);  // never the machine's /run/lock
 }
 
 void UdevTestBed::TearDown() {
@@ -36,6 +37,7 @@ void UdevTestBed::TearDown() {
     std::filesystem::remove_all(ports_, ignored);
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("PRAVIK_PORT_DIR");
+    ::unsetenv("PRAVIK_LOCK_DIR");
 }
 
 std::string UdevTestBed::Simulate() {
