@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -29,14 +30,12 @@ bool MakePortDirectory(const std::string& path, std::string& error);
 
 // The port folder's entry COMn, when the folder is safe to use and has one (it may dangle).
 std::optional<std::string> PortDirectoryEntry(int portNumber);
-// The numbers of all COMn entries of the port folder, ascending, when it is safe to use.
-std::vector<int> PortDirectoryNumbers();
+// Every COMn entry of the port folder (dangling or not), number and path, ascending, when the
+// folder is safe to use.
+std::vector<std::pair<int, std::string>> PortDirectoryEntries();
 
 // The device path of COMn (see PortTable.h), or nothing for port 0, negative numbers and
 // numbers with nothing behind them.
 std::optional<std::string> PortDevicePath(int portNumber);
-
-// The path a port number would have by default, ignoring the port directory.
-std::optional<std::string> DefaultPortDevicePath(int portNumber);
 
 }  // namespace platform

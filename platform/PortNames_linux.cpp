@@ -238,20 +238,6 @@ bool MakePortDirectory(const std::string& path, std::string& error) {
     return false;
 }
 
-std::optional<std::string> DefaultPortDevicePath(int portNumber) {
-    struct Range {
-        int first;
-        const char* prefix;
-    };
-    static constexpr Range kRanges[] = {{1, "/dev/ttyS"}, {33, "/dev/ttyUSB"}, {65, "/dev/ttyACM"}};
-    for (const Range& range : kRanges) {
-        if (portNumber >= range.first && portNumber < range.first + 32) {
-            return std::string(range.prefix) + std::to_string(portNumber - range.first);
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<std::string> PortDirectoryEntry(int portNumber) {
     if (portNumber <= 0) {
         return std::nullopt;
@@ -272,15 +258,15 @@ std::optional<std::string> PortDirectoryEntry(int portNumber) {
     return std::nullopt;
 }
 
-std::vector<int> PortDirectoryNumbers() {
-    std::vector<int> numbers;
+std::vector<std::pair<int, std::string>> PortDirectoryEntries() {
+    std::vector<std::pair<int, std::string>> entries;
     const Place place = CurrentPlace();
     const Verdict verdict = Inspect(place, false);
     if (verdict.kind == Verdict::Unsafe) {
         WarnOnce(WarningFor(place, verdict));
     }
     if (verdict.kind != Verdict::Safe) {
-        return numbers;
+        return entries;
     }
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(place.path, error)) {
@@ -290,12 +276,12 @@ std::vector<int> PortDirectoryNumbers() {
         if (name.starts_with("COM") && name.size() > 3) {
             const auto [next, ec] = std::from_chars(name.data() + 3, end, number);
             if (ec == std::errc() && next == end && number > 0) {
-                numbers.push_back(number);
+                entries.emplace_back(number, entry.path().string());
             }
         }
     }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 }  // namespace platform

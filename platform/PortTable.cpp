@@ -107,16 +107,12 @@ struct Table {
 // Builds the table, binding adapters new to the map. Called with the map's mutex held.
 Table Build(PortMap& map, bool& mapChanged) {
     Table table;
-    for (const int n : PortDirectoryNumbers()) {
+    for (const auto& [n, path] : PortDirectoryEntries()) {
         table.folder.insert(n);
-        const std::optional<std::string> path = PortDirectoryEntry(n);
-        if (!path) {
-            continue;
-        }
-        std::string device = LinkTarget(*path);
+        std::string device = LinkTarget(path);
         if (!device.empty()) {
             std::string adapter = device.starts_with("/dev/pts/") ? "pseudo-terminal" : "";
-            table.entries.emplace(n, PortEntry{n, *path, std::move(device), adapter, {}, true, {}});
+            table.entries.emplace(n, PortEntry{n, path, std::move(device), adapter, {}, true, {}});
         }
     }
     const std::optional<std::vector<TtyDevice>> devices = ListTtyDevices();
@@ -232,6 +228,15 @@ std::optional<PortEntry> FindPortEntry(int number) {
         return std::nullopt;
     }
     return std::move(it->second);
+}
+
+std::optional<std::string> DefaultPortDevicePath(int portNumber) {
+    for (const Range& range : kRanges) {
+        if (portNumber >= range.first && portNumber <= range.last) {
+            return "/dev/" + std::string(range.prefix) + std::to_string(portNumber - range.first);
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> PortDevicePath(int portNumber) {

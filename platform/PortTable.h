@@ -44,6 +44,10 @@ std::optional<PortEntry> FindPortEntry(int number);
 bool RenumberPort(int from, int to, std::string& error);
 bool ForgetPort(int number, std::string& error);
 
+// The device a port number has by default (COM1 /dev/ttyS0, COM33 /dev/ttyUSB0, COM65
+// /dev/ttyACM0, ...), whether or not it is there; nothing above COM96.
+std::optional<std::string> DefaultPortDevicePath(int portNumber);
+
 // What went wrong with the port map file since the last call; empty when nothing did. Also
 // written to stderr once.
 std::string TakePortMapWarning();

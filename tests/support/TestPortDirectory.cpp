@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/PortNames.h"
+#include "platform/PortTable.h"
 
 namespace testing_support {
 

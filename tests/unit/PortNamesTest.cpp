@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/PortNames.h"
+#include "platform/PortTable.h"
 #include "sim/ShutterControllerSim.h"
 #include "support/TestPortDirectory.h"
 
