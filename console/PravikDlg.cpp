@@ -98,44 +98,6 @@ QLabel* Heading(const QString& text, QWidget* parent) {
 // Where the console keeps the bench it remembers.
 const QString kBenchGroup = "Console";
 
-// What the instrument said about itself: model, firmware and filters, then the devices it is
-// built from, each as the vocabulary names it. What it did not say (unread: -1 or empty, or a
-// value without a name) is left out; nothing read, nothing shown.
-QString IdentityText(const InstrumentInfo& info) {
-    const auto name = [](const EnumTable& table, int32_t index) {
-        const std::wstring_view text = table.Name(index);
-        return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
-    };
-    QStringList about;
-    if (const QString model = name(vocabulary::InstrumentModel, info.InstrumentModel);
-        !model.isEmpty()) {
-        about << model;
-    }
-    if (!info.FirmwareVersion.empty()) {
-        about << "firmware " + QString::fromStdWString(info.FirmwareVersion);
-    }
-    if (info.NumberOfFilters > 0) {
-        about << QString(info.NumberOfFilters == 1 ? "%1 filter" : "%1 filters")
-                     .arg(info.NumberOfFilters);
-    }
-    QStringList parts;
-    for (const auto& [label, table, index] :
-         {std::tuple{"Shutter", &vocabulary::ShutterType, info.ShutterType},
-          std::tuple{"Motor", &vocabulary::MotorModel, info.MotorModel},
-          std::tuple{"Temperature controller", &vocabulary::TempController, info.TempController}}) {
-        if (const QString part = name(*table, index); !part.isEmpty()) {
-            parts << QString("%1: %2").arg(label, part);
-        }
-    }
-    QStringList lines;
-    for (const QStringList& line : {about, parts}) {
-        if (!line.isEmpty()) {
-            lines << line.join(QStringLiteral(" \u00B7 "));
-        }
-    }
-    return lines.join('\n');
-}
-
 template <typename T>
 T* Named(T* widget, const char* name) {
     widget->setObjectName(name);
@@ -893,7 +855,7 @@ void CPravikDlg::OnConnect() {
             config_.MotorGeneration = info.MotorGeneration;
             config_.ShutterControllerGeneration = info.ShutterControllerGeneration;
             config_.StandardFlag = info.StandardFlag;
-            identity_->setText(IdentityText(info));
+            identity_->setText(QString::fromStdWString(IdentityText(info)));
         }
         // A bench that connected is worth keeping at once: a crash later loses none of it.
         RememberBench();

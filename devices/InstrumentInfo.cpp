@@ -1,5 +1,8 @@
 #include "devices/InstrumentInfo.h"
 
+#include <tuple>
+#include <vector>
+
 #include "devices/Vocabulary.h"
 #include "serial/WireText.h"
 
@@ -40,4 +43,41 @@ void InstrumentInfo::ApplyIdentificationLine(std::string_view line) {
         }
         LookupKey(vocabulary::TempController, value, TempController);
     }
+}
+
+std::wstring IdentityText(const InstrumentInfo& info) {
+    const auto join = [](const std::vector<std::wstring>& parts) {
+        std::wstring line;
+        for (const std::wstring& part : parts) {
+            line += (line.empty() ? L"" : L" \u00B7 ") + part;
+        }
+        return line;
+    };
+    std::vector<std::wstring> about;
+    if (const std::wstring_view model = vocabulary::InstrumentModel.Name(info.InstrumentModel);
+        !model.empty()) {
+        about.emplace_back(model);
+    }
+    if (!info.FirmwareVersion.empty()) {
+        about.push_back(L"firmware " + info.FirmwareVersion);
+    }
+    if (info.NumberOfFilters > 0) {
+        about.push_back(std::to_wstring(info.NumberOfFilters) +
+                        (info.NumberOfFilters == 1 ? L" filter" : L" filters"));
+    }
+    std::vector<std::wstring> parts;
+    for (const auto& [label, table, index] :
+         {std::tuple{L"Shutter", &vocabulary::ShutterType, info.ShutterType},
+          std::tuple{L"Motor", &vocabulary::MotorModel, info.MotorModel},
+          std::tuple{L"Temperature controller", &vocabulary::TempController,
+                     info.TempController}}) {
+        if (const std::wstring_view name = table->Name(index); !name.empty()) {
+            parts.push_back(std::wstring(label) + L": " + std::wstring(name));
+        }
+    }
+    std::wstring text = join(about);
+    if (!parts.empty()) {
+        text += (text.empty() ? L"" : L"\n") + join(parts);
+    }
+    return text;
 }

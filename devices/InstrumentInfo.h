@@ -29,3 +29,9 @@ struct InstrumentInfo {
     // unknown key, a line without "=" or a value no table knows changes nothing.
     void ApplyIdentificationLine(std::string_view line);
 };
+
+// What the instrument said about itself, in two lines: model, firmware and filters ("Talvor
+// Imager \u00B7 firmware 5.2 \u00B7 6 filters"), then the devices it is built from, each as the
+// vocabulary names it. What it did not say (unread: -1 or empty, or a value without a name) is
+// left out; nothing read gives nothing.
+std::wstring IdentityText(const InstrumentInfo& info);

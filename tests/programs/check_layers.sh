@@ -23,6 +23,9 @@ check() {
 
 check "platform serial devices instruments tools" 'Q[A-Za-z]|qt|console/|sim/|bench/|tests/' \
     "headless code includes a window, Qt, a simulated device, a benchmark or a test"
+check "cli" 'Q[A-Za-z]|qt|console/|sim/|bench/|tests/' \
+    "the command line includes a window, Qt, a simulated device, a benchmark or a test"
+check "platform serial devices instruments tools console" 'cli/' "something includes the command line"
 check "devices" 'instruments/|tools/' "a driver includes what is built on it"
 check "console" 'sim/' "a window includes a simulated device"
 report "pravik_core, which links without Qt, is built from a source in console/" "$(sed -n \
