@@ -346,14 +346,18 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
     }
 
     if (steps.Chosen("light-sensor")) {
-        steps.Run("light-sensor", [&](std::string& value) {
-            int32_t state = 0;
-            if (!instrument->GetLightSensorState(state)) {
-                return false;
-            }
-            value = "state " + std::to_string(state);
-            return true;
-        });
+        if (!multi && options.ShutterGeneration != 3) {
+            steps.Skip("light-sensor", "only the v3.0 shutter controller has a light sensor");
+        } else {
+            steps.Run("light-sensor", [&](std::string& value) {
+                int32_t state = 0;
+                if (!instrument->GetLightSensorState(state)) {
+                    return false;
+                }
+                value = "state " + std::to_string(state);
+                return true;
+            });
+        }
     }
 
     if (steps.Chosen("temperature")) {
@@ -387,8 +391,10 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
                     return false;
                 }
                 value = Number(wanted) + " written, " + Number(back) + " read back";
-                // The controllers keep a tenth of a degree.
-                return std::fabs(back - wanted) < 0.05;
+                // The Omega keeps a tenth of a degree; the Athena's readings come back in whole
+                // degrees.
+                const double resolution = options.TempController == 2 ? 1.0 : 0.1;
+                return std::fabs(back - wanted) < resolution - 0.05;
             });
         }
     }

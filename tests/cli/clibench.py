@@ -36,7 +36,7 @@ class Bench:
             os.symlink("/nonexistent/pravik-test-port", os.path.join(self.ports, f"COM{number}"))
         self.env = dict(os.environ, PRAVIK_PORT_DIR=self.ports,
                         PRAVIK_LOCK_DIR=self._folder("locks"),
-                        XDG_CONFIG_HOME=self._folder("config"), NO_COLOR="1")
+                        XDG_CONFIG_HOME=self._folder("config"))
         self.sim = None
         if devices:
             self.sim = subprocess.Popen([PRAVIK_SIM, "--port-dir", self.ports, *sim_args, *devices],
