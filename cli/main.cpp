@@ -188,7 +188,6 @@ int main(int argc, char** argv) {
     CLI::Option* fileOption =
         omegaReset->add_option("--file", omegaInput, "a settings file saved earlier");
     configOption->excludes(fileOption);
-    omegaReset->require_option(1, 3);
     omegaReset->add_flag(
         "--factory-defaults", factoryDefaults,
         "the controller is on its factory line settings (7 data bits, odd parity)");
@@ -240,6 +239,9 @@ int main(int argc, char** argv) {
             if (check.Instrument == "single" && check.Port == 0) {
                 throw CLI::ValidationError("--port", "a single-filter check needs --port");
             }
+        }
+        if (omegaReset->parsed() && omegaConfiguration.empty() && omegaInput.empty()) {
+            throw CLI::ValidationError("--config, --file", "give --config NAME or --file FILE");
         }
         if (identify->parsed() && identifyPort == 0 && !identifyAll) {
             throw CLI::ValidationError("--port", "give --port COMn or --all");

@@ -2,6 +2,7 @@
 import fcntl
 import json
 import os
+import re
 import signal
 import subprocess
 
@@ -153,8 +154,15 @@ class CheckTest(clibench.BenchTest):
         version = bench.run("--version")
         self.assertExit(version, 0)
         self.assertRegex(version.stdout, r"^pravikctl \d+\.\d+\.\d+")
-        for command in [[], ["check"], ["omega", "reset"], ["threshold", "search"], ["motor"]]:
-            self.assertExit(bench.run(*command, "--help"), 0)
+        # The man page is made from the same help texts, every command's included.
+        with open(os.environ["PRAVIKCTL_MAN"], encoding="utf-8") as page:
+            man = page.read()
+        for command in [["check"], ["omega", "reset"], ["threshold", "search"], ["motor", "load"]]:
+            help_text = bench.run(*command, "--help")
+            self.assertExit(help_text, 0)
+            self.assertIn('.SS "%s"' % " ".join(command), man)
+            for option in set(re.findall(r"--[a-z-]+", help_text.stdout)):
+                self.assertIn(option.replace("-", r"\-"), man)
 
 
 if __name__ == "__main__":
