@@ -99,6 +99,13 @@ void SaveMap(const PortMap& map, const std::string& file) {
     }
 }
 
+// A port of the folder as the lists show it: a simulated device's pseudo-terminal says so.
+PortEntry FolderEntry(int number, const std::string& path) {
+    std::string device = LinkTarget(path);
+    std::string adapter = device.starts_with("/dev/pts/") ? "pseudo-terminal" : "";
+    return PortEntry{number, path, std::move(device), std::move(adapter), {}, true, {}};
+}
+
 struct Table {
     std::map<int, PortEntry> entries;
     std::set<int> folder;  // every number the folder has, dangling or not
@@ -109,10 +116,8 @@ Table Build(PortMap& map, bool& mapChanged) {
     Table table;
     for (const auto& [n, path] : PortDirectoryEntries()) {
         table.folder.insert(n);
-        std::string device = LinkTarget(path);
-        if (!device.empty()) {
-            std::string adapter = device.starts_with("/dev/pts/") ? "pseudo-terminal" : "";
-            table.entries.emplace(n, PortEntry{n, path, std::move(device), adapter, {}, true, {}});
+        if (PortEntry entry = FolderEntry(n, path); entry.Present()) {
+            table.entries.emplace(n, std::move(entry));
         }
     }
     const std::optional<std::vector<TtyDevice>> devices = ListTtyDevices();
@@ -220,7 +225,7 @@ std::optional<PortEntry> FindPortEntry(int number) {
     }
     // The folder decides alone: the simulated bench and the tests never wait for udev.
     if (const std::optional<std::string> path = PortDirectoryEntry(number)) {
-        return PortEntry{number, *path, LinkTarget(*path), {}, {}, true, {}};
+        return FolderEntry(number, *path);
     }
     Table table = CurrentTable();
     const auto it = table.entries.find(number);
