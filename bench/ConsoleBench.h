@@ -26,6 +26,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
+#include "console/PortListFill.h"
 #include "console/PravikDlg.h"
 
 namespace bench {
@@ -118,7 +119,8 @@ private:
 
 inline bool Choose(CPravikDlg& window, const char* list, int port) {
     auto* combo = window.findChild<QComboBox*>(list);
-    const int index = combo ? combo->findText(QString("COM%1").arg(port)) : -1;
+    // By number: an entry names the port's device and adapter after "COMn".
+    const int index = combo ? console::IndexOfPort(combo, port) : -1;
     if (index < 0) {
         std::fprintf(stderr, "COM%d is not in %s\n", port, list);
         return false;
