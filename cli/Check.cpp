@@ -299,7 +299,8 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
                 const char* want = state == 1 ? "open" : "closed";
                 value = reported == 1 ? "open" : reported == 0 ? "closed" : "unknown";
                 if (reported != state) {
-                    value = std::string("the shutter reads ") + value + ", not " + want;
+                    value.insert(0, "the shutter reads ");
+                    value.append(", not ").append(want);
                     return false;
                 }
                 return true;

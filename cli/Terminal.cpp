@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -134,7 +135,8 @@ std::string Narrow(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
     for (const wchar_t c : text) {
-        const auto code = static_cast<uint32_t>(c);
+        // wchar_t holds a code point in 32 bits here.
+        const auto code = std::bit_cast<uint32_t>(c);
         if (code < 0x80) {
             out += static_cast<char>(code);
         } else if (code < 0x800) {

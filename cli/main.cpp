@@ -75,12 +75,7 @@ const CLI::Validator kHex(
     },
     "HEX", "hex");
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    cli::interrupt::Install();
-    cli::CTerminal terminal;
-
+int Run(int argc, char** argv, cli::CTerminal& terminal) {
     CLI::App app(
         "The Pravik bench from a shell: list ports, identify devices, check an instrument and run "
         "the service tools, with JSON and JUnit reports.\n\n"
@@ -309,4 +304,21 @@ int main(int argc, char** argv) {
         return status == cli::kExitPassed ? cli::kExitFailed : status;
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    cli::interrupt::Install();
+    cli::CTerminal terminal;
+    // What nothing below expected (memory exhausted, a library's own error) ends the command
+    // with a sentence and a failure status, never with a stack trace or an abort.
+    try {
+        return Run(argc, argv, terminal);
+    } catch (const std::exception& error) {
+        terminal.Error(std::string("stopped by an unexpected error: ") + error.what());
+    } catch (...) {
+        terminal.Error("stopped by an unexpected error");
+    }
+    return cli::kExitFailed;
 }
