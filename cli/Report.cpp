@@ -24,7 +24,7 @@ std::string IsoTime(std::chrono::system_clock::time_point when) {
     gmtime_r(&seconds, &utc);
     std::array<char, 40> text{};
     const size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
-    return std::string(text.data(), length) + "." + std::to_string(1000 + millis).substr(1) + "Z";
+    return std::string(text.data(), length) + "." + std::to_string(1000 + millis).substr(1) + 'Z';
 }
 
 std::string HostName() {
