@@ -158,4 +158,23 @@ std::string Narrow(std::wstring_view text) {
     return out;
 }
 
+std::wstring Widen(std::string_view text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        uint32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
+        bool valid = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && i + length <= text.size());
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // A byte that starts no character stands for itself, as the Latin-1 reading of it.
+        out += static_cast<wchar_t>(valid ? code : lead);
+        i += valid ? length : 1;
+    }
+    return out;
+}
+
 }  // namespace cli

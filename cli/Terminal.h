@@ -55,5 +55,7 @@ private:
 
 // The wide texts of the core, as the terminal shows them (UTF-8).
 std::string Narrow(std::wstring_view text);
+// A UTF-8 text (a path from the command line) as the core's wide texts hold it.
+std::wstring Widen(std::string_view text);
 
 }  // namespace cli

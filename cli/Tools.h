@@ -22,10 +22,11 @@ int OmegaReset(int port, const std::string& configuration, const std::string& fi
                bool factoryDefaults, CTerminal& terminal, CReport& report);
 
 // The v3.0 shutter controller's light-sensor threshold: read it, store a new one, or search for
-// the one at which the shutter closes in the light present now.
+// the one at which the shutter closes in the light present now (the search always starts from
+// the lowest threshold, as the window's does).
 int ThresholdGet(int port, CTerminal& terminal, CReport& report);
 int ThresholdSet(int port, uint16_t threshold, CTerminal& terminal, CReport& report);
-int ThresholdSearch(int port, uint16_t desired, CTerminal& terminal, CReport& report);
+int ThresholdSearch(int port, CTerminal& terminal, CReport& report);
 
 // The SmartMotor's motion program: save it to file (which must not exist), or load file into
 // the motor after backing the old program up beside it. Loading asks first unless yes.

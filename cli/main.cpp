@@ -51,7 +51,7 @@ CLI::Option* AddPort(CLI::App& app, const std::string& name, int& port, const st
             "", "port"));
 }
 
-// A 16-bit threshold in hexadecimal: "0x0A00" or "A00".
+// A threshold in hexadecimal, "0x0A00" or "A00", within what the threshold window offers.
 std::optional<uint16_t> HexThreshold(const std::string& text) {
     std::string_view digits = text;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
@@ -61,7 +61,7 @@ std::optional<uint16_t> HexThreshold(const std::string& text) {
     const auto [end, error] =
         std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
     if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        value > 0xFFFF) {
+        value < 0x0400 || value > 0x0FFF) {
         return std::nullopt;
     }
     return static_cast<uint16_t>(value);
@@ -196,16 +196,15 @@ int Run(int argc, char** argv, cli::CTerminal& terminal) {
     CLI::App* thresholdGet = threshold->add_subcommand("get", "read the stored threshold");
     AddPort(*thresholdGet, "--port", thresholdPort, "the shutter controller's port")->required();
     CLI::App* thresholdSet = threshold->add_subcommand("set", "store a threshold");
-    thresholdSet->add_option("value", thresholdValue, "the threshold, in hexadecimal")
+    thresholdSet
+        ->add_option("value", thresholdValue, "the threshold, in hexadecimal: 0x0400 to 0x0FFF")
         ->required()
         ->check(kHex);
     AddPort(*thresholdSet, "--port", thresholdPort, "the shutter controller's port")->required();
-    std::string desired;
     CLI::App* thresholdSearch = threshold->add_subcommand(
-        "search", "find the threshold at which the shutter closes in the light present now");
-    thresholdSearch->add_option("--desired", desired, "the threshold to start from, hexadecimal")
-        ->required()
-        ->check(kHex);
+        "search",
+        "find the threshold at which the shutter closes in the light present now, and "
+        "store it");
     AddPort(*thresholdSearch, "--port", thresholdPort, "the shutter controller's port")->required();
 
     // motor backup | load
@@ -290,7 +289,7 @@ int Run(int argc, char** argv, cli::CTerminal& terminal) {
         status = cli::ThresholdSet(thresholdPort, *HexThreshold(thresholdValue), terminal, report);
     } else if (thresholdSearch->parsed()) {
         report.SetCommand(arguments, "threshold search");
-        status = cli::ThresholdSearch(thresholdPort, *HexThreshold(desired), terminal, report);
+        status = cli::ThresholdSearch(thresholdPort, terminal, report);
     } else if (motorBackup->parsed()) {
         report.SetCommand(arguments, "motor backup");
         status = cli::MotorBackup(motorPort, motorFile, terminal, report);

@@ -35,6 +35,7 @@ using testing_support::kFirstTestPort;
 constexpr int kPort = kFirstTestPort;
 using Texts = std::vector<std::wstring>;
 using Commands = std::vector<std::string>;
+using End = RunOutcome::End;
 
 // The dialog of either run: answers its questions and records what the run told it, in order.
 class View final : public ISettingsSaveView, public ISettingsResetView {
@@ -164,7 +165,8 @@ TEST_P(OmegaSaves, ReplaceThePathOnlyWithACompleteFile) {
         }
         intactSteps += row.pipe || ReadAll(view.path) == earlier ? 1 : 0;
     };
-    RunSettingsSave(view, Quick);
+    const End end = RunSettingsSave(view, Quick).Ending;
+    EXPECT_EQ(end, saved ? End::Done : row.cancelAtStep ? End::Cancelled : End::Failed);
 
     if (!row.pipe) {
         EXPECT_EQ(ReadAll(view.path), saved ? omega::FormatSettingsFile(read) : earlier);
@@ -242,7 +244,8 @@ TEST_P(OmegaResets, WriteTheConfigurationThenRestart) {
         view.cancel.Set();
     }
     controller->SetUnanswered(row.unanswered);
-    RunSettingsReset(view, Quick);
+    const End end = RunSettingsReset(view, Quick).Ending;  // Done only if every register took
+    EXPECT_EQ(end, row.cancel ? End::Cancelled : row.messages.empty() ? End::Done : End::Failed);
 
     EXPECT_EQ(openedWith, (CommSettings{kPort, 9600, row.factory ? 7 : 8, row.factory ? 1 : 0}));
     EXPECT_EQ(view.messages, row.messages);

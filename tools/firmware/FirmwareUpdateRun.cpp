@@ -28,40 +28,39 @@ std::tm LocalTimeNow() {
     return local;
 }
 
-void Update(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
-    auto tell = [&view](const wchar_t* text) {
+FirmwareUpdateOutcome Update(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
+    // A message that ends the run before the motor is asked anything.
+    auto refuse = [&view](platform::FailureKind kind, const wchar_t* text) {
         view.ShowMessage(text, platform::MessageStyle::Plain);
+        return FirmwareUpdateOutcome{RunOutcome::Fail(kind, text), {}, 0};
     };
+    using platform::FailureKind;
     if (view.SelectedPortIndex() < 1) {
-        tell(L"Please select a Com port.");
-        return;
+        return refuse(FailureKind::InvalidRequest, L"Please select a Com port.");
     }
     const std::wstring portName = view.SelectedPortText();
     const std::wstring firmwarePath = view.FirmwarePath();
     if (firmwarePath.empty()) {
-        tell(L"Please select a firmware file.");
-        return;
+        return refuse(FailureKind::InvalidRequest, L"Please select a firmware file.");
     }
 
     // Declared before the motor so that the motor is released first, then the interfaces
     // with the host.
     std::unique_ptr<ISMIHost> host = createHost ? createHost() : nullptr;
     if (!host) {
-        tell(L"Cannot create an instance of \"SMIHost\" class!");
-        return;
+        return refuse(FailureKind::NotFitted, L"Cannot create an instance of \"SMIHost\" class!");
     }
     // Held to the end and never called: a host without them is not the host this was made for.
     ISMICMotion* const motion = host->QueryCMotion();
     if (motion == nullptr) {
-        tell(L"The interface \"ISMICMotion\" not found!");
-        return;
+        return refuse(FailureKind::NotFitted, L"The interface \"ISMICMotion\" not found!");
     }
     ISMIPath* const path = host->QueryPath();
     if (path == nullptr) {
-        tell(L"The interface \"ISMIPath\" not found!");
-        return;
+        return refuse(FailureKind::NotFitted, L"The interface \"ISMIPath\" not found!");
     }
 
+    FirmwareUpdateOutcome outcome;
     std::unique_ptr<ISMIMotor> motor;
     try {
         SmiCheck(host->SetNotify(
@@ -76,25 +75,32 @@ void Update(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
         if (!motor) {
             throw CSmiError(got);
         }
-        SmiCheck(motor->BackupProgram(BackupFileName(firmwarePath, LocalTimeNow())));
+        const std::wstring backup = BackupFileName(firmwarePath, LocalTimeNow());
+        SmiCheck(motor->BackupProgram(backup));
+        outcome.BackupPath = backup;
         int32_t loaded = 0;
         SmiCheck(motor->DownloadProgram(firmwarePath, 1, loaded));
-        tell(L"Download complete!");
+        outcome.LoadedBytes = loaded;
+        view.ShowMessage(L"Download complete!", platform::MessageStyle::Plain);
     } catch (const CSmiError& error) {
         motor.reset();
         view.ShowSmiError(error.Description());
+        // A backup made before the failure stays, and the outcome still says where it is.
+        outcome = {RunOutcome::Fail(error.Kind(), error.Description()), outcome.BackupPath, 0};
     }
+    return outcome;
 }
 
 }  // namespace
 
-void RunFirmwareUpdate(IFirmwareUpdateView& view, const SmiHostFactory& createHost) {
+FirmwareUpdateOutcome RunFirmwareUpdate(IFirmwareUpdateView& view,
+                                        const SmiHostFactory& createHost) {
     WaitCursor cursor(view);
-    Update(view, createHost);
+    return Update(view, createHost);
 }
 
-void RunFirmwareUpdate(IFirmwareUpdateView& view) {
-    RunFirmwareUpdate(view, CreateSmiHost);
+FirmwareUpdateOutcome RunFirmwareUpdate(IFirmwareUpdateView& view) {
+    return RunFirmwareUpdate(view, CreateSmiHost);
 }
 
 std::wstring FormatBackupTime(const std::tm& localTime) {

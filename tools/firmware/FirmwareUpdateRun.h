@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/MessageSink.h"
+#include "tools/RunOutcome.h"
 #include "tools/firmware/Smi.h"
 
 // The caption of the box that shows a failed SMI operation's description.
@@ -35,9 +36,16 @@ public:
 // file and says "Download complete!". Plain messages go to the view's ShowMessage (style
 // Plain): "Please select a Com port.", "Please select a firmware file.", the three messages of
 // a host that cannot be made or lacks an interface, and "Download complete!". A failed SMI
-// operation ends the run with ShowSmiError. The host and motor are released before it returns.
-void RunFirmwareUpdate(IFirmwareUpdateView& view, const SmiHostFactory& createHost);
-void RunFirmwareUpdate(IFirmwareUpdateView& view);
+// operation ends the run with ShowSmiError. The host and motor are released before it returns,
+// with how the run ended and, when it loaded the file, where the old program went and how many
+// bytes the motor took.
+struct FirmwareUpdateOutcome : RunOutcome {
+    std::wstring BackupPath;
+    int32_t LoadedBytes = 0;
+};
+FirmwareUpdateOutcome RunFirmwareUpdate(IFirmwareUpdateView& view,
+                                        const SmiHostFactory& createHost);
+FirmwareUpdateOutcome RunFirmwareUpdate(IFirmwareUpdateView& view);
 
 // The local time as a backup's name carries it: "%d %b %Y - %H_%M_%S" in the C locale
 // ("04 Mar 2025 - 09_05_07"), whatever locale the program runs in; empty if it cannot be made.

@@ -44,11 +44,27 @@ std::optional<RegisterTable> BuiltInTable(const std::wstring& configuration) {
     return std::nullopt;
 }
 
-void Reset(ISettingsResetView& view, ControllerTuning tuning) {
+// Passes the messages of the register writes on, counting them: each is a register that did
+// not take its value.
+class CountedMessages final : public platform::IMessageSink {
+public:
+    explicit CountedMessages(platform::IMessageSink& sink) : sink_(sink) {}
+    void ShowMessage(const std::wstring& text, platform::MessageStyle style) override {
+        ++count;
+        sink_.ShowMessage(text, style);
+    }
+    int count = 0;
+
+private:
+    platform::IMessageSink& sink_;
+};
+
+RunOutcome Reset(ISettingsResetView& view, ControllerTuning tuning) {
     auto controller = std::make_unique<COmegaTempController>();
     if (view.SelectedPortIndex() <= 0) {
         view.ShowMessage(L"Please select a COM port.", platform::MessageStyle::Plain);
-        return;
+        return RunOutcome::Fail(platform::FailureKind::InvalidRequest,
+                                L"Please select a COM port.");
     }
     // A controller fresh from the factory talks 7 data bits with odd parity; the configurations
     // switch it to 8 bits without parity ("COM Settings" 25).
@@ -77,7 +93,9 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
                 view.SetProgress(0.0, file.Problem());
             }
             view.ShowMessage(L"Error opening input file.", platform::MessageStyle::Plain);
-            return;
+            return RunOutcome::Fail(
+                platform::FailureKind::FileError,
+                file.Problem().empty() ? L"Error opening input file." : file.Problem());
         }
         table = std::move(read);
     }
@@ -86,18 +104,26 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
     if (!controller->OpenPort()) {
         view.ShowMessage(L"Error connecting to temperature controller.",
                          platform::MessageStyle::Plain);
-        view.SetProgress(0.0, wire::Widen(controller->LastFailure().Text));
-        return;
+        const platform::Failure failure = controller->LastFailure();
+        view.SetProgress(0.0, wire::Widen(failure.Text));
+        return RunOutcome::Fail(failure.Kind, wire::Widen(failure.Text));
     }
 
     bool ok = false;
     std::string lastFailure;
+    CountedMessages notTaken(view);
+    RunOutcome outcome;
     if (table) {
-        ok = omega::WriteRegisters(*controller, *table, view, view.CancelEvent(), view,
+        ok = omega::WriteRegisters(*controller, *table, view, view.CancelEvent(), notTaken,
                                    &lastFailure);
+        if (!ok) {
+            outcome = RunOutcome::Cancel();
+        }
     } else {
         view.ShowMessage(L"Invalid settings configuration selection.",
                          platform::MessageStyle::Error);
+        outcome = RunOutcome::Fail(platform::FailureKind::InvalidRequest,
+                                   L"Invalid settings configuration selection.");
     }
 
     std::wstring text;
@@ -115,6 +141,13 @@ void Reset(ISettingsResetView& view, ControllerTuning tuning) {
     }
     view.SetProgress(100.0, text);
     controller->ClosePort();
+    if (ok && notTaken.count > 0) {
+        return RunOutcome::Fail(platform::FailureKind::DeviceFault,
+                                std::to_wstring(notTaken.count) +
+                                    L" register(s) did not take the value written." +
+                                    (lastFailure.empty() ? L"" : L"\n" + wire::Widen(lastFailure)));
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -123,8 +156,9 @@ bool IsCustomSettingsFile(const std::wstring& configuration) {
     return SameIgnoringCase(configuration, kCustomSettingsFile);
 }
 
-void RunSettingsReset(ISettingsResetView& view, ControllerTuning tuning) {
+RunOutcome RunSettingsReset(ISettingsResetView& view, ControllerTuning tuning) {
     view.SetRunning(true);
-    Reset(view, tuning);
+    RunOutcome outcome = Reset(view, tuning);
     view.SetRunning(false);
+    return outcome;
 }

@@ -36,5 +36,6 @@ public:
 };
 
 // Writes the chosen configuration to the controller with read-back, then restarts it so that
-// it takes the settings up. Returns when the run has ended, however it ended.
-void RunSettingsReset(ISettingsResetView& view, ControllerTuning tuning = nullptr);
+// it takes the settings up. Returns when the run has ended, with how it ended: failed when a
+// register did not take its value, though the controller is restarted all the same.
+RunOutcome RunSettingsReset(ISettingsResetView& view, ControllerTuning tuning = nullptr);

@@ -25,11 +25,12 @@ uint32_t PortNumberOfEntry(const std::wstring& text) {
 
 namespace {
 
-void Save(ISettingsSaveView& view, ControllerTuning tuning) {
+RunOutcome Save(ISettingsSaveView& view, ControllerTuning tuning) {
     const int index = view.SelectedPortIndex();
     if (index <= 0) {
         view.ShowMessage(L"Please select a COM port.", platform::MessageStyle::Plain);
-        return;
+        return RunOutcome::Fail(platform::FailureKind::InvalidRequest,
+                                L"Please select a COM port.");
     }
 
     // The new file is made before the controller is touched, so a bad path costs no port time.
@@ -40,7 +41,7 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     platform::CReplacementFile output;
     if (path.empty() || output.Create(path) != 0) {
         view.ShowMessage(L"Error creating output file.", platform::MessageStyle::Plain);
-        return;
+        return RunOutcome::Fail(platform::FailureKind::FileError, L"Error creating output file.");
     }
 
     auto controller = std::make_unique<COmegaTempController>();
@@ -61,27 +62,28 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     if (!controller->OpenPort()) {
         view.ShowMessage(L"Error connecting to temperature controller.",
                          platform::MessageStyle::Plain);
-        view.SetProgress(0.0, wire::Widen(controller->LastFailure().Text));
-        return;
+        const platform::Failure failure = controller->LastFailure();
+        view.SetProgress(0.0, wire::Widen(failure.Text));
+        return RunOutcome::Fail(failure.Kind, wire::Widen(failure.Text));
     }
 
     double percent = 0.0;
     bool complete = true;
-    std::string lastFailure;  // why the controller failed the last register it failed
+    platform::Failure lastFailure;  // why the controller failed the last register it failed
     const double step = 100.0 / static_cast<double>(table.size());
     RegisterTable read;
     for (RegisterEntry entry : table) {
         if (view.CancelEvent().Wait(0)) {
             controller->ClosePort();
             view.SetProgress(100.0, L"Cancelled.");
-            return;
+            return RunOutcome::Cancel();
         }
         view.SetProgress(percent, L"Getting " + entry.Name + L" ...");
         if (controller->ReadRegister(static_cast<int32_t>(entry.Register), entry.Value)) {
             percent += step;
         } else {
             complete = false;
-            lastFailure = controller->LastFailure().Text;
+            lastFailure = controller->LastFailure();
             view.ShowMessage(L"Error getting register 0x" + omega::WideHex(entry.Register, 2) +
                                  L" (" + entry.Name + L").",
                              platform::MessageStyle::Plain);
@@ -92,24 +94,27 @@ void Save(ISettingsSaveView& view, ControllerTuning tuning) {
     // A register left at FFFFFFFF would make a file that no reset can take; better the file
     // that was there (or none) than that.
     if (!complete) {
-        view.SetProgress(
-            100.0, L"Not saved: some registers could not be read.\n" + wire::Widen(lastFailure));
+        const std::wstring why =
+            L"Not saved: some registers could not be read.\n" + wire::Widen(lastFailure.Text);
+        view.SetProgress(100.0, why);
         controller->ClosePort();
-        return;
+        return RunOutcome::Fail(lastFailure.Kind, why);
     }
     if (output.Commit(omega::FormatSettingsFile(read)) != 0) {
         view.ShowMessage(L"Error writing output file.", platform::MessageStyle::Plain);
-        return;
+        return RunOutcome::Fail(platform::FailureKind::FileError, L"Error writing output file.");
     }
     view.SetProgress(100.0, L"Done.");
     controller->ClosePort();
+    return {};
 }
 
 }  // namespace
 
-void RunSettingsSave(ISettingsSaveView& view, ControllerTuning tuning) {
+RunOutcome RunSettingsSave(ISettingsSaveView& view, ControllerTuning tuning) {
     view.SetRunning(true);
-    Save(view, tuning);
+    RunOutcome outcome = Save(view, tuning);
     // Every way out ends here: the controller is gone (its port closed) and the dialog idle.
     view.SetRunning(false);
+    return outcome;
 }

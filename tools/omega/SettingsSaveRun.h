@@ -6,6 +6,7 @@
 
 #include "platform/AutoResetEvent.h"
 #include "platform/MessageSink.h"
+#include "tools/RunOutcome.h"
 #include "tools/omega/SetProgressInterface.h"
 
 class COmegaTempController;
@@ -29,8 +30,8 @@ public:
 using ControllerTuning = void (*)(COmegaTempController&);
 
 // Reads the controller's registers of the vocabulary into the chosen file, with progress,
-// messages and cancellation through view. Returns when the run has ended, however it ended.
-void RunSettingsSave(ISettingsSaveView& view, ControllerTuning tuning = nullptr);
+// messages and cancellation through view. Returns when the run has ended, with how it ended.
+RunOutcome RunSettingsSave(ISettingsSaveView& view, ControllerTuning tuning = nullptr);
 
 // The port number of a "COM%u" entry; 0 when the text is not one.
 uint32_t PortNumberOfEntry(const std::wstring& text);

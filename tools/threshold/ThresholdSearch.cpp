@@ -14,6 +14,7 @@ namespace {
 struct Stop {
     std::wstring message;  // empty: cancelled
     std::string reason;    // why the controller failed the step, when it recorded why
+    platform::FailureKind kind = platform::FailureKind::None;  // ... and its kind
 };
 
 std::wstring ThresholdText(int32_t value) {
@@ -122,7 +123,10 @@ private:
     }
 
     // Stops the search with message, and with the controller's reason when it recorded one.
-    Stop Failed(const wchar_t* message) const { return Stop{message, device_.LastFailure().Text}; }
+    Stop Failed(const wchar_t* message) const {
+        const platform::Failure failure = device_.LastFailure();
+        return Stop{message, failure.Text, failure.Kind};
+    }
 
     CShutterController3& device_;
     platform::ManualResetEvent& cancel_;
@@ -131,7 +135,8 @@ private:
 
 }  // namespace
 
-void RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view) {
+ThresholdSearchOutcome RunThresholdSearch(ThresholdSearchShared shared,
+                                          IThresholdSearchView& view) {
     shared.SearchRunning = 1;
     CShutterController3& device = shared.Device;
     const bool wasConnected = device.PortConnected != 0;
@@ -139,7 +144,9 @@ void RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view
 
     int32_t found = 0;
     const std::optional<Stop> stop = Search(shared, view).Run(found, wasProtected);
+    ThresholdSearchOutcome outcome;
     if (!stop) {
+        outcome.Threshold = found;
         view.ShowMessage(L"Threshold setting was found (" + ThresholdText(found) + L")",
                          platform::MessageStyle::Success);
         view.SetProgress(100, L"Configuration complete. Threshold = " + ThresholdText(found));
@@ -147,10 +154,13 @@ void RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view
         // The threshold stays where the search left it, and write protection off, so that the
         // technician can see and finish by hand what went wrong.
         view.ShowMessage(stop->message, platform::MessageStyle::Stop);
-        view.SetProgress(100, stop->reason.empty()
-                                  ? stop->message
-                                  : stop->message + L"\n" + wire::Widen(stop->reason));
+        const std::wstring why = stop->reason.empty()
+                                     ? stop->message
+                                     : stop->message + L"\n" + wire::Widen(stop->reason);
+        view.SetProgress(100, why);
+        outcome = {RunOutcome::Fail(stop->kind, why), 0};
     } else {
+        outcome = {RunOutcome::Cancel(), 0};
         // Cancelled: back to the threshold the controller had saved, and to its protection.
         device.ReloadThreshold();
         if (wasProtected) {
@@ -165,6 +175,7 @@ void RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view
     view.SearchEnded();
     shared.CancelEvent.Reset();
     shared.SearchRunning = 0;
+    return outcome;
 }
 
 uint16_t ReadDesiredThreshold(const std::wstring& text, uint16_t fallback) {

@@ -6,6 +6,7 @@
 
 #include "platform/ManualResetEvent.h"
 #include "platform/MessageSink.h"
+#include "tools/RunOutcome.h"
 #include "tools/omega/SetProgressInterface.h"
 
 class CShutterController3;
@@ -41,8 +42,12 @@ struct ThresholdSearchConstants {
 // up in 6 dB steps until the shutter closes, down in 6 dB steps until it opens, and up one count
 // at a time until it closes again: the threshold then is the closing point. Progress goes to
 // the view; the search ends in success (a message with the threshold), an error (its message),
-// or a cancel (the saved threshold reloaded, no message). Returns when the search has ended.
-void RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view);
+// or a cancel (the saved threshold reloaded, no message). Returns when the search has ended,
+// with how it ended and, when it succeeded, the threshold found and stored.
+struct ThresholdSearchOutcome : RunOutcome {
+    int32_t Threshold = 0;
+};
+ThresholdSearchOutcome RunThresholdSearch(ThresholdSearchShared shared, IThresholdSearchView& view);
 
 // Reads a desired threshold as typed: "0x" and hexadecimal digits, or the digits alone (at most
 // four are read), clamped to 0x0400..0x0FFF. Nothing readable gives fallback.
