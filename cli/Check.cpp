@@ -175,7 +175,7 @@ std::string StepLine(const StepRecord& step) {
                          : step.Result == "skipped" ? "SKIP"
                                                     : "----";
     std::array<char, 96> head{};
-    std::snprintf(head.data(), head.size(), "%-14s %s %9.1f ms", step.Name.c_str(), result.c_str(),
+    std::snprintf(head.data(), head.size(), "%-16s %s %9.1f ms", step.Name.c_str(), result.c_str(),
                   step.DurationMs);
     std::string line = head.data();
     const std::string& detail =
