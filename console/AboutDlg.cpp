@@ -14,8 +14,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(ProgramIcon().pixmap(48, 48));
     auto* name = new QLabel("Pravik,", this);
     auto* notice = new QLabel("Bench test console for imagers and photometers.", this);
-    auto* version =
-        new QLabel(QString("Version %1").arg(QString::fromStdString(ProgramVersion())), this);
+    // "Version x.x.x" stands there only until the version text replaces it, which it always
+    // does here: the version is compiled in.
+    auto* version = new QLabel("Version x.x.x", this);
+    version->setText(QString::fromStdString(ProgramVersion()));
     version->setObjectName("versionText");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -466,9 +466,10 @@ QGroupBox* CPravikDlg::BuildTemperatureGroup() {
     grid->addWidget(desired, 1, 0);
     grid->addLayout(desiredRow, 1, 1);
     grid->addWidget(set, 1, 2);
-    temperatureControls_ = {current,          temperature_, get,
-                            autoRefresh_,     desired,      desiredTemperature_,
-                            temperatureSpin_, set};
+    // The spin is not one of the group: it stays usable in every state, and steps the edit's
+    // text even while the edit is greyed.
+    temperatureControls_ = {current, temperature_,        get, autoRefresh_,
+                            desired, desiredTemperature_, set};
     connect(get, &QPushButton::clicked, this, &CPravikDlg::OnGetTemp);
     connect(set, &QPushButton::clicked, this, &CPravikDlg::OnSetTemp);
     connect(autoRefresh_, &QCheckBox::toggled, this, &CPravikDlg::OnAutoRefresh);

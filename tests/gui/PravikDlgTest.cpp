@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -27,6 +28,7 @@
 #include "console/PravikDlg.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
+#include "platform/Version.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
@@ -443,8 +445,8 @@ TEST_F(ConsoleTest, TheNumberEntriesKeepTheirTextInRange) {
     Click("multiFilterRadio");
     auto* up = Find("desiredTempSpin")->findChild<QAbstractButton*>("up");
     ASSERT_NE(up, nullptr);
-    Find("desiredTempSpin")->setEnabled(true);
-    up->setEnabled(true);
+    EXPECT_FALSE(Find("desiredTempEdit")->isEnabled()) << "not connected: the group is greyed";
+    EXPECT_TRUE(Find("desiredTempSpin")->isEnabled() && up->isEnabled()) << "but not its spin";
     up->click();
     EXPECT_EQ(Text("desiredTempEdit"), "27.0");
     up->click();
@@ -462,6 +464,11 @@ TEST_F(ConsoleTest, TheNumberEntriesKeepTheirTextInRange) {
         EXPECT_EQ(edit->text(), shown) << name << " " << text;
     }
     EXPECT_EQ(Find<QComboBox>("desiredFilterList")->count(), 1);
+    // A step of the filters spin refills the desired-filter list at once, not when the edit is
+    // left.
+    Find("numberOfFiltersSpin")->findChild<QAbstractButton*>("up")->click();
+    EXPECT_EQ(Text("numberOfFiltersEdit"), "2");
+    EXPECT_EQ(Find<QComboBox>("desiredFilterList")->count(), 2);
 
     auto* edit = Find<QLineEdit>("desiredTempEdit");
     edit->setEnabled(true);
@@ -507,14 +514,26 @@ TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
         QString opened;
         bool modal = false;
         QWidget* parent = &window;
+        QStringList texts;
         const auto answer = AnswerModal<QDialog>([&](QDialog& tool) {
             opened = tool.metaObject()->className();
             modal = tool.isModal();
             parent = tool.parentWidget();
+            texts = {tool.windowTitle()};
+            for (const QLabel* label : tool.findChildren<QLabel*>()) {
+                texts << label->text();
+            }
             tool.reject();
         });
         action->trigger();
         EXPECT_EQ(opened, opens);
+        if (opened == "CAboutDlg") {
+            // The version text itself, not "Version ...".
+            EXPECT_EQ(texts.filter(QRegularExpression(R"(^\d+\.\d+\.\d+(\.[1-9]\d*)?$)")),
+                      QStringList{QString::fromStdString(ProgramVersion())});
+            EXPECT_TRUE(texts.contains("About Quelmar") && texts.contains("Pravik,"))
+                << texts.join('|').toStdString();
+        }
         EXPECT_TRUE(modal);
         EXPECT_EQ(parent, opened.contains("Threshold") ? &window : nullptr);
     }
