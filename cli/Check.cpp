@@ -253,11 +253,11 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
     }
     // Like the report, a trace that cannot be written stops the check before a port is opened.
     constexpr auto kTraceWait = std::chrono::seconds(10);
+    std::vector<TracedPort> traced = {{multi ? "motor" : "shutter", config.InstrumentPort}};
+    if (multi) {
+        traced.push_back({"controller", config.TempControllerPort});
+    }
     if (!options.TracePath.empty()) {
-        std::vector<TracedPort> traced = {{multi ? "motor" : "shutter", config.InstrumentPort}};
-        if (multi) {
-            traced.push_back({"controller", config.TempControllerPort});
-        }
         trace.BeginFile(options.TracePath, options.Instrument, traced);
         if (trace.Flush(kTraceWait); !trace.Failure().empty()) {
             terminal.Error(trace.Failure());
@@ -284,6 +284,7 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
         if (const platform::Failure note = instrument->LastFailure();
             note.Kind == platform::FailureKind::LineSettingRefused) {
             value = note.Text;
+            trace.SettingsRefused(traced, note.Text);
         }
         return true;
     });

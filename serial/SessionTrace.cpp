@@ -67,8 +67,9 @@ Json Record(std::chrono::system_clock::time_point time, const char* type) {
     return {{"t", trace::IsoTime(time)}, {"type", type}};
 }
 
-// mkdir -p, each folder it makes private to the user.
-bool MakeFolders(const std::string& path, std::string& why) {
+}  // namespace
+
+bool CSessionTrace::MakeFolder(const std::string& path, std::string& why) {
     int error = 0;
     for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
         const std::string partial = path.substr(0, at);
@@ -84,6 +85,8 @@ bool MakeFolders(const std::string& path, std::string& why) {
     why = Error("cannot make the folder " + path, error != 0 && error != EEXIST ? error : ENOTDIR);
     return false;
 }
+
+namespace {
 
 // Removes the oldest sessions (by name, which starts with the time) until the new one, with
 // those left, keeps within the bounds.
@@ -219,6 +222,16 @@ void CSessionTrace::Settings(const TracedPort& port, const std::string& note) {
     const std::lock_guard lock(mutex_);
     if (session_) {
         Push(LineItem(Text(record)), false);
+    }
+}
+
+void CSessionTrace::SettingsRefused(const std::vector<TracedPort>& ports,
+                                    const std::string& failureText) {
+    for (const TracedPort& port : ports) {
+        if (failureText.starts_with("COM" + std::to_string(port.Line.PortNumber) + " ")) {
+            Settings(port, failureText);
+            return;
+        }
     }
 }
 
@@ -404,7 +417,7 @@ bool CSessionTrace::Open(const Item& item, std::string& why) {
     }
     std::string path = item.text;
     if (item.rotate) {
-        if (!MakeFolders(item.text, why)) {
+        if (!MakeFolder(item.text, why)) {
             return false;
         }
         Rotate(item.text);

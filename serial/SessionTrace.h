@@ -49,6 +49,9 @@ public:
 
     // $XDG_STATE_HOME/pravik/sessions, else ~/.local/state/pravik/sessions; empty without a home.
     static std::string SessionsFolder();
+    // Makes folder and what is missing above it, each mode 0700; false, with why, when it is
+    // not a folder after all.
+    static bool MakeFolder(const std::string& folder, std::string& why);
 
     // Starts a session in folder (made, mode 0700, when missing): old sessions are removed as
     // above, then the records go to a new file named from the time and the instrument,
@@ -60,6 +63,9 @@ public:
                    const std::vector<TracedPort>& ports);
     // A port's line settings changed, or were refused (note says how).
     void Settings(const TracedPort& port, const std::string& note);
+    // A connection's failure text says a port refused its line settings ("COM5 (/dev/ttyUSB0)
+    // refused ..."): the settings record goes to the port of ports it names first.
+    void SettingsRefused(const std::vector<TracedPort>& ports, const std::string& failureText);
     // A port's record, from any thread: queued with the time it was tapped, or dropped and
     // counted when the queue is full. Outside a session it is ignored.
     void Tap(const SerialEcho& echo);
