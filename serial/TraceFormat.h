@@ -43,6 +43,8 @@ std::optional<std::vector<Traffic>> ReadTrace(std::string_view text, std::string
 struct ReplyPiece {
     int64_t DelayMs = 0;
     std::string Bytes;
+
+    bool operator==(const ReplyPiece&) const = default;
 };
 using RecordedReplies = std::map<std::string, std::vector<std::vector<ReplyPiece>>>;
 RecordedReplies RepliesOnPort(const std::vector<Traffic>& traffic, int port);
