@@ -5,12 +5,12 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "devices/Vocabulary.h"
 #include "instruments/FilterWheel.h"
 #include "instruments/ShutterBox.h"
 #include "serial/SessionTrace.h"
-#include "serial/WireText.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ReplaySim.h"
@@ -77,22 +77,16 @@ protected:
         // A value is read only once its operation has run: arguments come in no set order.
         std::vector<std::wstring> results;
         const auto note = [&](bool ok, const auto& value) {
-            using T = std::decay_t<decltype(value)>;
-            if (!ok) {
-                results.push_back(wire::Widen(FailureKindName(instrument->LastFailure().Kind)));
-            } else if constexpr (std::is_same_v<T, InstrumentInfo>) {
-                results.push_back(IdentityText(value));
-            } else if constexpr (std::is_arithmetic_v<T>) {
-                results.push_back(std::to_wstring(value));
-            } else {
-                results.emplace_back(value);
-            }
+            std::wostringstream text;
+            ok ? text << value : text << FailureKindName(instrument->LastFailure().Kind);
+            results.push_back(text.str());
         };
         int32_t state = -1;
         double reading = 0;
         InstrumentInfo info;
         note(instrument->Connect(), L"connected");
-        note(instrument->GetDeviceInfo(info), info);
+        const bool identified = instrument->GetDeviceInfo(info);
+        note(identified, IdentityText(info));
         for (const int32_t wanted : {1, 0}) {
             note(instrument->SetShutterState(wanted), L"set");
             note(instrument->GetShutterState(state), state);
@@ -115,6 +109,7 @@ protected:
 TEST_P(Replay, AnswersAsTheRecordedDeviceDid) {
     const Bench& bench = GetParam();
     const std::string path = PortDir() + "/session.jsonl";
+    std::vector<int> ports = {kInstrumentPort};
     std::vector<std::wstring> recorded;
     {
         std::vector<std::unique_ptr<sim::CSimulatedDevice>> devices;
@@ -133,6 +128,7 @@ TEST_P(Replay, AnswersAsTheRecordedDeviceDid) {
             } else {
                 devices.push_back(std::make_unique<sim::CAthena16Sim>(kControllerPort, PortDir()));
             }
+            ports.push_back(kControllerPort);
         }
         for (const auto& device : devices) {
             ASSERT_TRUE(device->Start());
@@ -142,23 +138,19 @@ TEST_P(Replay, AnswersAsTheRecordedDeviceDid) {
         trace.BeginFile(path, bench.name, {});
         recorded = Operate(&tap);
         trace.End("asked");
-        ASSERT_TRUE(trace.Flush(std::chrono::seconds(5)));
-        ASSERT_EQ(trace.Failure(), "");
+        ASSERT_TRUE(trace.Flush(std::chrono::seconds(5)) && trace.Failure().empty());
     }
     std::ifstream file(path);
     std::string error;
     const auto traffic =
         trace::ReadTrace(std::string(std::istreambuf_iterator<char>(file), {}), error);
     ASSERT_TRUE(traffic) << error;
-
     int unknown = 0;
     std::vector<std::unique_ptr<sim::CReplaySim>> replays;
-    for (const int port : {kInstrumentPort, kControllerPort}) {
-        if (bench.shutter == 0 || port == kInstrumentPort) {
-            replays.push_back(std::make_unique<sim::CReplaySim>(port, PortDir(), *traffic, false));
-            replays.back()->SetUnknownHandler([&](const std::string&) { ++unknown; });
-            ASSERT_TRUE(replays.back()->Start());
-        }
+    for (const int port : ports) {
+        replays.push_back(std::make_unique<sim::CReplaySim>(port, PortDir(), *traffic, false));
+        replays.back()->SetUnknownHandler([&](const std::string&) { ++unknown; });
+        ASSERT_TRUE(replays.back()->Start());
     }
     EXPECT_EQ(Operate(nullptr), recorded);
     replays.clear();

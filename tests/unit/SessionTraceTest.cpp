@@ -1,6 +1,6 @@
 // The session trace's file: every byte value and the time survive it, a damaged one says which
-// line is wrong and why, a recorded device's answers are found for each command, and a trace that
-// cannot be written says so once.
+// line is wrong and why, a recorded device's answers are found for each command and where each
+// command ends, and a trace that cannot be written says so once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 
 #include "serial/SessionTrace.h"
 #include "serial/TraceFormat.h"
+#include "sim/ReplaySim.h"
 
 namespace {
 
@@ -86,6 +87,30 @@ TEST(SessionTrace, EachCommandKeepsEveryAnswerInOrderWithItsDelays) {
     const trace::RecordedReplies expected = {
         {"RP\r", {{{5, "1"}, {8, "\r"}}, {{0, "2\r"}, {11, "late"}}}}, {"Z", {{}}}};
     EXPECT_EQ(trace::RepliesOnPort(traffic, 3), expected);
+}
+
+// A command that begins a longer one is whole where the program's write ends, or where the next
+// byte continues no command; bytes that begin none get no answer and are told once.
+struct ReplayedDevice : sim::CReplaySim {
+    using CReplaySim::CReplaySim;
+    void Write(std::string_view bytes) {
+        for (const char byte : bytes) {
+            OnReceive(static_cast<uint8_t>(byte));
+        }
+        OnReceiveEnd();
+    }
+};
+
+TEST(SessionTrace, AReplayedDeviceFindsEachCommandWhereItEnds) {
+    ReplayedDevice device(201, "/nonexistent", {{0, 201, false, "A"}, {0, 201, false, "AB"}}, true);
+    std::vector<std::string> told;
+    device.SetUnknownHandler([&](const std::string& command) { told.push_back(command); });
+    for (const auto& [bytes, answered] :
+         {std::pair{"A", 1}, {"AB", 2}, {"AAB", 4}, {"Q", 4}, {"AQ", 5}, {"Q", 5}}) {
+        device.Write(bytes);
+        EXPECT_EQ(device.Answered(), answered) << bytes;
+    }
+    EXPECT_EQ(told, std::vector<std::string>{"Q"});
 }
 
 TEST(SessionTrace, AWriteErrorStopsTheTraceAndSaysSoOnce) {
