@@ -24,8 +24,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// While a session runs, the writer wakes this often to write what has come, so that a port's
-// record costs its thread a push and nothing more; a queue half full wakes it at once.
+// The writer gathers what comes this long after a record, then writes it all at once: a port's
+// record costs its thread a push and, for the first of a batch, a wake-up, and a connection
+// that is quiet costs nothing. A queue half full, a session's start or end and a flush do not
+// wait.
 constexpr auto kWriteEvery = std::chrono::milliseconds(100);
 
 std::string Text(const Json& record) {
@@ -69,20 +71,21 @@ Json Record(std::chrono::system_clock::time_point time, const char* type) {
 
 }  // namespace
 
-bool CSessionTrace::MakeFolder(const std::string& path, std::string& why) {
+bool CSessionTrace::MakeFolder(const std::string& folder, std::string& why) {
     int error = 0;
-    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-        const std::string partial = path.substr(0, at);
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        const std::string partial = folder.substr(0, at);
         error = ::mkdir(partial.c_str(), 0700) == 0 ? 0 : errno;
         if (at == std::string::npos) {
             break;
         }
     }
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         return true;
     }
-    why = Error("cannot make the folder " + path, error != 0 && error != EEXIST ? error : ENOTDIR);
+    why =
+        Error("cannot make the folder " + folder, error != 0 && error != EEXIST ? error : ENOTDIR);
     return false;
 }
 
@@ -144,7 +147,11 @@ std::string FileName(std::chrono::system_clock::time_point time, const std::stri
 }  // namespace
 
 CSessionTrace::~CSessionTrace() {
-    End("closed");
+    try {
+        End("closed");
+    } catch (const std::exception&) {
+        // No memory for the last record: the file ends where the session did all the same.
+    }
     {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -284,20 +291,15 @@ void CSessionTrace::End(const std::string& reason, int port) {
         Push(LineItem(Text(disconnect)), false);
         Item close;
         close.op = Item::Op::Close;
-        Push(std::move(close), false);
+        Push(std::move(close), true);
         session_ = false;
     }
-    wake_.notify_one();
-}
-
-bool CSessionTrace::Active() const {
-    const std::lock_guard lock(mutex_);
-    return session_;
 }
 
 bool CSessionTrace::Flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     const uint64_t target = pushed_;
+    urgent_ = true;
     wake_.notify_one();
     return done_.wait_for(lock, timeout, [&] { return written_ >= target; });
 }
@@ -330,13 +332,15 @@ CSessionTrace::Item CSessionTrace::LineItem(std::string text) {
 
 void CSessionTrace::Push(Item item, bool wake) {
     // Caller holds mutex_.
+    const bool first = queue_.empty();
     queuedBytes_ += item.text.size() + sizeof(Item);
     queue_.push_back(std::move(item));
     ++pushed_;
     if (!writer_.joinable()) {
         writer_ = std::thread(&CSessionTrace::Run, this);
     }
-    if (wake) {
+    urgent_ = urgent_ || wake;
+    if (wake || first) {
         wake_.notify_one();
     }
 }
@@ -348,13 +352,11 @@ void CSessionTrace::Run() {
             if (stopping_) {
                 return;
             }
-            if (session_) {
-                wake_.wait_for(lock, kWriteEvery);
-            } else {
-                wake_.wait(lock);
-            }
+            wake_.wait(lock);
             continue;
         }
+        wake_.wait_for(lock, kWriteEvery, [&] { return urgent_ || stopping_; });
+        urgent_ = false;
         std::deque<Item> batch;
         batch.swap(queue_);
         queuedBytes_ = 0;

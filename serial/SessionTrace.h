@@ -71,7 +71,6 @@ public:
     void Tap(const SerialEcho& echo);
     // Ends the session: why ("asked", "device lost", ...) and the port it concerns, if one.
     void End(const std::string& reason, int port = 0);
-    bool Active() const;
 
     // Waits until what was queued before the call is written, or the trace has stopped; false
     // when timeout passed first. For tests and for a program about to exit.
@@ -118,6 +117,7 @@ private:
     uint64_t written_ = 0;
     bool session_ = false;
     bool stopping_ = false;
+    bool urgent_ = false;  // the writer is not to wait for more
     uint64_t lost_ = 0;
     uint64_t unreported_ = 0;
     std::string path_;

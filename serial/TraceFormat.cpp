@@ -133,10 +133,10 @@ std::optional<std::vector<Traffic>> ReadTrace(std::string_view text, std::string
                                               ? ParseIsoTime(time->get_ref<const std::string&>())
                                               : std::nullopt;
         if (!ms || type == record.end() || !type->is_string()) {
-            error = Line(number, "a record needs a time \"t\" and a \"type\"");
+            error = Line(number, R"(a record needs a time "t" and a "type")");
             return std::nullopt;
         }
-        const std::string& kind = type->get_ref<const std::string&>();
+        const auto& kind = type->get_ref<const std::string&>();
         if (!begun && kind != "connect") {
             error = Line(number, "a trace begins with its connect record");
             return std::nullopt;
@@ -149,12 +149,12 @@ std::optional<std::vector<Traffic>> ReadTrace(std::string_view text, std::string
         const auto data = record.find("data");
         if (port == record.end() || !port->is_number_integer() || *port < 1 || *port > 255 ||
             data == record.end() || !data->is_string()) {
-            error = Line(number, kind + " needs a port from 1 to 255 and its \"data\"");
+            error = Line(number, kind + R"( needs a port from 1 to 255 and its "data")");
             return std::nullopt;
         }
         std::optional<std::string> bytes = TextToBytes(data->get_ref<const std::string&>());
         if (!bytes) {
-            error = Line(number, "\"data\" holds a character that is no byte (above U+00FF)");
+            error = Line(number, R"("data" holds a character that is no byte (above U+00FF))");
             return std::nullopt;
         }
         traffic.push_back({*ms, port->get<int>(), kind == "rx", std::move(*bytes)});

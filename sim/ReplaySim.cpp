@@ -47,22 +47,22 @@ void CReplaySim::OnReceive(uint8_t byte) {
         return;
     }
     std::string grown = command_ + static_cast<char>(byte);
-    if (Begins(grown)) {
-        command_ = std::move(grown);
-        // A command that no longer one begins with is whole at once; otherwise the end of the
-        // read, or a byte that continues no command, says where it ends.
-        if (Known(command_) && !BeginsLonger(command_)) {
-            Answer(std::exchange(command_, {}));
-        }
-        return;
-    }
-    if (Known(command_)) {
+    if (!Begins(grown) && Known(command_)) {
+        // The byte continues no command: the one before it is whole, and the byte starts anew.
         Answer(std::exchange(command_, {}));
-        OnReceive(byte);
+        grown = std::string(1, static_cast<char>(byte));
+    }
+    if (!Begins(grown)) {
+        unknown_ = std::move(grown);
+        command_.clear();
         return;
     }
-    unknown_ = std::move(grown);
-    command_.clear();
+    command_ = std::move(grown);
+    // A command that no longer one begins with is whole at once; otherwise the end of the read,
+    // or a byte that continues no command, says where it ends.
+    if (Known(command_) && !BeginsLonger(command_)) {
+        Answer(std::exchange(command_, {}));
+    }
 }
 
 void CReplaySim::OnReceiveEnd() {
