@@ -473,6 +473,7 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsCancelKeepsThemAndTheNextWindo
     EXPECT_TRUE(
         Log().contains(") refused the line settings \"baud=152000 parity=e data=7 stop=2\""))
         << Log().toStdString();
+    EXPECT_NE(Trace().find(R"("type":"settings","role":)"), std::string::npos) << "and its trace";
 
     window.reset();  // never closed: what the connection stored
     Open(false);
