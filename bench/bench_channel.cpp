@@ -4,6 +4,9 @@
 //
 //   raw     the same exchange done by hand on the pseudo-terminal: one thread, one descriptor,
 //           write, poll, read. Nothing could be cheaper.
+//   traced  the same driver on the same port, with a session trace tapping every record the
+//           port echoes, as the console's ports are traced; every other exchange of the driver
+//           is traced, so that only the tracing tells the two apart.
 //   pyserial  what a technician would script instead: bench/shutter_state.py, pyserial's
 //           Serial(port, 9600, timeout=2), write b"#0R", read(2), check. It times each exchange
 //           itself, from the write to the check, so that neither the interpreter's start-up nor
@@ -35,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -45,6 +49,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/TemporaryPortDirectory.h"
 #include "devices/ShutterBoxDevice.h"
+#include "serial/SessionTrace.h"
 #include "sim/ShutterControllerSim.h"
 
 namespace {
@@ -453,6 +458,11 @@ int main(int argc, char** argv) {
                      std::strerror(error));
         return 1;
     }
+    // Before the driver, whose port taps it until it is closed.
+    CSessionTrace trace;
+    CTracingEchoSink tap(trace, nullptr);
+    trace.BeginFile(directory.Path() + "/session.jsonl", "single",
+                    {{"shutter", CommSettings{kChannelPort, 9600, 8, 0, 0, 0}}});
     CShutterBoxDevice driver;
     driver.Settings.PortNumber = kChannelPort;
     driver.Settings.BaudRate = 9600;
@@ -460,28 +470,35 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "channel: %s\n", driver.LastFailure().Text.c_str());
         return 1;
     }
-
     PathResult raw;
     PathResult channel;
     PathResult python;
+    PathResult traced;
     const auto rawExchange = [&](int32_t& state) { return terminal.Exchange(state); };
     const auto channelExchange = [&](int32_t& state) { return driver.GetShutterState(state); };
-    // Pairs of exchanges, the order swapped from one pair to the next, so that neither path
-    // always runs right after the other.
-    const auto runPairs = [&](int pairs, bool timed) {
-        for (int i = 0; i < pairs; ++i) {
-            if (i % 2 == 0) {
-                RunExchange(timed, rawExchange, raw);
-                RunExchange(timed, channelExchange, channel);
-            } else {
-                RunExchange(timed, channelExchange, channel);
-                RunExchange(timed, rawExchange, raw);
+    // The port echoes both records of an exchange before the driver has its reply.
+    const auto tracedExchange = [&](int32_t& state) {
+        driver.OwnerWindow = &tap;
+        const bool ok = driver.GetShutterState(state);
+        driver.OwnerWindow = nullptr;
+        return ok;
+    };
+    // Rounds of one exchange a path, the order turned from one round to the next, so that no
+    // path always runs right after another.
+    const auto runRounds = [&](int rounds, bool timed) {
+        const std::function<void()> paths[] = {
+            [&] { RunExchange(timed, rawExchange, raw); },
+            [&] { RunExchange(timed, channelExchange, channel); },
+            [&] { RunExchange(timed, tracedExchange, traced); }};
+        for (int i = 0; i < rounds; ++i) {
+            for (int k = 0; k < 3; ++k) {
+                paths[(i + k) % 3]();
             }
         }
     };
 
     uint64_t pythonCommands = 0;
-    runPairs(kWarmUp, false);
+    runRounds(kWarmUp, false);
     const int64_t total = options->iterations;
     for (int block = 0; block < kBlocks; ++block) {
         const auto count =
@@ -494,31 +511,40 @@ int main(int argc, char** argv) {
             RunPythonBlock(*options, pythonDevice, block == 0 ? kWarmUp : kBlockWarmUp, count,
                            pythonCommands, python);
         }
-        runPairs(count, true);
+        runRounds(count, true);
         if (options->withPython && !pythonFirst) {
             RunPythonBlock(*options, pythonDevice, block == 0 ? kWarmUp : kBlockWarmUp, count,
                            pythonCommands, python);
         }
     }
-    const uint64_t pairsRun = static_cast<uint64_t>(kWarmUp) + static_cast<uint64_t>(total);
-    CheckCommandCount(rawDevice, pairsRun, "raw", raw);
-    CheckCommandCount(channelDevice, pairsRun, "channel", channel);
+    const uint64_t roundsRun = static_cast<uint64_t>(kWarmUp) + static_cast<uint64_t>(total);
+    CheckCommandCount(rawDevice, roundsRun, "raw", raw);
+    CheckCommandCount(channelDevice, 2 * roundsRun, "channel and traced", channel);
     if (options->withPython) {
         CheckCommandCount(pythonDevice, pythonCommands, "pyserial", python);
     }
 
     const IdleFigures idle = MeasureIdle(driver);
     driver.ClosePort();
+    // Every query and its reply in the file, none dropped: a trace that keeps up.
+    trace.End("asked");
+    if (!trace.Flush(std::chrono::seconds(30)) || !trace.Failure().empty() || trace.Lost() > 0) {
+        std::fprintf(stderr, "traced: the trace stopped or dropped %llu records: %s\n",
+                     static_cast<unsigned long long>(trace.Lost()), trace.Failure().c_str());
+        ++traced.failures;
+    }
 
     std::printf(
         "bench_channel: \"#0R\" exchanges with simulated shutter controllers at 9600 baud\n");
-    std::printf("%d timed per path in %d blocks, after %d untimed; raw and channel alternate\n",
-                options->iterations, kBlocks, kWarmUp);
+    std::printf(
+        "%d timed per path in %d blocks, after %d untimed; raw, channel and traced alternate\n",
+        options->iterations, kBlocks, kWarmUp);
     std::printf("one by one, a pyserial run of each block's count between blocks\n\n");
     std::printf("%-36s %10s %10s %8s %9s %8s %8s\n", "path", "median_us", "p99_us", "samples",
                 "failures", "cs_call", "cs_proc");
     PrintPath("raw: pty write/poll/read", raw, true);
     PrintPath("channel: CShutterBoxDevice", channel, true);
+    PrintPath("traced: channel + session trace", traced, true);
     if (options->withPython) {
         PrintPath("pyserial: bench/shutter_state.py", python, false);
     }
@@ -530,10 +556,12 @@ int main(int argc, char** argv) {
     PrintOptional("idle_cpu_ms_2s", idle.processCpuMs);
     PrintOptional("monitor_thread_cpu_ms_2s", idle.monitorCpuMs);
 
-    const int64_t failures = raw.failures + channel.failures + python.failures;
+    const int64_t failures = raw.failures + channel.failures + python.failures + traced.failures;
     std::printf("raw_median_us=%.2f\n", raw.MedianUs());
     std::printf("channel_median_us=%.2f\n", channel.MedianUs());
     std::printf("channel_vs_raw_ratio=%.3f\n", bench::Ratio(channel.MedianUs(), raw.MedianUs()));
+    std::printf("traced_median_us=%.2f\n", traced.MedianUs());
+    std::printf("trace_overhead_ratio=%.3f\n", bench::Ratio(traced.MedianUs(), channel.MedianUs()));
     if (options->withPython) {
         std::printf("pyserial_median_us=%.2f\n", python.MedianUs());
         std::printf("channel_vs_pyserial_ratio=%.3f\n",
@@ -541,6 +569,7 @@ int main(int argc, char** argv) {
     }
     std::printf("failures=%lld\n", static_cast<long long>(failures));
     const bool measured = !raw.samplesUs.empty() && !channel.samplesUs.empty() &&
+                          !traced.samplesUs.empty() &&
                           (!options->withPython || !python.samplesUs.empty());
     return failures == 0 && measured ? 0 : 1;
 }

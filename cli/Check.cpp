@@ -14,6 +14,7 @@
 #include "instruments/FilterWheel.h"
 #include "instruments/ShutterBox.h"
 #include "platform/PortNames.h"
+#include "serial/SessionTrace.h"
 #include "serial/TrafficEcho.h"
 
 namespace cli {
@@ -80,6 +81,7 @@ public:
 
     // Whether the run goes on: not after Ctrl-C, nor once a device has gone.
     bool Going() const { return !stopped_ && !interrupt::Requested(); }
+    bool DeviceLost() const { return stopped_; }
     bool Failed() const { return failed_; }
 
     // step fills value and answers whether it passed; a step that fails without a failure of
@@ -187,8 +189,16 @@ std::string StepLine(const StepRecord& step) {
 }
 
 int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) {
-    // Before the instrument: its ports may post to it until they are closed.
+    // Before the instrument: its ports may post to them until they are closed.
     CTrafficPrinter traffic;
+    CSessionTrace trace;
+    CTracingEchoSink tracing(trace, options.Verbose ? &traffic : nullptr);
+    ISerialEchoSink* sink = nullptr;
+    if (!options.TracePath.empty()) {
+        sink = &tracing;
+    } else if (options.Verbose) {
+        sink = &traffic;
+    }
     const bool multi = options.Instrument == "multi";
     std::unique_ptr<CInstrumentBase> instrument;
     CFilterWheel* wheel = nullptr;
@@ -223,24 +233,43 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
         report.AddPort("shutter", options.Port);
     }
 
-    if (options.Verbose) {
+    if (sink != nullptr) {
         for (CSerialPort* port : std::initializer_list<CSerialPort*>{
                  wheel ? static_cast<CSerialPort*>(&wheel->Motor) : nullptr,
                  wheel ? static_cast<CSerialPort*>(&wheel->LegacyMotor) : nullptr,
                  wheel ? static_cast<CSerialPort*>(&wheel->Omega) : nullptr,
                  wheel ? static_cast<CSerialPort*>(&wheel->Athena) : nullptr}) {
             if (port != nullptr) {
-                port->OwnerWindow = &traffic;
+                port->OwnerWindow = sink;
             }
         }
         if (!multi) {
             auto& box = static_cast<CShutterBox&>(*instrument);
             for (CSerialPort* port : std::initializer_list<CSerialPort*>{
                      &box.LegacyDriver, &box.Driver26, &box.Driver30}) {
-                port->OwnerWindow = &traffic;
+                port->OwnerWindow = sink;
             }
         }
     }
+    // Like the report, a trace that cannot be written stops the check before a port is opened.
+    constexpr auto kTraceWait = std::chrono::seconds(10);
+    std::vector<TracedPort> traced = {{multi ? "motor" : "shutter", config.InstrumentPort}};
+    if (multi) {
+        traced.push_back({"controller", config.TempControllerPort});
+    }
+    if (!options.TracePath.empty()) {
+        trace.BeginFile(options.TracePath, options.Instrument, traced);
+        if (trace.Flush(kTraceWait); !trace.Failure().empty()) {
+            terminal.Error(trace.Failure());
+            return kExitUsage;
+        }
+    }
+    const auto endTrace = [&](const std::string& reason) {
+        trace.End(reason);
+        if (trace.Flush(kTraceWait); !trace.Failure().empty()) {
+            terminal.Error("the session trace stopped: " + trace.Failure());
+        }
+    };
 
     CStepRunner steps(options, terminal, report, *instrument, traffic);
     int exitStatus = kExitPassed;
@@ -255,12 +284,14 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
         if (const platform::Failure note = instrument->LastFailure();
             note.Kind == platform::FailureKind::LineSettingRefused) {
             value = note.Text;
+            trace.SettingsRefused(traced, note.Text);
         }
         return true;
     });
     if (steps.Failed()) {
         const platform::Failure failure = instrument->LastFailure();
         instrument->Disconnect();
+        endTrace("connect failed");
         terminal.Error("could not connect: " + failure.Text);
         return interrupt::Requested() ? kExitInterrupted : kExitNoDevice;
     }
@@ -415,6 +446,7 @@ int RunCheck(const CheckOptions& options, CTerminal& terminal, CReport& report) 
     }
 
     instrument->Disconnect();
+    endTrace(steps.DeviceLost() ? "device lost" : interrupt::Requested() ? "interrupted" : "asked");
     if (options.Verbose) {
         traffic.Print(terminal, instrument->Config);
     }

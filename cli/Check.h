@@ -25,6 +25,7 @@ struct CheckOptions {
     std::vector<std::string> Only;
     std::vector<std::string> Skip;
     bool Verbose = false;
+    std::string TracePath;  // where a session trace of the traffic goes; empty: none
 };
 
 // The groups of steps --only and --skip name, in the order they run.

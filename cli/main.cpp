@@ -162,6 +162,11 @@ int Run(int argc, char** argv, cli::CTerminal& terminal) {
         ->check(CLI::IsMember(groups));
     checkCommand->add_flag("-v,--verbose", check.Verbose,
                            "print the traffic as the console logs it (coloured on a terminal)");
+    checkCommand
+        ->add_option("--trace", check.TracePath,
+                     "write a session trace of every byte sent and received to FILE, which "
+                     "pravik-sim replay=COMn:FILE serves back")
+        ->type_name("FILE");
 
     // omega save | reset
     CLI::App* omega = app.add_subcommand("omega", "the Omega controller's settings");

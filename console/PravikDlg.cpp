@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,6 +23,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
@@ -113,6 +115,9 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
 
     auto* menu = new QMenuBar(this);
     QMenu* file = menu->addMenu("&File");
+    QAction* sessions = file->addAction("Open &Sessions Folder");
+    sessions->setObjectName("openSessionsFolderAction");
+    connect(sessions, &QAction::triggered, this, &CPravikDlg::OnOpenSessionsFolder);
     QAction* exit = file->addAction("&Exit");
     exit->setObjectName("exitAction");
     connect(exit, &QAction::triggered, this, [this] { done(0); });
@@ -176,6 +181,13 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
              &box_.Driver26, &box_.Driver30}) {
         port->OwnerWindow = this;
     }
+    // The trace's writer says from its own thread, once a connection, that it stopped.
+    trace_.SetStoppedHandler([this](const std::string& reason) {
+        console::PostToThreadOf(this, [this, text = QString::fromStdString(reason)] {
+            AppendLog("Session trace stopped: " + text + ". The log in this window goes on.\n",
+                      kLogError);
+        });
+    });
     filtersSpin_->SetRange(1, 8);
     NormaliseNumberOfFilters();
     temperatureSpin_->SetRange(0, 400);
@@ -200,6 +212,8 @@ CPravikDlg::~CPravikDlg() {
              &box_.Driver26, &box_.Driver30}) {
         port->OwnerWindow = nullptr;
     }
+    trace_.SetStoppedHandler(nullptr);
+    trace_.End("window closed");
     // A reset watcher may be on its way into this window with a log line: keep taking those
     // calls (blocking in the event loop, not spinning) until every watcher has seen that the
     // window is closing and gone. Each one wakes this loop as it leaves.
@@ -498,6 +512,10 @@ bool CPravikDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CPravikDlg::PostSerialEcho(std::unique_ptr<SerialEcho> echo) {
+    // Tapped here, on the port's thread, rather than once logged: the record's time is when the
+    // bytes came, not when the window got round to them (a command holds the window's thread
+    // while its reply comes in), and what the trace keeps does not wait for the log.
+    trace_.Tap(*echo);
     const std::lock_guard posting(console::HandOffLock());
     QCoreApplication::postEvent(this, new SerialEchoEvent(std::move(echo)));
 }
@@ -511,6 +529,7 @@ void CPravikDlg::OnPortGone(int port) {
         return;
     }
     lost_ = true;
+    trace_.End("device lost", port);
     AppendLog("\n" + connectedPorts_[port] +
                   " is gone: its adapter was unplugged or the device was switched off. Every "
                   "command to it fails until it is back and connected again.\n",
@@ -832,6 +851,12 @@ void CPravikDlg::OnConnect() {
     config_.ShutterType = 1;
     config_.TempController = vocabulary::kTempControllerOmega;
     current_->Config = config_;
+    // The demo and the benchmarks keep no trace, as they remember nothing.
+    if (console::OpenRemembered()) {
+        trace_.Begin(CSessionTrace::SessionsFolder(),
+                     config_.InstrumentKind == vocabulary::kFilterModeMulti ? "multi" : "single",
+                     TracedPorts());
+    }
     connected_ = current_->Connect() ? 1 : 0;
     connectedPorts_.clear();
     if (connected_) {
@@ -846,6 +871,7 @@ void CPravikDlg::OnConnect() {
         if (const platform::Failure note = current_->LastFailure();
             note.Kind == platform::FailureKind::LineSettingRefused) {
             LogFailureReason(note, "\n");
+            trace_.SettingsRefused(TracedPorts(), note.Text);
         }
         InstrumentInfo info;
         if (current_->GetDeviceInfo(info)) {
@@ -863,6 +889,7 @@ void CPravikDlg::OnConnect() {
     } else {
         const platform::Failure failure = current_->LastFailure();
         current_->Disconnect();
+        trace_.End("connect failed");
         AppendLog("Error connecting to instrument.\n", kLogError);
         LogFailureReason(failure, "\n");
     }
@@ -876,6 +903,7 @@ void CPravikDlg::OnDisconnect() {
         if (current_->Disconnect()) {
             connected_ = 0;
             lost_ = false;
+            trace_.End("asked");
             AppendLog("Success!\n", kLogSuccess);
         } else {
             connected_ = 1;
@@ -1115,6 +1143,24 @@ void CPravikDlg::OnResetOmegaSettings() {
 void CPravikDlg::OnAdjustLightSensorThreshold() {
     CShutterControllerLightSensorThresholdDlg dialog(this);
     dialog.exec();
+}
+
+void CPravikDlg::OnOpenSessionsFolder() {
+    const std::string folder = CSessionTrace::SessionsFolder();
+    std::string why = "there is no home folder to keep them in";
+    if (folder.empty() || !CSessionTrace::MakeFolder(folder, why)) {
+        AppendLog(QString::fromStdString("Cannot open the sessions folder: " + why + "\n"),
+                  kLogError);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
+}
+
+std::vector<TracedPort> CPravikDlg::TracedPorts() const {
+    if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
+        return {{"motor", config_.InstrumentPort}, {"controller", config_.TempControllerPort}};
+    }
+    return {{"shutter", config_.InstrumentPort}};
 }
 
 bool CPravikDlg::CurrentHasLightSensor() {

@@ -17,6 +17,7 @@
 #include "instruments/ShutterBox.h"
 #include "platform/ManualResetEvent.h"
 #include "serial/SerialEchoSink.h"
+#include "serial/SessionTrace.h"
 #include "serial/TrafficEcho.h"
 
 class QAbstractButton;
@@ -60,6 +61,8 @@ public:
     CInstrumentBase* CurrentInstrument() const { return current_; }
     CFilterWheel& FilterWheel() { return wheel_; }
     CShutterBox& ShutterBox() { return box_; }
+    // Each connection's trace, in the user's sessions folder.
+    CSessionTrace& SessionTrace() { return trace_; }
 
 public slots:
     void ChooseMultiFilter();
@@ -88,6 +91,7 @@ public slots:
     void OnSaveOmegaSettings();
     void OnResetOmegaSettings();
     void OnAdjustLightSensorThreshold();
+    void OnOpenSessionsFolder();
     // Sets every control's enabled state from the instrument kind and the connection.
     void UpdateControls();
 
@@ -136,6 +140,8 @@ private:
     void OnPortGone(int port);
     // With "Reconnect by itself" on, connects again once every lost port is back.
     void ReconnectIfBack();
+    // The ports of the connection being made, for its trace.
+    std::vector<TracedPort> TracedPorts() const;
 
     // The caller's events of a background reset live here; declared before the instruments so
     // that they outlive the instruments' reset workers.
@@ -149,6 +155,8 @@ private:
     std::vector<Watcher> watchers_;
     std::atomic<int> runningWatchers_{0};
 
+    // Before the instruments, whose ports tap it until they are closed.
+    CSessionTrace trace_;
     CFilterWheel wheel_;
     CShutterBox box_;
     CInstrumentBase* current_ = nullptr;

@@ -11,14 +11,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Failure.h"
 #include "platform/PortNames.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
+#include "sim/ReplaySim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
 
@@ -36,12 +42,37 @@ int PortOf(const std::string& text) {
                : 0;
 }
 
+// The traffic of the trace file at path; nothing, with a sentence in error, when it cannot be
+// read or is not a trace.
+std::optional<std::vector<trace::Traffic>> LoadTrace(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(file), {});
+    } catch (const std::ios_base::failure&) {
+        file.setstate(std::ios::badbit);  // a folder: the read itself fails
+    }
+    if (!file.is_open() || file.bad()) {
+        error = path + ": " + std::strerror(errno != 0 ? errno : EIO);
+        return std::nullopt;
+    }
+    std::optional<std::vector<trace::Traffic>> traffic = trace::ReadTrace(text, error);
+    if (!traffic) {
+        error = path + ": " + error + " (not a session trace, or a damaged one)";
+    }
+    return traffic;
+}
+
+// The usage error pravikctl and the other tools exit with for a wrong argument.
+constexpr int kExitUsage = 64;
+
 }  // namespace
 
 // What it cannot handle ends it through std::terminate, which names the exception.
 int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     std::string portDir = platform::PortDirectory();
     bool pace = false;
+    bool fast = false;
     long light = 0x3000;
     long filters = 6;
     long breakDownload = -1;
@@ -50,9 +81,11 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     struct Request {
         std::string kind;
         int port;
+        std::string trace;  // replay: the session trace it serves
     };
-    static const std::vector<std::string> kKinds = {
-        "shutter-legacy", "shutter26", "shutter30", "motor", "motor-legacy", "omega", "athena"};
+    static const std::vector<std::string> kKinds = {"shutter-legacy", "shutter26",    "shutter30",
+                                                    "motor",          "motor-legacy", "omega",
+                                                    "athena",         "replay"};
     std::vector<Request> requests;
 
     CLI::App app(
@@ -68,6 +101,8 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
         "  motor-legacy     SmartMotor with a legacy motion program\n"
         "  omega            Omega CNi32 temperature controller\n"
         "  athena           Athena 16 temperature controller\n"
+        "  replay           the device of a session trace: replay=COMn:TRACE answers each\n"
+        "                   command as the recorded device did (docs/traces.md)\n"
         "\n"
         "a multi-filter bench: motor=COM3 omega=COM4");
     const auto isPort = CLI::Validator(
@@ -78,7 +113,13 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
         ->check(CLI::Validator(
             [&](std::string& text) -> std::string {
                 const size_t eq = text.find('=');
-                if (eq == std::string::npos || PortOf(text.substr(eq + 1)) == 0) {
+                const bool replay = text.starts_with("replay=");
+                const size_t colon = replay ? text.find(':', eq) : std::string::npos;
+                if (replay && (colon == std::string::npos || colon + 1 == text.size() ||
+                               PortOf(text.substr(eq + 1, colon - eq - 1)) == 0)) {
+                    return text + ": give replay=COMn:TRACE, with COM1 to COM255";
+                }
+                if (!replay && (eq == std::string::npos || PortOf(text.substr(eq + 1)) == 0)) {
                     return text + ": give DEVICE=COMn, with COM1 to COM255";
                 }
                 if (std::find(kKinds.begin(), kKinds.end(), text.substr(0, eq)) == kKinds.end()) {
@@ -89,6 +130,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
             "DEVICE=COMn"));
     app.add_option("--port-dir", portDir, "where COMn entries go")->capture_default_str();
     app.add_flag("--pace", pace, "answer at the baud rate the program sets on the line");
+    app.add_flag("--fast", fast, "replayed devices answer at once, not after the recorded delay");
     app.add_option("--light", light, "light level of v3.0 boxes, in threshold counts")
         ->check(CLI::Range(1L, 0xFFFFL))
         ->capture_default_str();
@@ -110,8 +152,24 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     }
     for (const std::string& device : deviceArgs) {
         const size_t eq = device.find('=');
-        requests.push_back({device.substr(0, eq), PortOf(device.substr(eq + 1))});
+        const size_t colon = device.find(':', eq);
+        requests.push_back({device.substr(0, eq), PortOf(device.substr(eq + 1, colon - eq - 1)),
+                            colon == std::string::npos ? "" : device.substr(colon + 1)});
     }
+    // Every trace is read before any device starts: a damaged one is said at once, and alone.
+    std::vector<std::vector<trace::Traffic>> traces;
+    for (const Request& r : requests) {
+        if (r.kind == "replay") {
+            std::string error;
+            std::optional<std::vector<trace::Traffic>> traffic = LoadTrace(r.trace, error);
+            if (!traffic) {
+                std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+                return kExitUsage;
+            }
+            traces.push_back(std::move(*traffic));
+        }
+    }
+    auto nextTrace = traces.begin();
     const long floodPort = flood.empty() ? 0 : PortOf(flood);
 
     // Checked before any device starts, so that the refusal is said once, plainly.
@@ -157,6 +215,16 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
             device = std::move(motor);
             description = "SmartMotor, " + std::string(r.kind == "motor" ? "current" : "legacy") +
                           " program, " + std::to_string(filters) + " filters";
+        } else if (r.kind == "replay") {
+            auto replay = std::make_unique<sim::CReplaySim>(r.port, portDir, *nextTrace++, fast);
+            description = "replay of " + r.trace + ", " + std::to_string(replay->CommandsKnown()) +
+                          " commands";
+            // Said on the device's thread, once a command: stderr takes whole lines.
+            replay->SetUnknownHandler([port = r.port](const std::string& command) {
+                std::fprintf(stderr, "pravik-sim: COM%d: %s was never recorded: no answer\n", port,
+                             platform::PrintableBytes(command).c_str());
+            });
+            device = std::move(replay);
         } else if (r.kind == "omega") {
             device = std::make_unique<sim::COmegaControllerSim>(r.port, portDir);
             description = "Omega CNi32";

@@ -467,6 +467,7 @@ void CSimulatedDevice::Run() {
                     }
                     OnReceive(buffer[i]);
                 }
+                OnReceiveEnd();
             }
         }
         FlushDue(std::chrono::steady_clock::now());

@@ -85,6 +85,9 @@ public:
 protected:
     // One byte from the program, on the device thread.
     virtual void OnReceive(uint8_t byte) = 0;
+    // After the last byte of one read from the terminal: what the program wrote at once comes in
+    // one read as a rule, so this is where a write of the program's ends.
+    virtual void OnReceiveEnd() {}
     // Queues an answer; the fault settings decide what becomes of it. extraDelay is the time the
     // device itself takes (a motor move), on top of any injected delay; answers still go out in
     // the order they were queued.

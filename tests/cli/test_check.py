@@ -80,6 +80,7 @@ class CheckTest(clibench.BenchTest):
                 ([*check, "COM4", "--only", "coffee"], 64, "--only"),
                 (["--report", "/nonexistent/r.json", *check, "COM4"], 64, "--report"),
                 (["--report", bench.dir, *check, "COM4"], 64, "not a regular file"),
+                ([*check, "COM4", "--trace", "/nonexistent/t.jsonl"], 64, "/nonexistent/t.jsonl"),
                 ([*check, "COM200"], 2, "COM200"),
                 (["identify", "--port", "COM201"], 2, "COM201")]:
             with self.subTest(args=args):
@@ -129,6 +130,25 @@ class CheckTest(clibench.BenchTest):
                     # The port was put back: the next run has it.
                     self.assertExit(bench.run("check", "--instrument", "multi", "--motor", "COM3",
                                               "--controller", "COM4", "--only", "shutter"), 0)
+
+    def test_a_recorded_check_gives_the_same_results_against_its_replay(self):
+        bench = self.bench("motor=COM3", "omega=COM4")
+        trace = bench.path("session.jsonl")
+        check = ["check", "--instrument", "multi", "--motor", "COM3", "--controller", "COM4",
+                 "--setpoint", "31.5"]
+        self.assertExit(bench.run("--report", bench.path("live.json"), *check, "--trace", trace), 0)
+        replay = self.bench(f"replay=COM3:{trace}", f"replay=COM4:{trace}", sim_args=["--fast"])
+        self.assertExit(replay.run("--report", replay.path("replay.json"), *check), 0)
+        steps = [[(s["name"], s["result"], s["value"]) for s in self.report(path, 0)["steps"]]
+                 for path in [bench.path("live.json"), replay.path("replay.json")]]
+        self.assertEqual(steps[0], steps[1])
+        # A damaged or missing trace is one line and a usage error, before any device starts.
+        with open(bench.path("damaged.jsonl"), "w", encoding="utf-8") as damaged:
+            damaged.write('{"t": "yesterday"}\n')
+        for path in [bench.path("damaged.jsonl"), bench.path("missing.jsonl")]:
+            result = subprocess.run([clibench.PRAVIK_SIM, "--port-dir", bench.ports,
+                                     f"replay=COM5:{path}"], capture_output=True, text=True)
+            self.assertEqual((result.returncode, len(result.stderr.splitlines())), (64, 1))
 
     def test_identify_names_each_kind(self):
         bench = self.bench("motor=COM3", "athena=COM4", "shutter26=COM5")

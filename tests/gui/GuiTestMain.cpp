@@ -13,9 +13,11 @@ class ForgetTheBench : public ::testing::EmptyTestEventListener {
 };
 
 int main(int argc, char** argv) {
-    // What the windows remember goes into this run's own folder, never the user's ~/.config.
+    // What the windows remember, and the sessions they trace, go into this run's own folder,
+    // never the user's ~/.config or ~/.local/state.
     QTemporaryDir folder;
-    if (!folder.isValid() || !qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit())) {
+    if (!folder.isValid() || !qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit()) ||
+        !qputenv("XDG_STATE_HOME", folder.path().toLocal8Bit())) {
         return 1;
     }
     // A screen the size of a technician's monitor (1600 x 1000), where the console must open

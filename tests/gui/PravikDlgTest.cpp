@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,7 +21,9 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <tuple>
 #include <utility>
 
@@ -29,10 +33,21 @@
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
 #include "platform/Version.h"
+#include "serial/TraceFormat.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
 #include "support/TestPortDirectory.h"
+
+// Takes the addresses the window would have the desktop open.
+class DesktopCatcher : public QObject {
+    Q_OBJECT
+public slots:
+    void Open(const QUrl& url) { opened.push_back(url); }
+
+public:
+    QList<QUrl> opened;
+};
 
 namespace {
 
@@ -48,6 +63,11 @@ QString Com(int port) {
 
 class ConsoleTest : public testing_support::PortDirectoryTest, protected AnswersMessageBoxes {
 protected:
+    // The sessions the window traces go into the test's own folder.
+    void SetUp() override {
+        PortDirectoryTest::SetUp();
+        ::setenv("XDG_STATE_HOME", (PortDir() + "/state").c_str(), 1);
+    }
     void TearDown() override {
         window.reset();
         motor.reset();
@@ -102,6 +122,12 @@ protected:
         ASSERT_TRUE(window->IsConnected()) << Log().toStdString();
     }
     QStringList Enabled(const QStringList& names) { return ::Enabled(window.get(), names); }
+    // The last session's trace file, once written.
+    std::string Trace() {
+        EXPECT_TRUE(window->SessionTrace().Flush(std::chrono::seconds(5)));
+        std::ifstream file(window->SessionTrace().Path());
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
     // Waits, handling events, until the log holds text.
     bool LogShows(const QString& text) {
         return QTest::qWaitFor([&] { return Log().contains(text); }, 5000);
@@ -223,6 +249,34 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Disconnected");
     EXPECT_EQ(Find<QLabel>("identityText")->text(), "");
     EXPECT_FALSE(Find("shutterGetButton")->isEnabled());
+    // The connection's trace holds what the log shows of the traffic, port by port.
+    const std::string traced = Trace();
+    std::string error;
+    const auto traffic = trace::ReadTrace(traced, error);
+    ASSERT_TRUE(traffic) << error;
+    EXPECT_TRUE(traced.ends_with(R"("type":"disconnect","reason":"asked"})"
+                                 "\n"));
+    CTrafficEcho echo;
+    QString logged;
+    for (const trace::Traffic& record : *traffic) {
+        SerialEcho bytes;
+        bytes.PortNumber = record.Port;
+        bytes.Text = record.Bytes;
+        bytes.Length = static_cast<int32_t>(record.Bytes.size());
+        bytes.Received = record.Received;
+        logged += QString::fromLatin1(record.Received ? "" : CTrafficEcho::SentLine(bytes));
+        for (const TrafficText& piece :
+             echo.Received(bytes, record.Received, kMotorPort, kControllerPort)) {
+            logged += QString::fromLatin1(piece.Text);
+        }
+    }
+    for (const int port : {kMotorPort, kControllerPort}) {
+        const QRegularExpression traffic("^" + Com(port) + " [<>]");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return Log().split('\n').filter(traffic) == logged.split('\n').filter(traffic); },
+            5000))
+            << Com(port).toStdString();
+    }
     EXPECT_TRUE(timer->isActive());
     window->OnGetTemp();  // what a tick does, without waiting a second for it
     EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature.\n" +
@@ -243,7 +297,15 @@ TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
 }
 
 TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
+    // A trace that cannot be written says so once, and only the trace stops.
+    QFile notAFolder(QString::fromStdString(PortDir() + "/state"));
+    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
     Connect();
+    const QString stopped = "Session trace stopped: cannot make the folder " +
+                            notAFolder.fileName() +
+                            "/pravik/sessions: Not a directory. The log in this window goes on.";
+    ASSERT_TRUE(LogShows(stopped + "\n"));
+    EXPECT_EQ(ColourOf(stopped), ColourOf("Red Text"));
     motor->HangUp();
     omega->HangUp();
     Click("shutterGetButton");
@@ -260,6 +322,7 @@ TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
     EXPECT_TRUE(Log().contains("Error getting shutter state.\n" + Com(kMotorPort) + gone + "\n"));
     EXPECT_EQ(ColourOf(Com(kMotorPort) + gone), ColourOf("Red Text"));
     EXPECT_TRUE(Log().endsWith("Error getting temperature.\n" + Com(kControllerPort) + gone));
+    EXPECT_EQ(Log().count(stopped), 1);
 
     // A reset of a motor that no longer answers reports both lines, in this order; echoed
     // traffic may stand between them.
@@ -273,13 +336,28 @@ TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
 
 // An instrument whose device goes says so at once, naming the port and its device; one click on
 // Connect carries on once it is back, and with "Reconnect by itself" its coming back is enough.
+// Each connection's trace ends with the lost device; a new one first removes the oldest sessions
+// beyond the last 50 or 200 MB.
 TEST_F(ConsoleTest, ALostDeviceIsShownAtOnceAndTheConnectionResumesWhenItIsBack) {
+    const QString sessions = QString::fromStdString(PortDir() + "/state/pravik/sessions");
+    const auto old = [&](int n) {
+        return QString::asprintf("2020-01-01T00-00-%02d_multi.jsonl", n);
+    };
+    ASSERT_TRUE(QDir().mkpath(sessions));
+    for (int n = 0; n <= 50; ++n) {
+        QFile(sessions + "/" + old(n)).open(QIODevice::WriteOnly);
+    }
+    const auto kept = [&] { return QDir(sessions).entryList(QDir::Files, QDir::Name); };
     Connect();
+    EXPECT_EQ(kept().size(), 50);
+    EXPECT_EQ(kept().front(), old(2));
     const auto status = [this](const QString& text) {
         return QTest::qWaitFor([&] { return Find<QLabel>("statusText")->text() == text; }, 5000);
     };
     motor->HangUp();
     ASSERT_TRUE(status("Device lost"));
+    EXPECT_TRUE(Trace().ends_with(R"("reason":"device lost","port":)" + std::to_string(kMotorPort) +
+                                  "}\n"));
     EXPECT_EQ(ColourOf(Com(kMotorPort) + " (/dev/pts/"), ColourOf("Red Text"));
     EXPECT_TRUE(
         Log().contains(" is gone: its adapter was unplugged or the device was switched off."));
@@ -288,8 +366,18 @@ TEST_F(ConsoleTest, ALostDeviceIsShownAtOnceAndTheConnectionResumesWhenItIsBack)
     EXPECT_TRUE(Log().endsWith(Com(kMotorPort) + " is gone: the device hung up or its adapter was "
                                                  "unplugged.\n"));
     ASSERT_TRUE(motor->PlugIn());
+    for (const int n : {49, 50}) {
+        ASSERT_TRUE(QFile::resize(sessions + "/" + old(n), 150'000'000));  // sparse: no disk used
+    }
     Click("connectButton");
     EXPECT_EQ(Find<QLabel>("statusText")->text(), "Connected");
+    EXPECT_EQ(kept().size(), 3);
+    EXPECT_EQ(kept().front(), old(50));
+    DesktopCatcher desktop;
+    QDesktopServices::setUrlHandler("file", &desktop, "Open");
+    window->findChild<QAction*>("openSessionsFolderAction")->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    EXPECT_EQ(desktop.opened, QList{QUrl::fromLocalFile(sessions)});
 
     Click("reconnectCheck");
     motor->HangUp();
@@ -387,6 +475,7 @@ TEST_F(ConsoleTest, AdvancedEditsEachPortsSettingsCancelKeepsThemAndTheNextWindo
     EXPECT_TRUE(
         Log().contains(") refused the line settings \"baud=152000 parity=e data=7 stop=2\""))
         << Log().toStdString();
+    EXPECT_NE(Trace().find(R"("type":"settings","role":)"), std::string::npos) << "and its trace";
 
     window.reset();  // never closed: what the connection stored
     Open(false);
@@ -541,3 +630,5 @@ TEST(ConsoleMenu, EveryCommandOpensItsWindow) {
 }
 
 }  // namespace
+
+#include "PravikDlgTest.moc"
