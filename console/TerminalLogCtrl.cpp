@@ -11,6 +11,9 @@
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "platform/ReplacementFile.h"
 
 namespace {
 
@@ -37,6 +40,28 @@ QTextCharFormat FormatFor(int code) {
     return format;
 }
 
+// Everything in the log reads left to right; see the constructor.
+void SetLeftToRight(QTextDocument* document) {
+    QTextOption option = document->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    document->setDefaultTextOption(option);
+}
+
+// Appends text to html with the characters that mean something there escaped.
+void AppendEscaped(QString& html, QStringView text) {
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : nullptr;
+        if (entity != nullptr) {
+            html.append(text.mid(plain, i - plain));
+            html.append(QLatin1StringView(entity));
+            plain = i + 1;
+        }
+    }
+    html.append(text.mid(plain));
+}
+
 }  // namespace
 
 CTerminalLogCtrl::CTerminalLogCtrl(QWidget* parent) : QTextEdit(parent) {
@@ -48,9 +73,7 @@ CTerminalLogCtrl::CTerminalLogCtrl(QWidget* parent) : QTextEdit(parent) {
     // line it passes for right-to-left characters, and an append lays out the last hundred or so
     // lines again: that made an append after 100,000 lines cost half as much again as the first
     // ones. Right-to-left runs inside a line are still shown the right way.
-    QTextOption option = document()->defaultTextOption();
-    option.setTextDirection(Qt::LeftToRight);
-    document()->setDefaultTextOption(option);
+    SetLeftToRight(document());
     // The scroll range changes when the document reports its new height, which may come after
     // the append that caused it, and when the window is resized: a view that was showing the end
     // goes on showing it.
@@ -149,4 +172,124 @@ void CTerminalLogCtrl::WriteLegend() {
     AppendLog(" - Indicates transmitted (TX) data\n", kLogPlain);
     AppendLog("Orange Text", kLogReceived);
     AppendLog(" - Indicates received (RX) data\n", kLogPlain);
+}
+
+std::string CTerminalLogCtrl::Export(FileFormat format) const {
+    const QTextDocument* log = document();
+    if (format == FileFormat::Text) {
+        return log->toPlainText().toStdString();
+    }
+    // One pass over the runs, indexing the log's raw text rather than copying each run's: a full
+    // log has a hundred thousand of them. A run's colour is looked up once per format.
+    const QString raw = log->toRawText();
+    const QList<QTextFormat> formats = log->allFormats();
+    std::vector<QString> colours(static_cast<std::size_t>(formats.size()));
+    std::vector<bool> known(colours.size(), false);
+    QString html;
+    html.reserve(raw.size() + raw.size() / 2 + 256);
+    html += QLatin1StringView(
+        "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>Pravik terminal log</title>\n</head>\n<body>\n"
+        "<pre style=\"font-weight: bold\">");
+    QString open;  // the colour of the span open now; empty: none
+    for (QTextBlock block = log->begin(); block.isValid(); block = block.next()) {
+        for (auto run = block.begin(); !run.atEnd(); ++run) {
+            const QTextFragment fragment = run.fragment();
+            const auto index = static_cast<std::size_t>(fragment.charFormatIndex());
+            if (index < colours.size() && !known[index]) {
+                const QTextFormat& runFormat = formats[static_cast<qsizetype>(index)];
+                if (runFormat.hasProperty(QTextFormat::ForegroundBrush)) {
+                    colours[index] = runFormat.foreground().color().name();
+                }
+                known[index] = true;
+            }
+            const QString colour = index < colours.size() ? colours[index] : QString();
+            if (colour != open) {
+                if (!open.isEmpty()) {
+                    html += QLatin1StringView("</span>");
+                }
+                if (!colour.isEmpty()) {
+                    html += QLatin1StringView("<span style=\"color: ") + colour +
+                            QLatin1StringView("\">");
+                }
+                open = colour;
+            }
+            AppendEscaped(html, QStringView(raw).mid(fragment.position(), fragment.length()));
+        }
+        if (block.next().isValid()) {
+            html += '\n';
+        }
+    }
+    if (!open.isEmpty()) {
+        html += QLatin1StringView("</span>");
+    }
+    html += QLatin1StringView("</pre>\n</body>\n</html>\n");
+    return html.toStdString();
+}
+
+QString CTerminalLogCtrl::SaveTo(const QString& path, FileFormat format) const {
+    platform::CReplacementFile file;
+    int error = file.Create(path.toStdString());
+    if (error == 0) {
+        error = file.Commit(Export(format));
+    }
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
+void CTerminalLogCtrl::ClearLog() {
+    const std::lock_guard<std::recursive_mutex> lock(logLock_);
+    ClearHighlights();
+    document()->clear();
+    SetLeftToRight(document());
+}
+
+CTerminalLogCtrl::FindResult CTerminalLogCtrl::Find(const QString& text, bool backward) {
+    ClearHighlights();
+    if (text.isEmpty()) {
+        return {};
+    }
+    const QString raw = document()->toRawText();
+    std::vector<qsizetype> starts;
+    for (qsizetype at = raw.indexOf(text, 0, Qt::CaseInsensitive); at >= 0;
+         at = raw.indexOf(text, at + 1, Qt::CaseInsensitive)) {
+        starts.push_back(at);
+    }
+    if (starts.empty()) {
+        return {};
+    }
+    QList<ExtraSelection> highlights;
+    QTextCharFormat marked;
+    marked.setBackground(QColor(255, 235, 110));
+    const std::size_t shown = std::min<std::size_t>(starts.size(), kHighlightLimit);
+    highlights.reserve(static_cast<qsizetype>(shown));
+    for (std::size_t i = 0; i < shown; ++i) {
+        QTextCursor match(document());
+        match.setPosition(static_cast<int>(starts[i]));
+        match.setPosition(static_cast<int>(starts[i] + text.size()), QTextCursor::KeepAnchor);
+        highlights.append({match, marked});
+    }
+    setExtraSelections(highlights);
+
+    // Past a match that is selected now; from the start of any other selection, so that a search
+    // typed letter by letter stays on the match it has found so far.
+    const QTextCursor now = textCursor();
+    std::vector<qsizetype>::const_iterator chosen;
+    if (backward) {
+        chosen = std::lower_bound(starts.cbegin(), starts.cend(), now.selectionStart());
+        chosen = chosen == starts.cbegin() ? starts.cend() - 1 : chosen - 1;
+    } else {
+        const bool onMatch = now.selectedText().compare(text, Qt::CaseInsensitive) == 0;
+        chosen = onMatch ? std::upper_bound(starts.cbegin(), starts.cend(), now.selectionStart())
+                         : std::lower_bound(starts.cbegin(), starts.cend(), now.selectionStart());
+        chosen = chosen == starts.cend() ? starts.cbegin() : chosen;
+    }
+    QTextCursor selection(document());
+    selection.setPosition(static_cast<int>(*chosen));
+    selection.setPosition(static_cast<int>(*chosen + text.size()), QTextCursor::KeepAnchor);
+    setTextCursor(selection);
+    return {static_cast<int>(starts.size()), static_cast<int>(chosen - starts.cbegin()) + 1};
+}
+
+void CTerminalLogCtrl::ClearHighlights() {
+    setExtraSelections({});
 }
