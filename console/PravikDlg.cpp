@@ -1,9 +1,9 @@
 #include "console/PravikDlg.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QActionGroup>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -627,9 +627,9 @@ void CPravikDlg::LogEcho(const SerialEcho& echo) {
         return;
     }
     const CInstrumentBase* instrument = current_;
-    LogTraffic(traffic_.Received(echo, instrument != nullptr,
-                                 instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
-                                 instrument ? instrument->Config.TempControllerPort.PortNumber : 0));
+    LogTraffic(traffic_.Received(
+        echo, instrument != nullptr, instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
+        instrument ? instrument->Config.TempControllerPort.PortNumber : 0));
 }
 
 void CPravikDlg::LogTraffic(const std::vector<TrafficText>& pieces) {
@@ -658,8 +658,8 @@ void CPravikDlg::StartQuietTimer() {
         quietTimer_->stop();
         return;
     }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-        *due - std::chrono::steady_clock::now());
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
     quietTimer_->start(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
 }
 
@@ -1222,16 +1222,15 @@ void CPravikDlg::OnSaveLog() {
         chooser.setDefaultSuffix(filter == html ? "html" : "txt");
     });
     chooser.setDirectory(QDir::home());
-    chooser.selectFile(
-        QDateTime::currentDateTime().toString("'pravik-log-'yyyy-MM-dd-HHmm'.txt'"));
+    chooser.selectFile(QDateTime::currentDateTime().toString("'pravik-log-'yyyy-MM-dd-HHmm'.txt'"));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
         return;
     }
     const QString path = chooser.selectedFiles().front();
-    const bool asHtml = path.endsWith(".html", Qt::CaseInsensitive) ||
-                        path.endsWith(".htm", Qt::CaseInsensitive);
-    const QString failed = terminal_->SaveTo(path, asHtml ? CTerminalLogCtrl::FileFormat::Html
-                                                          : CTerminalLogCtrl::FileFormat::Text);
+    const bool asHtml =
+        path.endsWith(".html", Qt::CaseInsensitive) || path.endsWith(".htm", Qt::CaseInsensitive);
+    const QString failed = terminal_->SaveTo(
+        path, asHtml ? CTerminalLogCtrl::FileFormat::Html : CTerminalLogCtrl::FileFormat::Text);
     if (!failed.isEmpty()) {
         console::Tell(this, "The log could not be saved to " + QDir::toNativeSeparators(path) +
                                 ": " + failed + ".");

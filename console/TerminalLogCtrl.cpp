@@ -223,7 +223,7 @@ std::string CTerminalLogCtrl::Export(FileFormat format) const {
     if (!open.isEmpty()) {
         html += QLatin1StringView("</span>");
     }
-    html += QLatin1StringView("</pre>\n</body>\n</html>\n");
+    html += QLatin1StringView("</pre></body></html>");
     return html.toStdString();
 }
 

@@ -1,9 +1,9 @@
 #include "serial/TrafficEcho.h"
 
+#include <time.h>
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
-#include <time.h>
 
 namespace {
 
@@ -198,8 +198,8 @@ std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool hav
         // What came before the gap is shown as it is, unended, rather than joined to what comes
         // after it into a line the device never sent.
         if (!line->bytes.empty()) {
-            logged.push_back(
-                {LineStart(echo.PortNumber, "<<", line->first) + Escape(line->bytes), kLogReceived});
+            logged.push_back({LineStart(echo.PortNumber, "<<", line->first) + Escape(line->bytes),
+                              kLogReceived});
             line->bytes.clear();
         }
         logged.push_back({DroppedLine(echo.PortNumber, echo.Dropped), kLogError});

@@ -98,7 +98,7 @@ private:
     struct Waiting {
         std::string bytes;
         int32_t port = 0;
-        EchoTime first;  // the read that brought the first of the bytes
+        EchoTime first;                              // the read that brought the first of the bytes
         std::chrono::steady_clock::time_point last;  // the read that brought the last
     };
 
