@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <QTextOption>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -47,19 +48,52 @@ void SetLeftToRight(QTextDocument* document) {
     document->setDefaultTextOption(option);
 }
 
-// Appends text to html with the characters that mean something there escaped.
-void AppendEscaped(QString& html, QStringView text) {
-    qsizetype plain = 0;
+// The colour a run of code is saved in, as HTML writes it; nothing for plain text.
+const char* HtmlColour(int code) {
+    static const std::array<std::string, kLogSuccess + 1> colours = [] {
+        std::array<std::string, kLogSuccess + 1> names;
+        for (int each = kLogSent; each <= kLogSuccess; ++each) {
+            names[static_cast<std::size_t>(each)] =
+                FormatFor(each).foreground().color().name().toStdString();
+        }
+        return names;
+    }();
+    return code >= kLogSent && code <= kLogSuccess ? colours[static_cast<std::size_t>(code)].c_str()
+                                                   : nullptr;
+}
+
+// Appends text to out as UTF-8, each line break of the document as "\n"; for HTML with the
+// characters that mean something there escaped. One pass, with no copy of the text between:
+// a full log is two million characters.
+void AppendUtf8(std::string& out, QStringView text, bool html) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
-        const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : nullptr;
-        if (entity != nullptr) {
-            html.append(text.mid(plain, i - plain));
-            html.append(QLatin1StringView(entity));
-            plain = i + 1;
+        if (c < 0x80) {
+            if (html && (c == '&' || c == '<' || c == '>')) {
+                out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
+            } else {
+                out += static_cast<char>(c);
+            }
+        } else if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+            out += '\n';
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                   QChar::isLowSurrogate(text[i + 1].unicode())) {
+            const char32_t code = QChar::surrogateToUcs4(c, text[++i].unicode());
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            // A lone surrogate has no UTF-8 of its own: it is saved as the replacement character.
+            const char16_t unit = QChar::isSurrogate(c) ? char16_t{0xFFFD} : c;
+            out += static_cast<char>(0xE0 | (unit >> 12));
+            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (unit & 0x3F));
         }
     }
-    html.append(text.mid(plain));
 }
 
 }  // namespace
@@ -115,7 +149,15 @@ void CTerminalLogCtrl::AppendLog(const QString& text, int code) {
     end.movePosition(QTextCursor::End);
     // The end is in view when the top of its line is not below the text area.
     const bool endVisible = cursorRect(end).top() < viewport()->height();
+    const int before = document()->characterCount();
     end.insertText(text, FormatFor(code));
+    // Counted in the document: an insert may turn two characters into one line break.
+    const int added = document()->characterCount() - before;
+    if (!runs_.empty() && runs_.back().code == code) {
+        runs_.back().length += added;
+    } else if (added > 0) {
+        runs_.push_back({added, code});
+    }
 
     // A selection that touched the old end was carried along by the insert.
     if (textCursor().anchor() != anchor || textCursor().position() != position) {
@@ -152,9 +194,18 @@ void CTerminalLogCtrl::TrimOldest() {
     QScrollBar* vertical = verticalScrollBar();
     const int reading = vertical->value();
 
+    const int removing = firstKept.position();
     QTextCursor oldest(log);
-    oldest.setPosition(firstKept.position(), QTextCursor::KeepAnchor);
+    oldest.setPosition(removing, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    for (int removed = removing; removed > 0 && !runs_.empty();) {
+        const int taken = std::min(removed, runs_.front().length);
+        runs_.front().length -= taken;
+        removed -= taken;
+        if (runs_.front().length == 0) {
+            runs_.pop_front();
+        }
+    }
     // A reader keeps the text they were looking at, as long as it is still there: the view moves
     // up by the height of what went. A view that follows the end is taken there by the scroll
     // already posted.
@@ -175,56 +226,46 @@ void CTerminalLogCtrl::WriteLegend() {
 }
 
 std::string CTerminalLogCtrl::Export(FileFormat format) const {
-    const QTextDocument* log = document();
+    const QString raw = document()->toRawText();
+    const QStringView text(raw);
+    std::string out;
     if (format == FileFormat::Text) {
-        return log->toPlainText().toStdString();
+        out.reserve(static_cast<std::size_t>(text.size()) + 16);
+        AppendUtf8(out, text, false);
+        return out;
     }
-    // One pass over the runs, indexing the log's raw text rather than copying each run's: a full
-    // log has a hundred thousand of them. A run's colour is looked up once per format.
-    const QString raw = log->toRawText();
-    const QList<QTextFormat> formats = log->allFormats();
-    std::vector<QString> colours(static_cast<std::size_t>(formats.size()));
-    std::vector<bool> known(colours.size(), false);
-    QString html;
-    html.reserve(raw.size() + raw.size() / 2 + 256);
-    html += QLatin1StringView(
+    // The runs the log keeps beside the document, over its raw text: the document's own runs
+    // would cost a look-up each, and a full log has a hundred thousand of them.
+    out.reserve(static_cast<std::size_t>(text.size()) * 2 + 256);
+    out +=
         "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
         "<title>Pravik terminal log</title>\n</head>\n<body>\n"
-        "<pre style=\"font-weight: bold\">");
-    QString open;  // the colour of the span open now; empty: none
-    for (QTextBlock block = log->begin(); block.isValid(); block = block.next()) {
-        for (auto run = block.begin(); !run.atEnd(); ++run) {
-            const QTextFragment fragment = run.fragment();
-            const auto index = static_cast<std::size_t>(fragment.charFormatIndex());
-            if (index < colours.size() && !known[index]) {
-                const QTextFormat& runFormat = formats[static_cast<qsizetype>(index)];
-                if (runFormat.hasProperty(QTextFormat::ForegroundBrush)) {
-                    colours[index] = runFormat.foreground().color().name();
-                }
-                known[index] = true;
-            }
-            const QString colour = index < colours.size() ? colours[index] : QString();
-            if (colour != open) {
-                if (!open.isEmpty()) {
-                    html += QLatin1StringView("</span>");
-                }
-                if (!colour.isEmpty()) {
-                    html += QLatin1StringView("<span style=\"color: ") + colour +
-                            QLatin1StringView("\">");
-                }
-                open = colour;
-            }
-            AppendEscaped(html, QStringView(raw).mid(fragment.position(), fragment.length()));
+        "<pre style=\"font-weight: bold\">";
+    const char* open = nullptr;  // the colour of the span open now
+    qsizetype at = 0;
+    for (const Run& run : runs_) {
+        const qsizetype length = std::min<qsizetype>(run.length, text.size() - at);
+        if (length <= 0) {
+            break;
         }
-        if (block.next().isValid()) {
-            html += '\n';
+        const char* colour = HtmlColour(run.code);
+        if (colour != open) {
+            if (open != nullptr) {
+                out += "</span>";
+            }
+            if (colour != nullptr) {
+                out.append("<span style=\"color: ").append(colour).append("\">");
+            }
+            open = colour;
         }
+        AppendUtf8(out, text.mid(at, length), true);
+        at += length;
     }
-    if (!open.isEmpty()) {
-        html += QLatin1StringView("</span>");
+    if (open != nullptr) {
+        out += "</span>";
     }
-    html += QLatin1StringView("</pre></body></html>");
-    return html.toStdString();
+    out += "</pre></body></html>";
+    return out;
 }
 
 QString CTerminalLogCtrl::SaveTo(const QString& path, FileFormat format) const {
@@ -240,6 +281,7 @@ void CTerminalLogCtrl::ClearLog() {
     const std::lock_guard<std::recursive_mutex> lock(logLock_);
     ClearHighlights();
     document()->clear();
+    runs_.clear();
     SetLeftToRight(document());
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTextEdit>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,4 +74,11 @@ private:
     int lastMaximum_ = 0;
     bool scrollPending_ = false;
     int maximumLines_ = kDefaultMaximumLines;
+    // The log's text as runs of one code each, in order, for a save to colour without asking the
+    // document run by run.
+    struct Run {
+        int length;
+        int code;
+    };
+    std::deque<Run> runs_;
 };

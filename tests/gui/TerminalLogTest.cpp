@@ -67,20 +67,8 @@ void ExpectRuns(const QTextDocument& document, const std::vector<Styled>& runs,
     EXPECT_EQ(document.toPlainText().toStdString(), all.toStdString());
 }
 
-TEST(TerminalLog, EveryAppendIsBoldInTheColourOfItsCodeAndTheLegendSaysWhichIsWhich) {
-    // Codes outside 0..4 are plain; line breaks take the colour of their append.
-    const std::vector<Styled> runs = {
-        {"ok", 4},   {"plain", 0},   {"#0R", 1},        {"OK[0x0D]\n", 2}, {"ERROR\n", 3},
-        {"a\nb", 0}, {"five", 5},    {"minus one", -1}, {"done", 4},       {"\n<&> \"x\"", 2},
-        {"\n", 2},   {"\u00B0C", 1}, {" and on\n", 1}};
-    CTerminalLogCtrl log;
-    for (const Styled& run : runs) {
-        log.AppendLog(run.text, run.code);
-    }
-    ExpectRuns(*log.document(), runs);
-    EXPECT_FALSE(log.document()->isUndoAvailable()) << "appends must not pile up undo steps";
-
-    // Saved as text and as HTML, read back: the same text, and from HTML the same colours.
+// Saved as text and as HTML, read back: the same text, and from HTML the same colours.
+void ExpectSaved(const CTerminalLogCtrl& log, const std::vector<Styled>& runs) {
     QTemporaryDir folder;
     for (const auto format :
          {CTerminalLogCtrl::FileFormat::Text, CTerminalLogCtrl::FileFormat::Html}) {
@@ -97,6 +85,22 @@ TEST(TerminalLog, EveryAppendIsBoldInTheColourOfItsCodeAndTheLegendSaysWhichIsWh
             ExpectRuns(page, runs, false);
         }
     }
+}
+
+TEST(TerminalLog, EveryAppendIsBoldInTheColourOfItsCodeAndTheLegendSaysWhichIsWhich) {
+    // Codes outside 0..4 are plain; line breaks take the colour of their append.
+    const std::vector<Styled> runs = {
+        {"ok", 4},   {"plain", 0},   {"#0R", 1},        {"OK[0x0D]\n", 2}, {"ERROR\n", 3},
+        {"a\nb", 0}, {"five", 5},    {"minus one", -1}, {"done", 4},       {"\n<&> \"x\"", 2},
+        {"\n", 2},   {"\u00B0C", 1}, {" and on\n", 1}};
+    CTerminalLogCtrl log;
+    for (const Styled& run : runs) {
+        log.AppendLog(run.text, run.code);
+    }
+    ExpectRuns(*log.document(), runs);
+    EXPECT_FALSE(log.document()->isUndoAvailable()) << "appends must not pile up undo steps";
+
+    ExpectSaved(log, runs);
     EXPECT_FALSE(log.SaveTo("/sys/log.txt", CTerminalLogCtrl::FileFormat::Text).isEmpty());
     log.ClearLog();
     log.AppendLog("again", 1);
@@ -124,6 +128,7 @@ TEST(TerminalLog, KeepsTheNewestLinesWithinItsLimitInTheirColours) {
     const int kept = log.document()->blockCount() - 1;
     ASSERT_GE(kept, 10);
     ExpectRuns(*log.document(), std::vector<Styled>(runs.end() - kept, runs.end()));
+    ExpectSaved(log, std::vector<Styled>(runs.end() - kept, runs.end()));
 }
 
 // A shown log, a few dozen lines high, with the event loop run after each burst of appends.
