@@ -143,15 +143,16 @@ double Ms(Clock::duration duration) {
 }
 
 // Milliseconds to write bytes to path with a plain write() loop, and with an fsync() after it.
-double WriteLoopMs(const std::string& path, const std::string& bytes, bool sync) {
+double WriteLoopMs(const std::string& path, const QByteArray& bytes, bool sync) {
     const auto start = Clock::now();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return bench::kNaN;
     }
+    const auto size = static_cast<std::size_t>(bytes.size());
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    while (done < size) {
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size - done);
         if (wrote <= 0) {
             ::close(fd);
             return bench::kNaN;
@@ -190,9 +191,9 @@ SaveFigures MeasureSave(const CTerminalLogCtrl& log, CTerminalLogCtrl::FileForma
         }
         save.push_back(Ms(Clock::now() - start));
         start = Clock::now();
-        const std::string contents = log.Export(format);
+        const QByteArray contents = log.Export(format);
         exported.push_back(Ms(Clock::now() - start));
-        bytes = contents.size();
+        bytes = static_cast<std::size_t>(contents.size());
         write.push_back(WriteLoopMs(plain, contents, false));
         writeSync.push_back(WriteLoopMs(plain, contents, true));
     }

@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "platform/ReplacementFile.h"
 
@@ -62,38 +63,50 @@ const char* HtmlColour(int code) {
                                                    : nullptr;
 }
 
-// Appends text to out as UTF-8, each line break of the document as "\n"; for HTML with the
-// characters that mean something there escaped. One pass, with no copy of the text between:
-// a full log is two million characters.
-void AppendUtf8(std::string& out, QStringView text, bool html) {
+// The most bytes PutUtf8 writes for one UTF-16 unit: "&amp;".
+constexpr qsizetype kMostBytesPerUnit = 5;
+
+// Writes text from out on as UTF-8, each line break of the document as "\n"; for HTML with the
+// characters that mean something there escaped. Returns where it stopped. One pass straight
+// into the file's bytes: a full log is two million characters.
+char* PutUtf8(char* out, QStringView text, bool html) {
+    const auto put = [&out](unsigned value) { *out++ = static_cast<char>(value); };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c < 0x80) {
             if (html && (c == '&' || c == '<' || c == '>')) {
-                out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
+                const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
+                while (*entity != '\0') {
+                    *out++ = *entity++;
+                }
             } else {
-                out += static_cast<char>(c);
+                put(c);
             }
         } else if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
-            out += '\n';
+            put('\n');
         } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            put(0xC0U | (c >> 6U));
+            put(0x80U | (c & 0x3FU));
         } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
                    QChar::isLowSurrogate(text[i + 1].unicode())) {
             const char32_t code = QChar::surrogateToUcs4(c, text[++i].unicode());
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
+            put(0xF0U | (code >> 18U));
+            put(0x80U | ((code >> 12U) & 0x3FU));
+            put(0x80U | ((code >> 6U) & 0x3FU));
+            put(0x80U | (code & 0x3FU));
         } else {
             // A lone surrogate has no UTF-8 of its own: it is saved as the replacement character.
-            const char16_t unit = QChar::isSurrogate(c) ? char16_t{0xFFFD} : c;
-            out += static_cast<char>(0xE0 | (unit >> 12));
-            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
+            const unsigned unit = QChar::isSurrogate(c) ? 0xFFFDU : c;
+            put(0xE0U | (unit >> 12U));
+            put(0x80U | ((unit >> 6U) & 0x3FU));
+            put(0x80U | (unit & 0x3FU));
         }
     }
+    return out;
+}
+
+char* Put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
 }
 
 }  // namespace
@@ -225,46 +238,54 @@ void CTerminalLogCtrl::WriteLegend() {
     AppendLog(" - Indicates received (RX) data\n", kLogPlain);
 }
 
-std::string CTerminalLogCtrl::Export(FileFormat format) const {
+QByteArray CTerminalLogCtrl::Export(FileFormat format) const {
     const QString raw = document()->toRawText();
     const QStringView text(raw);
-    std::string out;
+    constexpr std::string_view kHead =
+        "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>Pravik terminal log</title>\n</head>\n<body>\n<pre style=\"font-weight: bold\">";
+    constexpr std::string_view kSpanEnd = "</span>";
+    constexpr std::string_view kTail = "</pre></body></html>";
+    constexpr qsizetype kLongestSpanStart = 32;
+    // Room for the worst case, left uninitialised: only what is written is ever touched.
+    QByteArray out;
+    out.resize(text.size() * kMostBytesPerUnit +
+               static_cast<qsizetype>(kHead.size() + kTail.size()) +
+               static_cast<qsizetype>(runs_.size()) * (kLongestSpanStart + 7));
+    char* at = out.data();
     if (format == FileFormat::Text) {
-        out.reserve(static_cast<std::size_t>(text.size()) + 16);
-        AppendUtf8(out, text, false);
+        at = PutUtf8(at, text, false);
+        out.truncate(at - out.constData());
         return out;
     }
     // The runs the log keeps beside the document, over its raw text: the document's own runs
     // would cost a look-up each, and a full log has a hundred thousand of them.
-    out.reserve(static_cast<std::size_t>(text.size()) * 2 + 256);
-    out +=
-        "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
-        "<title>Pravik terminal log</title>\n</head>\n<body>\n"
-        "<pre style=\"font-weight: bold\">";
+    at = Put(at, kHead);
     const char* open = nullptr;  // the colour of the span open now
-    qsizetype at = 0;
+    qsizetype from = 0;
     for (const Run& run : runs_) {
-        const qsizetype length = std::min<qsizetype>(run.length, text.size() - at);
+        const qsizetype length = std::min<qsizetype>(run.length, text.size() - from);
         if (length <= 0) {
             break;
         }
         const char* colour = HtmlColour(run.code);
         if (colour != open) {
             if (open != nullptr) {
-                out += "</span>";
+                at = Put(at, kSpanEnd);
             }
             if (colour != nullptr) {
-                out.append("<span style=\"color: ").append(colour).append("\">");
+                at = Put(Put(Put(at, "<span style=\"color: "), colour), "\">");
             }
             open = colour;
         }
-        AppendUtf8(out, text.mid(at, length), true);
-        at += length;
+        at = PutUtf8(at, text.mid(from, length), true);
+        from += length;
     }
     if (open != nullptr) {
-        out += "</span>";
+        at = Put(at, kSpanEnd);
     }
-    out += "</pre></body></html>";
+    at = Put(at, kTail);
+    out.truncate(at - out.constData());
     return out;
 }
 
@@ -272,7 +293,9 @@ QString CTerminalLogCtrl::SaveTo(const QString& path, FileFormat format) const {
     platform::CReplacementFile file;
     int error = file.Create(path.toStdString());
     if (error == 0) {
-        error = file.Commit(Export(format));
+        const QByteArray contents = Export(format);
+        error = file.Commit(
+            std::string_view(contents.constData(), static_cast<std::size_t>(contents.size())));
     }
     return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTextEdit>
 #include <deque>
@@ -41,7 +42,7 @@ public:
 
     enum class FileFormat { Text, Html };
     // The whole log as a file: UTF-8 text, or an HTML page in which every run keeps its colour.
-    std::string Export(FileFormat format) const;
+    QByteArray Export(FileFormat format) const;
     // Writes Export(format) to path. The file there is replaced only by a complete one, so a
     // failed save leaves it as it was. Returns why the save failed; empty when it did not.
     QString SaveTo(const QString& path, FileFormat format) const;
