@@ -416,13 +416,19 @@ QWidget* CPravikDlg::BuildContents() {
     tests->addWidget(BuildTemperatureGroup(), 1, 1);
     column->addLayout(tests);
 
-    column->addWidget(Named(Heading("Terminal", page), "headingTerminal"));
+    auto* terminalRow = new QHBoxLayout;
+    terminalRow->addWidget(Named(Heading("Terminal", page), "headingTerminal"));
+    column->addLayout(terminalRow);
     terminal_ = new CTerminalLogCtrl(page);
     terminal_->setObjectName("terminal");
     terminal_->setMinimumHeight(220);
     column->addWidget(terminal_, 1);
+    // Beside the heading, in room kept for it: showing it moves nothing and grows nothing.
     findBar_ = new CLogFindBar(terminal_, page);
-    column->addWidget(findBar_);
+    QSizePolicy keepRoom = findBar_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    findBar_->setSizePolicy(keepRoom);
+    terminalRow->addWidget(findBar_, 1);
     return page;
 }
 

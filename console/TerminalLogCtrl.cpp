@@ -142,6 +142,10 @@ void CTerminalLogCtrl::ScrollToEndLater() {
     QMetaObject::invokeMethod(
         this,
         [this] {
+            // Called off by a search that has shown a match since.
+            if (!scrollPending_) {
+                return;
+            }
             scrollPending_ = false;
             verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         },
@@ -352,6 +356,9 @@ CTerminalLogCtrl::FindResult CTerminalLogCtrl::Find(const QString& text, bool ba
     selection.setPosition(static_cast<int>(*chosen));
     selection.setPosition(static_cast<int>(*chosen + text.size()), QTextCursor::KeepAnchor);
     setTextCursor(selection);
+    // The match stays in view: an append that came before the search does not take the view on
+    // to the end.
+    scrollPending_ = false;
     return {static_cast<int>(starts.size()), static_cast<int>(chosen - starts.cbegin()) + 1};
 }
 
