@@ -82,7 +82,7 @@ QString TimedLineFor(int i, int& code) {
     echo.SetTimes(LineTimes::TimeOfDay);
     char bytes[40];
     const int length =
-        std::snprintf(bytes, sizeof bytes, "#0S\x01\xFE seq %08d%s", i, i % 2 == 1 ? "\r" : "");
+        std::snprintf(bytes, sizeof bytes, "PING\x01\xFE seq %08d%s", i, i % 2 == 1 ? "\r" : "");
     SerialEcho record;
     record.PortNumber = 3;
     record.Text.assign(bytes, static_cast<std::size_t>(length));
