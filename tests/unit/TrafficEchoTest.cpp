@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <ctime>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -95,9 +97,6 @@ Chunk Write(const std::string& bytes, int port = kInstrumentPort, int ms = 0) {
 Chunk Read(const std::string& bytes, int ms, int port = kInstrumentPort) {
     return {.bytes = bytes, .port = port, .ms = ms};
 }
-Chunk Quiet(int ms) {
-    return {.step = Step::Quiet, .ms = ms};
-}
 
 std::vector<ReceivedCase> ReceivedCases() {
     return {
@@ -150,8 +149,12 @@ std::vector<ReceivedCase> ReceivedCases() {
          .instrumentLeft = std::string(1, '\0'),
          .controllerLeft = "12"},
         {.name = "AQuietPortIsFlushedAndTheRestOfItsLineStartsANewOne",
-         .chunks = {Read("ver", 0), Read("=1", 30), Read("AB", 40, kControllerPort), Quiet(79),
-                    Quiet(80), Read(".2\r", 100)},
+         .chunks = {Read("ver", 0),
+                    Read("=1", 30),
+                    Read("AB", 40, kControllerPort),
+                    {.step = Step::Quiet, .ms = 79},
+                    {.step = Step::Quiet, .ms = 80},
+                    Read(".2\r", 100)},
          .logged = "COM3 << ver=1 [partial]\nCOM3 << .2[0x0D]\n",
          .controllerLeft = "AB",
          .quietDeadline = 90},
@@ -181,13 +184,8 @@ class ReceivedLines : public testing::TestWithParam<ReceivedCase> {};
 
 TEST_P(ReceivedLines, LogAndBuffers) {
     std::tm start{};
-    start.tm_year = 126;
-    start.tm_mon = 11;
-    start.tm_mday = 6;
-    start.tm_hour = 17;
-    start.tm_min = 3;
-    start.tm_sec = 25;
-    start.tm_isdst = -1;
+    std::istringstream("2026-12-06 17:03:25") >> std::get_time(&start, "%Y-%m-%d %H:%M:%S");
+    start.tm_isdst = -1;  // local time, as the log shows it
     const auto wall = std::chrono::system_clock::from_time_t(std::mktime(&start));
     const std::chrono::steady_clock::time_point steady{std::chrono::hours(1)};
     CTrafficEcho echo;
@@ -201,22 +199,13 @@ TEST_P(ReceivedLines, LogAndBuffers) {
         if (chunk.length >= 0) {
             record.Length = chunk.length;
         }
-        std::vector<TrafficText> pieces;
-        switch (chunk.step) {
-            case Step::Read:
-                pieces = echo.Received(record, chunk.haveInstrument, chunk.instrumentPort,
-                                       chunk.controllerPort);
-                break;
-            case Step::Write:
-                pieces = echo.Sent(record);
-                break;
-            case Step::Quiet:
-                pieces = echo.FlushQuiet(record.Time.Monotonic, std::chrono::milliseconds(50));
-                break;
-            case Step::Close:
-                pieces = echo.FlushAll();
-                break;
-        }
+        const std::vector<TrafficText> pieces =
+            chunk.step == Step::Read    ? echo.Received(record, chunk.haveInstrument,
+                                                        chunk.instrumentPort, chunk.controllerPort)
+            : chunk.step == Step::Write ? echo.Sent(record)
+            : chunk.step == Step::Quiet
+                ? echo.FlushQuiet(record.Time.Monotonic, std::chrono::milliseconds(50))
+                : echo.FlushAll();
         for (const TrafficText& piece : pieces) {
             EXPECT_FALSE(piece.Text.empty());
             // The colour a line is in is the one its direction says.
