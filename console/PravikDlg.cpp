@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -1225,7 +1226,13 @@ void CPravikDlg::OnSaveLog() {
     // A name typed without an extension gets the chosen kind's; the overwrite question stays on.
     chooser.setDefaultSuffix("txt");
     connect(&chooser, &QFileDialog::filterSelected, &chooser, [&](const QString& filter) {
-        chooser.setDefaultSuffix(filter == html ? "html" : "txt");
+        const QString suffix = filter == html ? "html" : "txt";
+        chooser.setDefaultSuffix(suffix);
+        // The offered name follows the kind chosen.
+        const QFileInfo named(chooser.selectedFiles().value(0));
+        if (named.suffix() == "txt" || named.suffix() == "html") {
+            chooser.selectFile(named.completeBaseName() + "." + suffix);
+        }
     });
     chooser.setDirectory(QDir::home());
     chooser.selectFile(QDateTime::currentDateTime().toString("'pravik-log-'yyyy-MM-dd-HHmm'.txt'"));

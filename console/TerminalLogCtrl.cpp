@@ -13,7 +13,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ReplacementFile.h"
 

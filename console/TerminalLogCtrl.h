@@ -5,8 +5,6 @@
 #include <QTextEdit>
 #include <deque>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "serial/TrafficEcho.h"
 
