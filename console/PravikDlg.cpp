@@ -1,10 +1,15 @@
 #include "console/PravikDlg.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -27,6 +32,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <system_error>
 #include <tuple>
@@ -35,6 +41,7 @@
 #include "console/AdvComDlg.h"
 #include "console/GuiThreadCall.h"
 #include "console/InstrumentPictures.h"
+#include "console/LogFindBar.h"
 #include "console/MessageBox.h"
 #include "console/NumberEdit.h"
 #include "console/PortListFill.h"
@@ -115,12 +122,46 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
 
     auto* menu = new QMenuBar(this);
     QMenu* file = menu->addMenu("&File");
+    const auto logAction = [&](const QString& text, const char* name, const QKeySequence& keys,
+                               auto slot) {
+        QAction* action = file->addAction(text);
+        action->setObjectName(name);
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, slot);
+    };
+    logAction("&Save Log As...", "saveLogAction", QKeySequence::Save, &CPravikDlg::OnSaveLog);
+    logAction("&Clear Log", "clearLogAction", {}, [this] { terminal_->ClearLog(); });
+    logAction("&Find in Log...", "findAction", QKeySequence::Find, [this] { findBar_->Open(); });
+    logAction("Find &Next", "findNextAction", Qt::Key_F3, [this] { findBar_->FindNext(); });
+    logAction("Find &Previous", "findPreviousAction", Qt::SHIFT | Qt::Key_F3,
+              [this] { findBar_->FindPrevious(); });
     QAction* sessions = file->addAction("Open &Sessions Folder");
     sessions->setObjectName("openSessionsFolderAction");
     connect(sessions, &QAction::triggered, this, &CPravikDlg::OnOpenSessionsFolder);
+    file->addSeparator();
     QAction* exit = file->addAction("&Exit");
     exit->setObjectName("exitAction");
     connect(exit, &QAction::triggered, this, [this] { done(0); });
+    QMenu* timesMenu = menu->addMenu("&View")->addMenu("&Times on TX/RX Lines");
+    auto* timeChoices = new QActionGroup(this);
+    for (const auto& [shown, text, name] :
+         {std::tuple{LineTimes::None, "&None", "noTimesAction"},
+          std::tuple{LineTimes::TimeOfDay, "Time of &Day", "timeOfDayAction"},
+          std::tuple{LineTimes::SincePrevious, "Time Since the &Previous Line",
+                     "timeSincePreviousAction"}}) {
+        QAction* choice = timeChoices->addAction(text);
+        choice->setObjectName(name);
+        choice->setCheckable(true);
+        connect(choice, &QAction::triggered, this, [this, shown = shown] {
+            SetLineTimes(shown);
+            if (const std::unique_ptr<QSettings> store = console::OpenRemembered()) {
+                store->setValue(kBenchGroup + "/LineTimes", static_cast<int>(shown));
+            }
+        });
+        lineTimes_[static_cast<std::size_t>(shown)] = choice;
+    }
+    timesMenu->addActions(timeChoices->actions());
+    SetLineTimes(LineTimes::None);
     QMenu* utilities = menu->addMenu("&Utilities");
     QMenu* motor = utilities->addMenu("&SmartMotor");
     QAction* firmware = motor->addAction("&Firmware Updater");
@@ -173,6 +214,9 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setInterval(1000);
     connect(refreshTimer_, &QTimer::timeout, this, &CPravikDlg::OnGetTemp);
+    quietTimer_ = new QTimer(this);
+    quietTimer_->setSingleShot(true);
+    connect(quietTimer_, &QTimer::timeout, this, &CPravikDlg::OnQuietPorts);
 
     config_ = wheel_.Config;
     // Every driver of both instruments reports its traffic here.
@@ -387,11 +431,19 @@ QWidget* CPravikDlg::BuildContents() {
     tests->addWidget(BuildTemperatureGroup(), 1, 1);
     column->addLayout(tests);
 
-    column->addWidget(Named(Heading("Terminal", page), "headingTerminal"));
+    auto* terminalRow = new QHBoxLayout;
+    terminalRow->addWidget(Named(Heading("Terminal", page), "headingTerminal"));
+    column->addLayout(terminalRow);
     terminal_ = new CTerminalLogCtrl(page);
     terminal_->setObjectName("terminal");
     terminal_->setMinimumHeight(220);
     column->addWidget(terminal_, 1);
+    // Beside the heading, in room kept for it: showing it moves nothing and grows nothing.
+    findBar_ = new CLogFindBar(terminal_, page);
+    QSizePolicy keepRoom = findBar_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    findBar_->setSizePolicy(keepRoom);
+    terminalRow->addWidget(findBar_, 1);
     return page;
 }
 
@@ -593,20 +645,66 @@ void CPravikDlg::TakeEchoes() {
         echoes_.pop_front();
         LogEcho(*echo);
     }
+    StartQuietTimer();
 }
 
 void CPravikDlg::LogEcho(const SerialEcho& echo) {
     if (echo.Received == 0) {
-        AppendLog(QString::fromLatin1(CTrafficEcho::SentLine(echo)), kLogSent);
+        LogTraffic(traffic_.Sent(echo));
         return;
     }
     const CInstrumentBase* instrument = current_;
-    for (const TrafficText& piece :
-         traffic_.Received(echo, instrument != nullptr,
-                           instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
-                           instrument ? instrument->Config.TempControllerPort.PortNumber : 0)) {
+    LogTraffic(traffic_.Received(
+        echo, instrument != nullptr, instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
+        instrument ? instrument->Config.TempControllerPort.PortNumber : 0));
+}
+
+void CPravikDlg::LogTraffic(const std::vector<TrafficText>& pieces) {
+    for (const TrafficText& piece : pieces) {
         AppendLog(QString::fromLatin1(piece.Text), piece.Code);
     }
+}
+
+void CPravikDlg::LogWaitingTraffic() {
+    // What the ports have posted and this window has not taken yet, every record of it: the
+    // slices that keep a flood from freezing the window do not apply to one last look.
+    QCoreApplication::sendPostedEvents(this, SerialEchoEvent::Kind());
+    while (!echoes_.empty()) {
+        const std::unique_ptr<SerialEcho> echo = std::move(echoes_.front());
+        echoes_.pop_front();
+        LogEcho(*echo);
+    }
+    LogTraffic(traffic_.FlushAll());
+    quietTimer_->stop();
+}
+
+void CPravikDlg::StartQuietTimer() {
+    const std::optional<std::chrono::steady_clock::time_point> due =
+        traffic_.QuietDeadline(std::chrono::milliseconds(PartialLineQuietMs));
+    if (!due) {
+        quietTimer_->stop();
+        return;
+    }
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+    quietTimer_->start(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
+}
+
+void CPravikDlg::OnQuietPorts() {
+    // Records already posted may carry more of a waiting line: they are taken first, and while
+    // any wait for their slice, the port has not been quiet.
+    QCoreApplication::sendPostedEvents(this, SerialEchoEvent::Kind());
+    if (!echoes_.empty()) {
+        return;  // the slice that takes them starts the timer again
+    }
+    LogTraffic(traffic_.FlushQuiet(std::chrono::steady_clock::now(),
+                                   std::chrono::milliseconds(PartialLineQuietMs)));
+    StartQuietTimer();
+}
+
+void CPravikDlg::SetLineTimes(LineTimes times) {
+    traffic_.SetTimes(times);
+    lineTimes_[static_cast<std::size_t>(times)]->setChecked(true);
 }
 
 void CPravikDlg::AppendLog(const QString& text, int code) {
@@ -660,6 +758,9 @@ void CPravikDlg::RestoreBench() {
         return;
     }
     store->beginGroup(kBenchGroup);
+    if (const auto times = console::RememberedInt(*store, "LineTimes", 0, 2)) {
+        SetLineTimes(static_cast<LineTimes>(*times));
+    }
     const int kind = console::RememberedInt(*store, "InstrumentKind", vocabulary::kFilterModeSingle,
                                             vocabulary::kFilterModeMulti)
                          .value_or(0);
@@ -833,6 +934,7 @@ void CPravikDlg::OnConnect() {
         connected_ = 0;
         lost_ = false;
     }
+    LogWaitingTraffic();
     AppendLog("\nConnecting to instrument ...\n", kLogPlain);
     if (config_.InstrumentKind == vocabulary::kFilterModeMulti) {
         config_.MotorGeneration = 2;
@@ -898,9 +1000,13 @@ void CPravikDlg::OnConnect() {
 
 void CPravikDlg::OnDisconnect() {
     CWaitCursor wait;
+    LogWaitingTraffic();
     AppendLog("\nDisconnecting from instrument ...\n", kLogPlain);
     if (current_ != nullptr) {
-        if (current_->Disconnect()) {
+        const bool closed = current_->Disconnect();
+        // Whatever the ports read before they closed.
+        LogWaitingTraffic();
+        if (closed) {
             connected_ = 0;
             lost_ = false;
             trace_.End("asked");
@@ -1137,6 +1243,40 @@ void CPravikDlg::OnSaveOmegaSettings() {
 void CPravikDlg::OnResetOmegaSettings() {
     COmegaSettingsResetDlg dialog;
     dialog.exec();
+}
+
+void CPravikDlg::OnSaveLog() {
+    QFileDialog chooser(this, "Save Log As");
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setFileMode(QFileDialog::AnyFile);
+    const QString text = "Plain text (*.txt)";
+    const QString html = "HTML, in the log's colours (*.html)";
+    chooser.setNameFilters({text, html});
+    // A name typed without an extension gets the chosen kind's; the overwrite question stays on.
+    chooser.setDefaultSuffix("txt");
+    connect(&chooser, &QFileDialog::filterSelected, &chooser, [&](const QString& filter) {
+        const QString suffix = filter == html ? "html" : "txt";
+        chooser.setDefaultSuffix(suffix);
+        // The offered name follows the kind chosen.
+        const QFileInfo named(chooser.selectedFiles().value(0));
+        if (named.suffix() == "txt" || named.suffix() == "html") {
+            chooser.selectFile(named.completeBaseName() + "." + suffix);
+        }
+    });
+    chooser.setDirectory(QDir::home());
+    chooser.selectFile(QDateTime::currentDateTime().toString("'pravik-log-'yyyy-MM-dd-HHmm'.txt'"));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString path = chooser.selectedFiles().front();
+    const bool asHtml =
+        path.endsWith(".html", Qt::CaseInsensitive) || path.endsWith(".htm", Qt::CaseInsensitive);
+    const QString failed = terminal_->SaveTo(
+        path, asHtml ? CTerminalLogCtrl::FileFormat::Html : CTerminalLogCtrl::FileFormat::Text);
+    if (!failed.isEmpty()) {
+        console::Tell(this, "The log could not be saved to " + QDir::toNativeSeparators(path) +
+                                ": " + failed + ".");
+    }
 }
 
 // Unlike the Omega tools, this one sits over the console; it still opens its own port.

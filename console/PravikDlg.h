@@ -21,6 +21,7 @@
 #include "serial/TrafficEcho.h"
 
 class QAbstractButton;
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -31,6 +32,7 @@ class QRadioButton;
 class QTimer;
 class CNumberEdit;
 class CSpinButtonCtrl;
+class CLogFindBar;
 class CTerminalLogCtrl;
 
 // The console window: choose an instrument type, choose and test its ports, connect, and
@@ -63,6 +65,11 @@ public:
     CShutterBox& ShutterBox() { return box_; }
     // Each connection's trace, in the user's sessions folder.
     CSessionTrace& SessionTrace() { return trace_; }
+    const CTrafficEcho& Traffic() const { return traffic_; }
+
+    // How long a port is quiet before the received bytes waiting on it for their carriage return
+    // are logged as a partial line: a box whose replies never end in one is seen at once.
+    int PartialLineQuietMs = 50;
 
 public slots:
     void ChooseMultiFilter();
@@ -92,6 +99,8 @@ public slots:
     void OnResetOmegaSettings();
     void OnAdjustLightSensorThreshold();
     void OnOpenSessionsFolder();
+    void OnSaveLog();
+    void SetLineTimes(LineTimes times);
     // Sets every control's enabled state from the instrument kind and the connection.
     void UpdateControls();
 
@@ -133,6 +142,14 @@ private:
     // Logs the echo records waiting here, in order, for the rest of the current slice.
     void TakeEchoes();
     void LogEcho(const SerialEcho& echo);
+    void LogTraffic(const std::vector<TrafficText>& pieces);
+    // Logs every record the ports have posted so far and the bytes still waiting for their
+    // carriage return: a connection is ending or starting, and none of its traffic may be seen
+    // after that, nor carried into the next one.
+    void LogWaitingTraffic();
+    // Logs the partial lines of the ports that have been quiet long enough, and times the next.
+    void OnQuietPorts();
+    void StartQuietTimer();
     // Lists the ports again, keeping each list's choice where its port is still listed.
     void RefreshPorts();
     // The connected instrument's device on port went: the status says so at once, and the log
@@ -208,5 +225,8 @@ private:
     CNumberEdit* desiredTemperature_;
     CSpinButtonCtrl* temperatureSpin_;
     CTerminalLogCtrl* terminal_;
+    CLogFindBar* findBar_;
     QTimer* refreshTimer_;
+    QTimer* quietTimer_;
+    std::array<QAction*, 3> lineTimes_{};
 };

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTextEdit>
+#include <deque>
 #include <mutex>
 
 #include "serial/TrafficEcho.h"
 
 // The terminal log: a read-only rich-text box the console writes its progress and the port
 // traffic into, bold, in the colour of a code. It follows the end while the end is in view and
-// leaves a reader who has scrolled back where they are. It keeps a bounded number of lines.
+// leaves a reader who has scrolled back where they are. It keeps a bounded number of lines. It
+// can be saved, cleared and searched.
 class CTerminalLogCtrl : public QTextEdit {
     Q_OBJECT
 
@@ -35,6 +38,30 @@ public:
     void SetMaximumLines(int lines);
     int MaximumLines() const { return maximumLines_; }
 
+    enum class FileFormat { Text, Html };
+    // The whole log as a file: UTF-8 text, or an HTML page in which every run keeps its colour.
+    QByteArray Export(FileFormat format) const;
+    // Writes Export(format) to path. The file there is replaced only by a complete one, so a
+    // failed save leaves it as it was. Returns why the save failed; empty when it did not.
+    QString SaveTo(const QString& path, FileFormat format) const;
+
+    // Empties the log, its highlights too.
+    void ClearLog();
+
+    // Where a search landed: the number of matches, and which of them (from 1) is selected now.
+    struct FindResult {
+        int matches = 0;
+        int current = 0;
+    };
+    // Highlights every match of text (any case) and selects the first match after the selection,
+    // or with backward the last one before it, going round the end of the log. With no match,
+    // the selection stays as it was.
+    FindResult Find(const QString& text, bool backward);
+    void ClearHighlights();
+    // Matches beyond this many are counted and found, but not highlighted: each highlight follows
+    // every later edit of the log.
+    static constexpr int kHighlightLimit = 10000;
+
 private:
     void ScrollToEndLater();
     void TrimOldest();
@@ -46,4 +73,11 @@ private:
     int lastMaximum_ = 0;
     bool scrollPending_ = false;
     int maximumLines_ = kDefaultMaximumLines;
+    // The log's text as runs of one code each, in order, for a save to colour without asking the
+    // document run by run.
+    struct Run {
+        int length;
+        int code;
+    };
+    std::deque<Run> runs_;
 };

@@ -1,8 +1,8 @@
 // Arbitrary port traffic as the console's terminal log takes it: received reads from the
 // instrument's port, the controller's, or a port that is neither, some after a gap the port
-// left, and written records whose claimed length need not match their bytes. Whatever arrives,
-// the gathered lines stay bounded, every logged line is printable text ending in a line break,
-// and only a gap is logged in the error colour.
+// left, and written records whose claimed length need not match their bytes, each of which
+// flushes what waits on its port. Whatever arrives, the gathered lines stay bounded, every logged
+// line is printable text ending in a line break, and only a gap is logged in the error colour.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (selector & 0x04) {
             record.Received = 0;
-            const std::string line = CTrafficEcho::SentLine(record);
-            Check(line.rfind("COM", 0) == 0);
-            CheckLogged(line);
+            for (const TrafficText& piece : echo.Sent(record)) {
+                Check(piece.Text.rfind("COM", 0) == 0);
+                CheckLogged(piece.Text);
+            }
+            Check(!echo.Flush(record.PortNumber));
             return;
         }
         record.Received = 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,6 +54,17 @@ private:
     int64_t amount_ = 0;
 };
 
+// When a port wrote or read bytes: the time of day for a person to read, and the monotonic time
+// to measure gaps with, which no change of the system clock moves.
+struct EchoTime {
+    std::chrono::system_clock::time_point TimeOfDay{};
+    std::chrono::steady_clock::time_point Monotonic{};
+
+    static EchoTime Now() {
+        return {std::chrono::system_clock::now(), std::chrono::steady_clock::now()};
+    }
+};
+
 // One echo of port traffic: every completed write, and every read of received bytes. The port
 // allocates it and hands it to its owner, which then owns it; destroying it tells the port that
 // the owner has taken it.
@@ -64,5 +76,8 @@ struct SerialEcho {
     // Received: bytes read just before these that were not echoed, because the owner had not
     // taken what was waiting for it. A record may carry only this, with no bytes.
     int64_t Dropped = 0;
+    // Taken as the port makes the record, right after the write or the read: the window may log
+    // it a good while later.
+    EchoTime Time;
     SerialEchoCharge Charge;
 };

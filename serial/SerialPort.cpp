@@ -288,6 +288,7 @@ void CSerialPort::EchoReceived(ISerialEchoSink& sink, const uint8_t* bytes, size
 std::unique_ptr<SerialEcho> CSerialPort::NewEcho(int32_t portNumber, const uint8_t* bytes,
                                                  size_t count, int32_t received) {
     auto echo = std::make_unique<SerialEcho>();
+    echo->Time = EchoTime::Now();
     echo->PortNumber = portNumber;
     if (count > 0) {
         echo->Text.assign(reinterpret_cast<const char*>(bytes), count);

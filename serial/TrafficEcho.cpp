@@ -1,5 +1,6 @@
 #include "serial/TrafficEcho.h"
 
+#include <time.h>
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
@@ -62,42 +63,163 @@ std::string CTrafficEcho::DroppedLine(int32_t port, int64_t count) {
            " dropped: the device sends faster than the log can show.\n";
 }
 
+std::string CTrafficEcho::TimeOfDay(std::chrono::system_clock::time_point time) {
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    const auto sinceEpoch = duration_cast<milliseconds>(time.time_since_epoch()).count();
+    // Floored, so that a time before the epoch still counts its milliseconds up to the next second.
+    auto seconds = static_cast<std::time_t>(sinceEpoch / 1000);
+    auto millis = static_cast<int>(sinceEpoch % 1000);
+    if (millis < 0) {
+        millis += 1000;
+        --seconds;
+    }
+    if (seconds != shownSecond_) {
+        std::tm local{};
+        char clock[16] = "??:??:??";
+        if (::localtime_r(&seconds, &local) != nullptr) {
+            std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", local.tm_hour, local.tm_min,
+                          local.tm_sec);
+        }
+        shownSecond_ = seconds;
+        shownClock_ = clock;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%s.%03d ", shownClock_.c_str(), millis);
+    return text;
+}
+
+std::string CTrafficEcho::LineStart(int32_t port, const char* direction, const EchoTime& time) {
+    // The gap is measured whatever is shown, so that choosing to show it mid-session is right
+    // from the first line. Lines of two ports can reach the log a little out of the order in
+    // which they began: such a line shows no gap rather than a negative one.
+    std::chrono::steady_clock::duration gap{};
+    if (previous_) {
+        gap = std::max(time.Monotonic - *previous_, std::chrono::steady_clock::duration::zero());
+    }
+    previous_ = previous_ ? std::max(*previous_, time.Monotonic) : time.Monotonic;
+    switch (times_) {
+        case LineTimes::TimeOfDay:
+            return TimeOfDay(time.TimeOfDay) + PortPrefix(port, direction);
+        case LineTimes::SincePrevious: {
+            const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(gap).count();
+            char text[40];
+            std::snprintf(text, sizeof text, "+%lld.%03d ", static_cast<long long>(millis / 1000),
+                          static_cast<int>(millis % 1000));
+            return text + PortPrefix(port, direction);
+        }
+        case LineTimes::None:
+            break;
+    }
+    return PortPrefix(port, direction);
+}
+
+std::vector<TrafficText> CTrafficEcho::Sent(const SerialEcho& echo) {
+    std::vector<TrafficText> logged;
+    if (std::optional<TrafficText> partial = Flush(echo.PortNumber)) {
+        logged.push_back(std::move(*partial));
+    }
+    logged.push_back({LineStart(echo.PortNumber, ">>", echo.Time) + EscapeTraffic(echo), kLogSent});
+    return logged;
+}
+
+std::optional<TrafficText> CTrafficEcho::FlushLine(Waiting& line) {
+    if (line.bytes.empty()) {
+        return std::nullopt;
+    }
+    std::string text = LineStart(line.port, "<<", line.first) + Escape(line.bytes);
+    text.insert(text.size() - 1, kPartialMark);
+    line.bytes.clear();
+    return TrafficText{std::move(text), kLogReceived};
+}
+
+std::optional<TrafficText> CTrafficEcho::Flush(int32_t port) {
+    for (Waiting* line : {&instrument_, &controller_}) {
+        if (line->port == port && !line->bytes.empty()) {
+            return FlushLine(*line);
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<TrafficText> CTrafficEcho::FlushQuiet(std::chrono::steady_clock::time_point now,
+                                                  std::chrono::steady_clock::duration quiet) {
+    std::vector<TrafficText> logged;
+    for (Waiting* line : {&instrument_, &controller_}) {
+        if (!line->bytes.empty() && now - line->last >= quiet) {
+            logged.push_back(*FlushLine(*line));
+        }
+    }
+    return logged;
+}
+
+std::vector<TrafficText> CTrafficEcho::FlushAll() {
+    std::vector<TrafficText> logged;
+    for (Waiting* line : {&instrument_, &controller_}) {
+        if (std::optional<TrafficText> partial = FlushLine(*line)) {
+            logged.push_back(std::move(*partial));
+        }
+    }
+    return logged;
+}
+
+std::optional<std::chrono::steady_clock::time_point> CTrafficEcho::QuietDeadline(
+    std::chrono::steady_clock::duration quiet) const {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    for (const Waiting* line : {&instrument_, &controller_}) {
+        if (!line->bytes.empty() && (!deadline || line->last + quiet < *deadline)) {
+            deadline = line->last + quiet;
+        }
+    }
+    return deadline;
+}
+
 std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool haveInstrument,
                                                 int instrumentPort, int controllerPort) {
     if (!haveInstrument) {
         return {};
     }
-    std::string* line = nullptr;
+    Waiting* line = nullptr;
     if (echo.PortNumber == instrumentPort) {
-        line = &instrumentLine_;
+        line = &instrument_;
     } else if (echo.PortNumber == controllerPort) {
-        line = &controllerLine_;
+        line = &controller_;
     } else {
         return {};
     }
 
     std::vector<TrafficText> logged;
+    if (line->port != echo.PortNumber && !line->bytes.empty()) {
+        // The buffer's port was chosen again for another role: what waited is the old port's.
+        logged.push_back(*FlushLine(*line));
+    }
+    line->port = echo.PortNumber;
     if (echo.Dropped > 0) {
         // What came before the gap is shown as it is, unended, rather than joined to what comes
         // after it into a line the device never sent.
-        if (!line->empty()) {
-            logged.push_back({PortPrefix(echo.PortNumber, "<<") + Escape(*line), kLogReceived});
-            line->clear();
+        if (!line->bytes.empty()) {
+            logged.push_back({LineStart(echo.PortNumber, "<<", line->first) + Escape(line->bytes),
+                              kLogReceived});
+            line->bytes.clear();
         }
         logged.push_back({DroppedLine(echo.PortNumber, echo.Dropped), kLogError});
     }
     // Every line the record's bytes complete, one after the other, in one piece of text.
     std::string completed;
     for (const char byte : RecordBytes(echo)) {
-        line->push_back(byte);
+        if (line->bytes.empty()) {
+            line->first = echo.Time;
+        }
+        line->bytes.push_back(byte);
         // At the bound the gathered bytes are logged as a line of their own rather than dropped:
         // whatever a misbehaving device sent stays visible, and since such a line does not end
         // in [0x0D] it is plain to see that no carriage return closed it.
-        if (byte == kCarriageReturn || line->size() >= kLineLimit) {
-            completed += PortPrefix(echo.PortNumber, "<<") + Escape(*line);
-            line->clear();
+        if (byte == kCarriageReturn || line->bytes.size() >= kLineLimit) {
+            completed += LineStart(echo.PortNumber, "<<", line->first) + Escape(line->bytes);
+            line->bytes.clear();
         }
     }
+    line->last = echo.Time.Monotonic;
     if (!completed.empty()) {
         logged.push_back({std::move(completed), kLogReceived});
     }

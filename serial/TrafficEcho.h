@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,21 +33,38 @@ struct TrafficText {
     bool operator==(const TrafficText&) const = default;
 };
 
+// What a sent or received line shows before its "COM%d": nothing, the time of day to the
+// millisecond ("17:03:25.475 "), or the seconds since the previous sent or received line
+// ("+12.345 ").
+enum class LineTimes : int { None = 0, TimeOfDay = 1, SincePrevious = 2 };
+
 // The terminal lines for port traffic. Sent records become one line each; received bytes are
 // gathered per port (the instrument's and the temperature controller's) until a carriage return
-// completes a line. Holds no Qt and does not log itself: the window appends what it returns.
+// completes a line, or until the bytes are flushed as a partial line: the device has gone quiet,
+// the program is about to write to the port, or the port is closing. Holds no Qt and does not
+// log itself: the window appends what it returns.
 class CTrafficEcho {
 public:
     // A device that streams without ever sending a carriage return must not grow our memory.
     // Far longer than any reply of the supported devices (the longest, an identification line,
     // is a few dozen bytes).
     static constexpr std::size_t kLineLimit = 4096;
+    // Ends a line that was flushed before its carriage return came; the rest of it, when it
+    // comes, starts a line of its own.
+    static constexpr const char* kPartialMark = " [partial]";
 
-    // "COM%d >> " and the escaped bytes of a completed write.
+    // "COM%d >> " and the escaped bytes of a completed write, without a time.
     static std::string SentLine(const SerialEcho& echo);
 
     // "COM%d: ... received bytes dropped: ..." for a gap the port left in its port's traffic.
     static std::string DroppedLine(int32_t port, int64_t count);
+
+    void SetTimes(LineTimes times) { times_ = times; }
+    LineTimes Times() const { return times_; }
+
+    // Takes one sent record: the bytes waiting on its port, flushed as a partial line (they came
+    // before the write), then the record's "COM%d >> " line, in the sent colour.
+    std::vector<TrafficText> Sent(const SerialEcho& echo);
 
     // Takes one received record: the bytes of one read, and how many bytes the port dropped
     // just before them. It is ignored, leaving both buffers as they are, when there is no
@@ -52,15 +72,48 @@ public:
     // instrument's buffer wins when both name the same port). Returns what it adds to the log,
     // in order: at a gap, the bytes gathered before it as a line of their own and the gap's
     // notice in the error colour; then every "COM%d << " line that a carriage return completes,
-    // in the received colour. Bytes after the last carriage return wait in the buffer.
+    // in the received colour. Bytes after the last carriage return wait in the buffer. A line's
+    // time is that of the read that brought its first byte: how long a reply took to start.
     std::vector<TrafficText> Received(const SerialEcho& echo, bool haveInstrument,
                                       int instrumentPort, int controllerPort);
 
+    // The bytes waiting on port, as a "COM%d << " line that ends in kPartialMark, in the received
+    // colour; nothing when none wait.
+    std::optional<TrafficText> Flush(int32_t port);
+    // Flushes every port whose last bytes were read at least quiet before now.
+    std::vector<TrafficText> FlushQuiet(std::chrono::steady_clock::time_point now,
+                                        std::chrono::steady_clock::duration quiet);
+    // Flushes every port: its connection is ending, and nothing may be carried into the next.
+    std::vector<TrafficText> FlushAll();
+    // When the first port that has bytes waiting will have been quiet for quiet; nothing when no
+    // bytes wait.
+    std::optional<std::chrono::steady_clock::time_point> QuietDeadline(
+        std::chrono::steady_clock::duration quiet) const;
+
     // The bytes waiting for their carriage return.
-    const std::string& InstrumentLine() const { return instrumentLine_; }
-    const std::string& ControllerLine() const { return controllerLine_; }
+    const std::string& InstrumentLine() const { return instrument_.bytes; }
+    const std::string& ControllerLine() const { return controller_.bytes; }
 
 private:
-    std::string instrumentLine_;
-    std::string controllerLine_;
+    struct Waiting {
+        std::string bytes;
+        int32_t port = 0;
+        EchoTime first;                              // the read that brought the first of the bytes
+        std::chrono::steady_clock::time_point last;  // the read that brought the last
+    };
+
+    // The time (when shown) and "COM%d << " or "COM%d >> " for a line that began at time.
+    std::string LineStart(int32_t port, const char* direction, const EchoTime& time);
+    std::string TimeOfDay(std::chrono::system_clock::time_point time);
+    std::optional<TrafficText> FlushLine(Waiting& line);
+
+    Waiting instrument_;
+    Waiting controller_;
+    LineTimes times_ = LineTimes::None;
+    // The latest start of a sent or received line so far, for the time since it.
+    std::optional<std::chrono::steady_clock::time_point> previous_;
+    // The last second turned into a time of day, and its text: a flood of lines within one
+    // second looks up the time zone once.
+    std::time_t shownSecond_ = -1;
+    std::string shownClock_;
 };

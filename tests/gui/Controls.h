@@ -37,6 +37,7 @@ inline void Choose(const QObject* window, const QString& list, const QString& te
     ASSERT_GE(index, 0) << list.toStdString() << " has no " << text.toStdString();
     combo->setCurrentIndex(index);
     emit combo->activated(index);
+    emit combo->textActivated(text);
 }
 
 // The names among names whose controls are enabled.

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,8 +20,10 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QTime>
 #include <QTimer>
 #include <fstream>
 #include <functional>
@@ -238,6 +242,36 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     EXPECT_EQ(ColourOf("Success!"), ColourOf("Green Text"));
     EXPECT_FALSE(Log().contains("Error"));
 
+    // A reply that stops short shows once the port is quiet, marked, and its rest on a line of
+    // its own.
+    motor->Inject("FILT:");
+    ASSERT_TRUE(LogShows(Com(kMotorPort) + " << FILT: [partial]\n"));
+    EXPECT_EQ(ColourOf(" [partial]"), ColourOf("Orange Text"));
+    motor->Inject("3\r");
+    EXPECT_TRUE(LogShows(" << FILT: [partial]\n" + Com(kMotorPort) + " << 3[0x0D]\n"));
+
+    // Each TX/RX line with its time of day, never going back, or with the time since the line
+    // before it; the program's own lines without.
+    for (const auto& [choice, time] : {std::pair{"timeOfDayAction", R"(\d\d:\d\d:\d\d\.\d{3})"},
+                                       std::pair{"timeSincePreviousAction", R"(\+\d+\.\d{3})"}}) {
+        Find<QAction>(choice)->trigger();
+        const qsizetype from = Log().size();
+        Click("filterGetButton");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Log().mid(from).contains("FILT:3"); }, 5000));
+        const QRegularExpression traffic(QString("^(%1 )?COM\\d+ (>>|<<) ").arg(time));
+        QTime last;
+        for (const QString& line : Log().mid(from).split('\n', Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch match = traffic.match(line);
+            EXPECT_EQ(match.hasMatch() && !match.captured(1).isEmpty(), line.contains("COM"))
+                << line.toStdString();
+            if (const QTime at = QTime::fromString(line.left(12), "HH:mm:ss.zzz"); at.isValid()) {
+                EXPECT_TRUE(!last.isValid() || last <= at || last.hour() > at.hour())
+                    << line.toStdString();
+                last = at;
+            }
+        }
+    }
+
     // Auto refresh asks every second, and goes on asking over a disconnect.
     Click("autoRefreshCheck");
     auto* timer = window->findChild<QTimer*>();
@@ -282,6 +316,11 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     EXPECT_TRUE(Log().endsWith("Getting current temperature ...\nError getting temperature.\n" +
                                Com(kControllerPort) + " is not open: connect first."));
     EXPECT_EQ(Text("tempEdit"), "ERROR");
+
+    window.reset();
+    Open(false);
+    EXPECT_TRUE(Find<QAction>("timeSincePreviousAction")->isChecked()) << "remembered";
+    EXPECT_EQ(window->Traffic().Times(), LineTimes::SincePrevious);
 }
 
 TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
@@ -294,6 +333,25 @@ TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
     Click("lightGetButton");
     EXPECT_EQ(Text("lightEdit"), "DARK");
     EXPECT_EQ(window->Configuration().ShutterControllerGeneration, 3);
+
+    // The box's replies never end in a carriage return: each shows once the port is quiet.
+    const QString reply =
+        Com(kShutterPort) + " >> #0R\n" + Com(kShutterPort) + " << [0x01][0xFE] [partial]\n";
+    Click("shutterGetButton");
+    EXPECT_TRUE(LogShows(reply));
+    // Without that, a write and the end of a connection still flush them, and none is carried
+    // into the next connection.
+    window->PartialLineQuietMs = 60000;
+    for (int round = 0; round < 2; ++round) {
+        Click("shutterGetButton");
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return window->Traffic().InstrumentLine().size() == 2; }, 5000));
+        Click("disconnectButton");
+        EXPECT_TRUE(Log().endsWith(reply + "\nDisconnecting from instrument ...\nSuccess!\n"));
+        EXPECT_EQ(window->Traffic().InstrumentLine(), "");
+        Click("connectButton");
+    }
+    EXPECT_FALSE(Log().contains("[0xFE][0x")) << "no reply glued to another";
 }
 
 TEST_F(ConsoleTest, FailuresAreLoggedInRedAndShowError) {
@@ -569,6 +627,65 @@ TEST_F(ConsoleTest, TheNumberEntriesKeepTheirTextInRange) {
     edit->setCursorPosition(3);
     QTest::keyClicks(edit, "-");
     EXPECT_EQ(edit->text(), "-25.5") << "one sign, at the start only";
+}
+
+// The log is saved in the kind its name says, and a save that fails says why and changes nothing;
+// it is cleared, and searched from the keyboard.
+TEST_F(ConsoleTest, TheFileMenuSavesClearsAndSearchesTheLog) {
+    Open(false);
+    Click("singleFilterRadio");  // the log takes the keyboard once a type is chosen
+    QTemporaryDir folder;
+    const std::pair<QString, const char*> saves[] = {
+        {folder.filePath("bench"), "Plain text (*.txt)"},
+        {folder.filePath("bench"), "HTML, in the log's colours (*.html)"},
+        {"/sys/bench.txt", "Plain text (*.txt)"}};
+    const QString before = Log();
+    for (const auto& [typed, kind] : saves) {
+        const auto answer = AnswerModal<QFileDialog>([&](QFileDialog& chooser) {
+            Choose(&chooser, "fileTypeCombo", kind);
+            chooser.findChild<QLineEdit*>("fileNameEdit")->setText(typed);
+            static_cast<QDialog&>(chooser).accept();
+        });
+        Find<QAction>("saveLogAction")->trigger();
+    }
+    QFile text(folder.filePath("bench.txt"));
+    QFile html(folder.filePath("bench.html"));
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly) && html.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(text.readAll()), before);
+    EXPECT_TRUE(html.readAll().contains("<span style=\"color: #ff8c00\">Orange Text</span>"));
+    EXPECT_EQ(messages,
+              QStringList{"The log could not be saved to /sys/bench.txt: Permission denied."});
+    EXPECT_EQ(Log(), before);
+
+    Find<QAction>("clearLogAction")->trigger();
+    EXPECT_EQ(Log(), "");
+    window->AppendLog("COM3 >> #0R\nCOM3 << OK\nCOM3 >> #0r\n", kLogSent);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* bar = Find("findBar");
+    EXPECT_FALSE(bar->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(bar->isVisible());
+    const std::pair<std::function<void()>, QString> keys[] = {
+        {[&] { QTest::keyClicks(Find("findEdit"), "#0"); }, "1 of 2"},
+        {[&] { QTest::keyClick(window.get(), Qt::Key_F3); }, "2 of 2"},
+        {[&] { QTest::keyClick(window.get(), Qt::Key_F3); }, "1 of 2"},
+        {[&] { QTest::keyClick(Find("findEdit"), Qt::Key_Return, Qt::ShiftModifier); }, "2 of 2"},
+        {[&] { QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier); }, "1 of 2"},
+        {[&] { QTest::keyClicks(Find("findEdit"), "x"); }, "Not found"}};
+    for (const auto& [press, shows] : keys) {
+        press();
+        EXPECT_EQ(Find<QLabel>("findResultLabel")->text(), shows);
+    }
+    EXPECT_EQ(Find<QTextEdit>("terminal")->extraSelections().size(), 0);
+    QTest::keyClick(Find("findEdit"), Qt::Key_Backspace);
+    EXPECT_EQ(Find<QTextEdit>("terminal")->extraSelections().size(), 2);
+    QTest::keyClick(Find("terminal"), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "#0");
+    QTest::keyClick(Find("findEdit"), Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(window->isVisible()) << "Escape closes the bar, not the console";
+    EXPECT_EQ(Find<QTextEdit>("terminal")->extraSelections().size(), 0);
 }
 
 // Every menu command opens its window modally: the tools without a parent, except the threshold

@@ -1,10 +1,12 @@
-// The terminal log widget, offscreen: what each append looks like in the document, the legend,
-// when the view follows the end, that a reader's place and selection survive appends, and that
-// dropping the oldest lines at the limit moves nobody.
+// The terminal log widget, offscreen: what each append looks like in the document and in a saved
+// file, the legend, when the view follows the end, that a reader's place and selection survive
+// appends, that dropping the oldest lines at the limit moves nobody, and finding text.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -37,7 +39,9 @@ QTextCharFormat FormatAt(const QTextDocument& document, int position) {
 
 // The document holds exactly the runs' text, every character of it bold and in its run's colour.
 // Plain text has no colour of its own, so that it is drawn in the palette's text colour.
-void ExpectRuns(const QTextDocument& document, const std::vector<Styled>& runs) {
+// Line breaks, unless told not to (an HTML page gives them the colour of their paragraph).
+void ExpectRuns(const QTextDocument& document, const std::vector<Styled>& runs,
+                bool breaksToo = true) {
     const std::map<int, QColor> colours = {{1, QColor(0, 0, 140)},
                                            {2, QColor(255, 140, 0)},
                                            {3, QColor(200, 0, 0)},
@@ -45,6 +49,9 @@ void ExpectRuns(const QTextDocument& document, const std::vector<Styled>& runs) 
     QString all;
     for (const Styled& run : runs) {
         for (int i = 0; i < run.text.size(); ++i) {
+            if (!breaksToo && run.text[i] == '\n') {
+                continue;
+            }
             SCOPED_TRACE(testing::Message() << run.text.toStdString() << ", character " << i);
             const QTextCharFormat format = FormatAt(document, int(all.size()) + i);
             EXPECT_EQ(format.fontWeight(), QFont::Bold);
@@ -57,20 +64,47 @@ void ExpectRuns(const QTextDocument& document, const std::vector<Styled>& runs) 
         }
         all += run.text;
     }
-    EXPECT_EQ(document.toPlainText(), all);
+    EXPECT_EQ(document.toPlainText().toStdString(), all.toStdString());
+}
+
+// Saved as text and as HTML, read back: the same text, and from HTML the same colours.
+void ExpectSaved(const CTerminalLogCtrl& log, const std::vector<Styled>& runs) {
+    QTemporaryDir folder;
+    for (const auto format :
+         {CTerminalLogCtrl::FileFormat::Text, CTerminalLogCtrl::FileFormat::Html}) {
+        const QString path = folder.filePath("log");
+        ASSERT_EQ(log.SaveTo(path, format), "");
+        QFile saved(path);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(saved.readAll());
+        if (format == CTerminalLogCtrl::FileFormat::Text) {
+            EXPECT_EQ(text, log.toPlainText());
+        } else {
+            QTextDocument page;
+            page.setHtml(text);
+            ExpectRuns(page, runs, false);
+        }
+    }
 }
 
 TEST(TerminalLog, EveryAppendIsBoldInTheColourOfItsCodeAndTheLegendSaysWhichIsWhich) {
     // Codes outside 0..4 are plain; line breaks take the colour of their append.
-    const std::vector<Styled> runs = {{"ok", 4},         {"plain", 0},      {"#0R", 1},
-                                      {"OK[0x0D]\n", 2}, {"ERROR\n", 3},    {"a\nb", 0},
-                                      {"five", 5},       {"minus one", -1}, {"done", 4}};
+    const std::vector<Styled> runs = {
+        {"ok", 4},   {"plain", 0},   {"#0R", 1},        {"OK[0x0D]\n", 2}, {"ERROR\n", 3},
+        {"a\nb", 0}, {"five", 5},    {"minus one", -1}, {"done", 4},       {"\n<&> \"x\"", 2},
+        {"\n", 2},   {"\u00B0C", 1}, {" and on\n", 1}};
     CTerminalLogCtrl log;
     for (const Styled& run : runs) {
         log.AppendLog(run.text, run.code);
     }
     ExpectRuns(*log.document(), runs);
     EXPECT_FALSE(log.document()->isUndoAvailable()) << "appends must not pile up undo steps";
+
+    ExpectSaved(log, runs);
+    EXPECT_FALSE(log.SaveTo("/sys/log.txt", CTerminalLogCtrl::FileFormat::Text).isEmpty());
+    log.ClearLog();
+    log.AppendLog("again", 1);
+    ExpectRuns(*log.document(), {{"again", 1}});
 
     CTerminalLogCtrl legend;
     legend.WriteLegend();
@@ -94,6 +128,7 @@ TEST(TerminalLog, KeepsTheNewestLinesWithinItsLimitInTheirColours) {
     const int kept = log.document()->blockCount() - 1;
     ASSERT_GE(kept, 10);
     ExpectRuns(*log.document(), std::vector<Styled>(runs.end() - kept, runs.end()));
+    ExpectSaved(log, std::vector<Styled>(runs.end() - kept, runs.end()));
 }
 
 // A shown log, a few dozen lines high, with the event loop run after each burst of appends.
@@ -191,6 +226,33 @@ TEST_F(ShownLog, AReaderWhoScrolledBackKeepsTheirPlaceAndSelection) {
     EXPECT_EQ(log_.textCursor().position(), newEnd);
     EXPECT_FALSE(log_.textCursor().hasSelection());
     EXPECT_TRUE(ShowsTheEnd());
+}
+
+// Every match is highlighted; next and previous go round the ends, from wherever the selection
+// is; a search that finds nothing leaves the selection alone.
+TEST_F(ShownLog, FindHighlightsEveryMatchAndStepsRoundTheEnds) {
+    AppendLines(200);  // "line 1", "line 10" to "line 19", "line 100" to "line 199": 111 matches
+    struct Step {
+        const char* text;
+        bool backward;
+        int matches;
+        int current;
+        QString selected;
+    };
+    const Step steps[] = {
+        {"LINE 1", false, 111, 1, "line 1"},   {"line 1", false, 111, 2, "line 1"},
+        {"line 1", true, 111, 1, "line 1"},    {"line 1", true, 111, 111, "line 1"},
+        {"line 1", false, 111, 1, "line 1"},   {"ne 19", false, 11, 1, "ne 19"},
+        {"line 199", false, 1, 1, "line 199"}, {"line 199", true, 1, 1, "line 199"},
+        {"line 1990", false, 0, 0, "line 199"}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.text);
+        const CTerminalLogCtrl::FindResult found = log_.Find(step.text, step.backward);
+        EXPECT_EQ(found.matches, step.matches);
+        EXPECT_EQ(found.current, step.current);
+        EXPECT_EQ(log_.extraSelections().size(), step.matches);
+        EXPECT_EQ(log_.textCursor().selectedText(), step.selected);
+    }
 }
 
 TEST_F(ShownLog, DroppingTheOldestLinesMovesNeitherAReaderNorTheirSelection) {

@@ -1,7 +1,12 @@
-// The echo of port traffic in the terminal: how bytes are escaped, the sent lines, and how
-// received bytes gather into lines per port.
+// The echo of port traffic in the terminal: how bytes are escaped, the sent lines, how received
+// bytes gather into lines per port, when waiting bytes are flushed as a partial line, and the
+// times shown before each line.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,8 +57,12 @@ TEST(EscapeTraffic, PrintableAsciiIsCopiedOtherBytesAreHexAndCrOrLfBreakTheLine)
     EXPECT_EQ(CTrafficEcho::SentLine(Record(250, "")), "COM250 >> \n") << "an empty write";
 }
 
+// What happens to the traffic, one step at a time: a port reads or writes, or the window flushes
+// what waits (the ports quiet since ms, or every port as a connection ends).
+enum class Step { Read, Write, Quiet, Close };
+
 // Received records as a port hands them over: the bytes of one read each, and now and then the
-// count of bytes it dropped just before them.
+// count of bytes it dropped just before them; or another step, at ms.
 struct Chunk {
     std::string bytes = {};
     int port = kInstrumentPort;
@@ -62,6 +71,8 @@ struct Chunk {
     int instrumentPort = kInstrumentPort;
     int controllerPort = kControllerPort;
     int32_t length = -1;  // the record's claimed length, when it is not that of its bytes
+    Step step = Step::Read;
+    int ms = 0;  // since 17:03:25.000 local time
 };
 
 struct ReceivedCase {
@@ -71,12 +82,21 @@ struct ReceivedCase {
     std::string logged = {};
     std::string instrumentLeft = {};
     std::string controllerLeft = {};
+    LineTimes times = LineTimes::None;
+    int quietDeadline = -1;  // ms, when given
 };
 
 const std::string kLong(CTrafficEcho::kLineLimit * 3 + 10, 'x');
 const std::string kExact = std::string(CTrafficEcho::kLineLimit - 1, 'y') + "\r";
 const std::string kPiece = "COM3 << " + std::string(CTrafficEcho::kLineLimit, 'x') + "\n";
 const std::string kTooFast = " dropped: the device sends faster than the log can show.\n";
+
+Chunk Write(const std::string& bytes, int port = kInstrumentPort, int ms = 0) {
+    return {.bytes = bytes, .port = port, .step = Step::Write, .ms = ms};
+}
+Chunk Read(const std::string& bytes, int ms, int port = kInstrumentPort) {
+    return {.bytes = bytes, .port = port, .ms = ms};
+}
 
 std::vector<ReceivedCase> ReceivedCases() {
     return {
@@ -120,30 +140,90 @@ std::vector<ReceivedCase> ReceivedCases() {
         {.name = "ALineThatEndsExactlyAtTheBoundIsOneLine",
          .chunks = {{kExact}},
          .logged = "COM3 << " + kExact.substr(0, kExact.size() - 1) + "[0x0D]\n"},
+        // A box whose replies never end in a carriage return: each reply is flushed by the next
+        // command to its port, or once the port has been quiet for 50 ms; the rest of a line
+        // flushed early starts a line of its own.
+        {.name = "AWriteToAPortFlushesOnlyThatPortsWaitingBytesFirst",
+         .chunks = {{"\x01\xFE"}, {"12", kControllerPort}, Write("#0R"), {std::string(1, '\0')}},
+         .logged = "COM3 << [0x01][0xFE] [partial]\nCOM3 >> #0R\n",
+         .instrumentLeft = std::string(1, '\0'),
+         .controllerLeft = "12"},
+        {.name = "AQuietPortIsFlushedAndTheRestOfItsLineStartsANewOne",
+         .chunks = {Read("ver", 0),
+                    Read("=1", 30),
+                    Read("AB", 40, kControllerPort),
+                    {.step = Step::Quiet, .ms = 79},
+                    {.step = Step::Quiet, .ms = 80},
+                    Read(".2\r", 100)},
+         .logged = "COM3 << ver=1 [partial]\nCOM3 << .2[0x0D]\n",
+         .controllerLeft = "AB",
+         .quietDeadline = 90},
+        {.name = "ClosingFlushesEveryPort",
+         .chunks = {{"AB"}, {"\r\nC", kControllerPort}, {.step = Step::Close}, Write("D")},
+         .logged =
+             "COM7 << [0x0D]\nCOM3 << AB [partial]\nCOM7 << [0x0A]\nC [partial]\nCOM3 >> D\n"},
+        // A line's time is that of the read that brought its first byte.
+        {.name = "TimeOfDayToTheMillisecond",
+         .chunks = {Write("#0R", kInstrumentPort, 7), Read("\x01", 1005), Read("\xFE", 1010),
+                    Write("!0D", kInstrumentPort, 62047)},
+         .logged = "17:03:25.007 COM3 >> #0R\n17:03:26.005 COM3 << [0x01][0xFE] [partial]\n"
+                   "17:04:27.047 COM3 >> !0D\n",
+         .times = LineTimes::TimeOfDay},
+        // Lines of two ports reach the log a little out of order: no gap is shown as negative.
+        {.name = "SecondsSinceThePreviousLine",
+         .chunks = {Write("#0R", kInstrumentPort, 100), Read("OK\r", 112), Read("A", 120),
+                    Read("1\r", 130, kControllerPort), Read("\r", 160),
+                    Write("X", kControllerPort, 12500)},
+         .logged = "+0.000 COM3 >> #0R\n+0.012 COM3 << OK[0x0D]\n+0.018 COM7 << 1[0x0D]\n"
+                   "+0.000 COM3 << A[0x0D]\n+12.370 COM7 >> X\n",
+         .times = LineTimes::SincePrevious},
     };
 }
 
 class ReceivedLines : public testing::TestWithParam<ReceivedCase> {};
 
 TEST_P(ReceivedLines, LogAndBuffers) {
+    std::tm start{};
+    std::istringstream("2026-12-06 17:03:25") >> std::get_time(&start, "%Y-%m-%d %H:%M:%S");
+    start.tm_isdst = -1;  // local time, as the log shows it
+    const auto wall = std::chrono::system_clock::from_time_t(std::mktime(&start));
+    const std::chrono::steady_clock::time_point steady{std::chrono::hours(1)};
     CTrafficEcho echo;
+    echo.SetTimes(GetParam().times);
     std::string logged;
     for (const Chunk& chunk : GetParam().chunks) {
-        SerialEcho record = Record(chunk.port, chunk.bytes, 1);
+        SerialEcho record = Record(chunk.port, chunk.bytes, chunk.step == Step::Read ? 1 : 0);
         record.Dropped = chunk.dropped;
+        record.Time = {wall + std::chrono::milliseconds(chunk.ms),
+                       steady + std::chrono::milliseconds(chunk.ms)};
         if (chunk.length >= 0) {
             record.Length = chunk.length;
         }
-        for (const TrafficText& piece : echo.Received(record, chunk.haveInstrument,
-                                                      chunk.instrumentPort, chunk.controllerPort)) {
+        const std::vector<TrafficText> pieces =
+            chunk.step == Step::Read    ? echo.Received(record, chunk.haveInstrument,
+                                                        chunk.instrumentPort, chunk.controllerPort)
+            : chunk.step == Step::Write ? echo.Sent(record)
+            : chunk.step == Step::Quiet
+                ? echo.FlushQuiet(record.Time.Monotonic, std::chrono::milliseconds(50))
+                : echo.FlushAll();
+        for (const TrafficText& piece : pieces) {
             EXPECT_FALSE(piece.Text.empty());
-            ASSERT_TRUE(piece.Code == kLogReceived || piece.Code == kLogError);
+            // The colour a line is in is the one its direction says.
+            EXPECT_EQ(piece.Code, piece.Text.find(">>") != std::string::npos   ? kLogSent
+                                  : piece.Text.find("<<") != std::string::npos ? kLogReceived
+                                                                               : kLogError);
             logged += (piece.Code == kLogError ? "{red}" : "") + piece.Text;
         }
     }
     EXPECT_EQ(logged, GetParam().logged);
     EXPECT_EQ(echo.InstrumentLine(), GetParam().instrumentLeft);
     EXPECT_EQ(echo.ControllerLine(), GetParam().controllerLeft);
+    const auto deadline = echo.QuietDeadline(std::chrono::milliseconds(50));
+    EXPECT_EQ(deadline.has_value(),
+              !echo.InstrumentLine().empty() || !echo.ControllerLine().empty());
+    if (GetParam().quietDeadline >= 0 && deadline) {
+        EXPECT_EQ((*deadline - steady) / std::chrono::milliseconds(1), GetParam().quietDeadline);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunks, ReceivedLines, testing::ValuesIn(ReceivedCases()),
