@@ -37,15 +37,19 @@ public:
             echoes.swap(echoes_);
         }
         for (const std::unique_ptr<SerialEcho>& echo : echoes) {
-            if (echo->Received == 0) {
-                terminal.Coloured(CTrafficEcho::SentLine(*echo), kLogSent);
-                continue;
-            }
+            // A command going out first logs what still waits on its port for a carriage return.
             for (const TrafficText& piece :
-                 traffic_.Received(*echo, true, config.InstrumentPort.PortNumber,
-                                   config.TempControllerPort.PortNumber)) {
+                 echo->Received == 0
+                     ? traffic_.Sent(*echo)
+                     : traffic_.Received(*echo, true, config.InstrumentPort.PortNumber,
+                                         config.TempControllerPort.PortNumber)) {
                 terminal.Coloured(piece.Text, piece.Code);
             }
+        }
+        // The step is over: a reply without a carriage return (the v3.0 box's binary ones) is
+        // complete, and shown before the step's line rather than glued to the next reply.
+        for (const TrafficText& piece : traffic_.FlushAll()) {
+            terminal.Coloured(piece.Text, piece.Code);
         }
     }
 

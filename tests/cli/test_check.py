@@ -43,8 +43,12 @@ class CheckTest(clibench.BenchTest):
                 bench = self.bench(f"{kind}=COM5")
                 result = bench.run("--report", bench.path("r.json"), "check", "--instrument",
                                    "single", "--port", "COM5", "--shutter-generation", generation,
-                                   "--skip", "identity" if generation == "legacy" else "reset")
+                                   "--skip", "identity" if generation == "legacy" else "reset",
+                                   "--verbose")
                 self.assertExit(result, 0)
+                if generation == "3.0":
+                    # Its binary replies end in no carriage return: shown with their step.
+                    self.assertRegex(result.stdout, r"COM5 << .* \[partial\]\nshutter-open ")
                 doc = self.report(bench.path("r.json"), 0)
                 results = {s["name"]: s["result"] for s in doc["steps"]}
                 self.assertEqual(results["shutter-open"], "passed")
