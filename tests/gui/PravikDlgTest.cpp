@@ -655,11 +655,13 @@ TEST_F(ConsoleTest, TheFileMenuSavesClearsAndSearchesTheLog) {
         {"/sys/bench.txt", "Plain text (*.txt)"}};
     const QString before = Log();
     for (const auto& [typed, kind] : saves) {
-        const auto answer = AnswerModal<QFileDialog>([&](QFileDialog& chooser) {
-            Choose(&chooser, "fileTypeCombo", kind);
-            chooser.findChild<QLineEdit*>("fileNameEdit")->setText(typed);
-            static_cast<QDialog&>(chooser).accept();
-        });
+        // Named again: clang before 16 cannot capture a structured binding in a lambda.
+        const auto answer =
+            AnswerModal<QFileDialog>([&, typed = typed, kind = kind](QFileDialog& chooser) {
+                Choose(&chooser, "fileTypeCombo", kind);
+                chooser.findChild<QLineEdit*>("fileNameEdit")->setText(typed);
+                static_cast<QDialog&>(chooser).accept();
+            });
         Find<QAction>("saveLogAction")->trigger();
     }
     QFile text(folder.filePath("bench.txt"));
