@@ -148,19 +148,16 @@ std::string Named(const EnumTable& table, int32_t index) {
 }
 
 nlohmann::json IdentityJson(const InstrumentInfo& info, const std::string& kind) {
-    const auto orNull = [](const std::string& text) {
-        return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
-    };
-    return {
-        {"kind", kind},
-        {"model", orNull(Named(vocabulary::InstrumentModel, info.InstrumentModel))},
-        {"firmware", orNull(Narrow(info.FirmwareVersion))},
-        {"filters", info.NumberOfFilters},
-        {"filter_size", orNull(Narrow(info.FilterSize))},
-        {"shutter", orNull(Named(vocabulary::ShutterType, info.ShutterType))},
-        {"motor", orNull(Named(vocabulary::MotorModel, info.MotorModel))},
-        {"temperature_controller", orNull(Named(vocabulary::TempController, info.TempController))},
-        {"text", orNull(Narrow(IdentityText(info)))}};
+    return {{"kind", kind},
+            {"model", TextOrNull(Named(vocabulary::InstrumentModel, info.InstrumentModel))},
+            {"firmware", TextOrNull(Narrow(info.FirmwareVersion))},
+            {"filters", info.NumberOfFilters},
+            {"filter_size", TextOrNull(Narrow(info.FilterSize))},
+            {"shutter", TextOrNull(Named(vocabulary::ShutterType, info.ShutterType))},
+            {"motor", TextOrNull(Named(vocabulary::MotorModel, info.MotorModel))},
+            {"temperature_controller",
+             TextOrNull(Named(vocabulary::TempController, info.TempController))},
+            {"text", TextOrNull(Narrow(IdentityText(info)))}};
 }
 
 std::string PortText(int number) {

@@ -66,10 +66,6 @@ std::string XmlEscaped(std::string_view text) {
     return out;
 }
 
-nlohmann::json TextOrNull(const std::string& text) {
-    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
-}
-
 bool Prepare(std::unique_ptr<platform::CReplacementFile>& file, const std::string& path,
              const char* option, std::string& error) {
     if (path.empty()) {
@@ -86,6 +82,10 @@ bool Prepare(std::unique_ptr<platform::CReplacementFile>& file, const std::strin
 }
 
 }  // namespace
+
+nlohmann::json TextOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
 
 const char* ResultOfExit(int exitStatus) {
     switch (exitStatus) {

@@ -60,6 +60,9 @@ private:
     std::unique_ptr<platform::CReplacementFile> junit_;
 };
 
+// A text as the reports write it: null when there is none.
+nlohmann::json TextOrNull(const std::string& text);
+
 // "passed", "failed", "no-device", "usage", "interrupted" for an exit status.
 const char* ResultOfExit(int exitStatus);
 

@@ -152,10 +152,8 @@ int ListPorts(bool json, CTerminal& terminal) {
                 {"port", "COM" + std::to_string(port.entry.number)},
                 {"path", port.entry.path},
                 {"device", port.entry.Present() ? nlohmann::json(port.entry.device) : nullptr},
-                {"adapter", port.entry.adapter.empty() ? nlohmann::json(nullptr)
-                                                       : nlohmann::json(port.entry.adapter)},
-                {"identity", port.entry.identity.empty() ? nlohmann::json(nullptr)
-                                                         : nlohmann::json(port.entry.identity)},
+                {"adapter", TextOrNull(port.entry.adapter)},
+                {"identity", TextOrNull(port.entry.identity)},
                 {"state", StateName(port.state)},
                 {"holder", nullptr}};
             if (port.holder) {
