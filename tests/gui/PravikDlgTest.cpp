@@ -39,6 +39,7 @@
 #include "platform/Version.h"
 #include "serial/TraceFormat.h"
 #include "sim/OmegaControllerSim.h"
+#include "sim/ReplaySim.h"
 #include "sim/ShutterControllerSim.h"
 #include "sim/SmartMotorSim.h"
 #include "support/TestPortDirectory.h"
@@ -335,6 +336,43 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
     Open(false);
     EXPECT_TRUE(Find<QAction>("timeSincePreviousAction")->isChecked()) << "remembered";
     EXPECT_EQ(window->Traffic().Times(), LineTimes::SincePrevious);
+}
+
+// A session the window traced, served back from its trace: the same buttons give the same
+// results and the same log, line for line.
+TEST_F(ConsoleTest, ARecordedSessionGivesTheSameResultsAgainstItsReplay) {
+    const auto session = [&] {
+        Click("multiFilterRadio");
+        ChoosePort("instrumentPortList", kMotorPort);
+        ChoosePort("controllerPortList", kControllerPort);
+        const qsizetype from = Log().size();
+        for (const char* button : {"connectButton", "openShutterButton", "shutterGetButton",
+                                   "filterGetButton", "lightGetButton", "getTempButton"}) {
+            Click(button);
+        }
+        QStringList seen;
+        for (const char* edit : {"shutterStateEdit", "filterEdit", "lightEdit", "tempEdit"}) {
+            seen << Text(edit);
+        }
+        Click("disconnectButton");
+        return seen << Log().mid(from);
+    };
+    Open();
+    const QStringList live = session();
+    std::string error;
+    const auto traffic = trace::ReadTrace(Trace(), error);
+    ASSERT_TRUE(traffic) << error;
+    window.reset();
+    motor.reset();
+    omega.reset();
+    std::vector<std::unique_ptr<sim::CReplaySim>> replays;
+    for (const int port : {kMotorPort, kControllerPort}) {
+        replays.push_back(std::make_unique<sim::CReplaySim>(port, PortDir(), *traffic, true));
+        ASSERT_TRUE(replays.back()->Start());
+    }
+    Open(false);
+    EXPECT_EQ(session(), live);
+    EXPECT_EQ(live.first(), "OPEN");
 }
 
 TEST_F(ConsoleTest, ASingleFilterInstrumentConnectsWithoutAController) {
