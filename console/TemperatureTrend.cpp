@@ -49,7 +49,10 @@ class TrendView : public QChartView {
 public:
     TrendView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
         setMouseTracking(true);
+        setMinimumSize(360, 150);
     }
+    // As tall as the test groups beside it, and no taller: the console keeps its height.
+    QSize sizeHint() const override { return {480, 150}; }
     std::function<void(const QPointF&)> moved;
     std::function<void()> left;
 
@@ -142,7 +145,6 @@ TemperatureTrend::TemperatureTrend(QWidget* parent) : QGroupBox("Temperature Tre
     auto* view = new TrendView(chart_, this);
     view->setObjectName("trendChart");
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(380, 190);
     view->setToolTip("Point at the plot to read the nearest reading.");
     view->moved = [this](const QPointF& position) { ShowNearest(position); };
     view->left = [this] { HideNearest(); };

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -36,14 +35,17 @@ public:
     explicit Store(std::size_t capacity = kDefaultCapacity);
 
     void Add(const Point& point);
-    void Clear() { points_.clear(); }
-    std::size_t Size() const { return points_.size(); }
-    bool Empty() const { return points_.empty(); }
+    void Clear();
+    std::size_t Size() const { return ring_.size(); }
+    bool Empty() const { return ring_.empty(); }
     std::size_t Capacity() const { return capacity_; }
     // Oldest first.
-    const Point& operator[](std::size_t index) const { return points_[index]; }
-    const Point& Front() const { return points_.front(); }
-    const Point& Back() const { return points_.back(); }
+    const Point& operator[](std::size_t index) const {
+        const std::size_t at = oldest_ + index;
+        return ring_[at < ring_.size() ? at : at - ring_.size()];
+    }
+    const Point& Front() const { return (*this)[0]; }
+    const Point& Back() const { return (*this)[ring_.size() - 1]; }
     // The index of the point nearest in time to ms; Size() when there is none.
     std::size_t Nearest(int64_t ms) const;
     // Every point, one line each after a header: the time in ISO 8601 UTC to the millisecond,
@@ -53,7 +55,10 @@ public:
 
 private:
     std::size_t capacity_;
-    std::deque<Point> points_;
+    // Filled up to the capacity, then each reading takes the oldest one's place: contiguous, so
+    // that a redraw reads through the readings at memory speed.
+    std::vector<Point> ring_;
+    std::size_t oldest_ = 0;
 };
 
 enum class Curve { Process, Setpoint };
