@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     });
 
     CPravikDlg window;
-    window.resize(1000, 1100);
+    window.resize(1400, 1100);
     window.show();
     QCoreApplication::processEvents();
 

@@ -49,6 +49,7 @@
 #include "console/PortsDlg.h"
 #include "console/Remembered.h"
 #include "console/SpinButtonCtrl.h"
+#include "console/TemperatureTrend.h"
 #include "console/TerminalLogCtrl.h"
 #include "console/WaitCursor.h"
 #include "console/firmware/SmartMotorUtilitiesDlg.h"
@@ -429,6 +430,10 @@ QWidget* CPravikDlg::BuildContents() {
     tests->addWidget(BuildFilterGroup(), 0, 1);
     tests->addWidget(BuildLightGroup(), 1, 0);
     tests->addWidget(BuildTemperatureGroup(), 1, 1);
+    // Beside the test groups, as tall as both rows of them: the temperature over time.
+    trend_ = new console::TemperatureTrend(page);
+    tests->addWidget(trend_, 0, 2, 2, 1);
+    tests->setColumnStretch(2, 1);
     column->addLayout(tests);
 
     auto* terminalRow = new QHBoxLayout;
@@ -960,6 +965,8 @@ void CPravikDlg::OnConnect() {
                      TracedPorts());
     }
     connected_ = current_->Connect() ? 1 : 0;
+    // Another controller, or one another program has set since: its set point is not known.
+    setpoint_ = std::numeric_limits<double>::quiet_NaN();
     connectedPorts_.clear();
     if (connected_) {
         connectedPorts_[config_.InstrumentPort.PortNumber] =
@@ -1186,6 +1193,7 @@ void CPravikDlg::OnGetTemp() {
     if (RunTest("\nGetting current temperature ...\n", "Error getting temperature.",
                 [&] { return current_->ReadTemperature(value); })) {
         temperature_->setText(QString::asprintf("%.1f", value));
+        trend_->AddReading(value, setpoint_);
     } else {
         temperature_->setText("ERROR");
     }
@@ -1199,8 +1207,10 @@ void CPravikDlg::OnSetTemp() {
     QString text = desiredTemperature_->text();
     text.replace(desiredTemperature_->DecimalSeparator(), '.');
     const double value = text.toDouble();
-    RunTest("\nSetting temperature setpoint ...\n", "Error setting temperature setpoint.\n",
-            [&] { return current_->SetTemperatureSetpoint(value); });
+    if (RunTest("\nSetting temperature setpoint ...\n", "Error setting temperature setpoint.\n",
+                [&] { return current_->SetTemperatureSetpoint(value); })) {
+        setpoint_ = value;
+    }
     UpdateControls();
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <limits>
 #include <map>
 #include <memory>
 #include <thread>
@@ -34,6 +35,9 @@ class CNumberEdit;
 class CSpinButtonCtrl;
 class CLogFindBar;
 class CTerminalLogCtrl;
+namespace console {
+class TemperatureTrend;
+}
 
 // The console window: choose an instrument type, choose and test its ports, connect, and
 // exercise the shutter, filter wheel, light sensor and temperature controller. Every step is
@@ -224,6 +228,10 @@ private:
     QCheckBox* autoRefresh_;
     CNumberEdit* desiredTemperature_;
     CSpinButtonCtrl* temperatureSpin_;
+    console::TemperatureTrend* trend_;
+    // The set point the trend draws: what Set Temp last wrote in this connection; NaN before
+    // that, as the console reads no set point from the controller.
+    double setpoint_ = std::numeric_limits<double>::quiet_NaN();
     CTerminalLogCtrl* terminal_;
     CLogFindBar* findBar_;
     QTimer* refreshTimer_;

@@ -25,6 +25,7 @@
 #include <QTextEdit>
 #include <QTime>
 #include <QTimer>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -34,6 +35,7 @@
 #include "console/AdvComDlg.h"
 #include "console/PortListFill.h"
 #include "console/PravikDlg.h"
+#include "console/TemperatureTrend.h"
 #include "gui/AnswerModal.h"
 #include "gui/Controls.h"
 #include "platform/Version.h"
@@ -679,6 +681,60 @@ TEST_F(ConsoleTest, TheNumberEntriesKeepTheirTextInRange) {
     edit->setCursorPosition(3);
     QTest::keyClicks(edit, "-");
     EXPECT_EQ(edit->text(), "-25.5") << "one sign, at the start only";
+}
+
+// Each reading joins the trend, with the set point Set Temp wrote, unless it is paused; pointing
+// at the plot reads out the nearest one; every reading is saved as CSV, and the plot as PNG; a
+// save that fails says so and keeps them all; Clear empties it.
+TEST_F(ConsoleTest, TheTrendRecordsEachReadingUnlessPausedAndSavesThemAll) {
+    Connect();
+    const trend::Store& readings = Find<console::TemperatureTrend>("trendGroup")->Readings();
+    Click("getTempButton");
+    Find<QLineEdit>("desiredTempEdit")->setText("31.5");
+    Click("setTempButton");
+    Click("getTempButton");
+    Click("trendPauseButton");
+    Click("getTempButton");
+    Click("trendPauseButton");
+    ASSERT_EQ(readings.Size(), 2u);
+    EXPECT_TRUE(std::isnan(readings.Front().setpoint)) << "not known before Set Temp";
+    EXPECT_EQ(readings.Back().setpoint, 31.5);
+    EXPECT_EQ(readings.Back().process, Text("tempEdit").toDouble());
+    QWidget* plot = Find<QAbstractScrollArea>("trendChart")->viewport();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QLabel>("trendReadout")->text().startsWith("Newest"); }));
+    QTest::mouseMove(plot, plot->rect().center());
+    const QString readout = Find<QLabel>("trendReadout")->text();
+    EXPECT_TRUE(QRegularExpression(R"(^\d\d:\d\d:\d\d\.\d{3} +31\.5 °C, set point 31\.5 °C$)")
+                    .match(readout)
+                    .hasMatch())
+        << readout.toStdString();
+
+    QTemporaryDir folder;
+    for (const auto& [typed, button] : {std::pair{folder.filePath("day"), "trendCsvButton"},
+                                        {folder.filePath("day"), "trendPngButton"},
+                                        {QString("/sys/day.csv"), "trendCsvButton"}}) {
+        const auto answer = AnswerModal<QFileDialog>([&, typed = typed](QFileDialog& chooser) {
+            chooser.findChild<QLineEdit*>("fileNameEdit")->setText(typed);
+            static_cast<QDialog&>(chooser).accept();
+        });
+        Click(button);
+    }
+    QFile csv(folder.filePath("day.csv"));
+    QFile png(folder.filePath("day.png"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly) && png.open(QIODevice::ReadOnly));
+    const QString rows = QString::fromUtf8(csv.readAll());
+    EXPECT_TRUE(QRegularExpression(R"(^time,process_c,setpoint_c\n[-\d]+T[\d:.]+Z,[\d.]+,\n)"
+                                   R"([-\d]+T[\d:.]+Z,31\.5,31\.5\n$)")
+                    .match(rows)
+                    .hasMatch())
+        << rows.toStdString();
+    EXPECT_TRUE(png.readAll().startsWith("\x89PNG"));
+    EXPECT_EQ(messages, QStringList{"The trend could not be saved to /sys/day.csv: Permission "
+                                    "denied. Its readings are kept; choose another place."});
+    EXPECT_EQ(readings.Size(), 2u);
+    Click("trendClearButton");
+    EXPECT_TRUE(readings.Empty());
 }
 
 // The log is saved in the kind its name says, and a save that fails says why and changes nothing;
