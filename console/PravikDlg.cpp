@@ -750,6 +750,16 @@ void CPravikDlg::RefreshPorts() {
         }
         console::FillPortList(list, ports, "COM", 1);
     }
+    // The ports of a connection that was lost are chosen again as they come back: an unplugged
+    // adapter drops out of its list, and Connect (or reconnecting by itself) must find it chosen.
+    if (lost_) {
+        for (const auto& [group, list, settings] : PortParts()) {
+            if (const int index = console::IndexOfPort(list, settings->PortNumber);
+                index >= 0 && console::ChosenPort(list) < 0) {
+                list->setCurrentIndex(index);
+            }
+        }
+    }
 }
 
 std::array<CPravikDlg::PortPart, 2> CPravikDlg::PortParts() {

@@ -468,6 +468,10 @@ TEST_F(ConsoleTest, ALostDeviceIsShownAtOnceAndTheConnectionResumesWhenItIsBack)
     };
     motor->HangUp();
     ASSERT_TRUE(status("Device lost"));
+    const auto listed = [&] {
+        return console::IndexOfPort(Find<QComboBox>("instrumentPortList"), kMotorPort) >= 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listed(); }, 5000));
     EXPECT_TRUE(Trace().ends_with(R"("reason":"device lost","port":)" + std::to_string(kMotorPort) +
                                   "}\n"));
     EXPECT_EQ(ColourOf(Com(kMotorPort) + " (/dev/pts/"), ColourOf("Red Text"));
@@ -478,6 +482,9 @@ TEST_F(ConsoleTest, ALostDeviceIsShownAtOnceAndTheConnectionResumesWhenItIsBack)
     EXPECT_TRUE(Log().endsWith(Com(kMotorPort) + " is gone: the device hung up or its adapter was "
                                                  "unplugged.\n"));
     ASSERT_TRUE(motor->PlugIn());
+    // Gone from the list while unplugged, the port is chosen again once it is back.
+    ASSERT_TRUE(QTest::qWaitFor(listed, 5000));
+    EXPECT_EQ(console::ChosenPort(Find<QComboBox>("instrumentPortList")), kMotorPort);
     for (const int n : {49, 50}) {
         ASSERT_TRUE(QFile::resize(sessions + "/" + old(n), 150'000'000));  // sparse: no disk used
     }
