@@ -10,6 +10,8 @@ CPravikApp::CPravikApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Pravik");
     setApplicationVersion(QString::fromStdString(ProgramVersion()));
     setWindowIcon(ProgramIcon());
+    // The installed desktop entry: a Wayland panel finds the name and icon through it.
+    setDesktopFileName("org.pravik.Pravik");
 }
 
 int CPravikApp::Run() {

@@ -22,6 +22,7 @@
 
 #include "platform/Failure.h"
 #include "platform/PortNames.h"
+#include "platform/Version.h"
 #include "sim/Athena16Sim.h"
 #include "sim/OmegaControllerSim.h"
 #include "sim/ReplaySim.h"
@@ -128,6 +129,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
                 return "";
             },
             "DEVICE=COMn"));
+    app.set_version_flag("--version", "pravik-sim " + ProgramVersion());
     app.add_option("--port-dir", portDir, "where COMn entries go")->capture_default_str();
     app.add_flag("--pace", pace, "answer at the baud rate the program sets on the line");
     app.add_flag("--fast", fast, "replayed devices answer at once, not after the recorded delay");
