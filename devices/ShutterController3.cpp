@@ -14,8 +14,7 @@ CShutterController3::~CShutterController3() {
 bool CShutterController3::GetLightSensorState(int32_t& state) {
     StatusMap status;
     const bool ok = ReadStatus(status);
-    const auto it = status.find(L"bls");
-    state = it != status.end() && it->second == L"0" ? 0 : 1;
+    state = LightSensorState(status).value_or(1);
     return ok;
 }
 
