@@ -15,8 +15,6 @@ constexpr std::string_view kBanner = "*- Zel Dozivazoro Ltd. -*";
 constexpr const char* kStateQuery = "#0R";
 constexpr const char* kStatusQuery = "!0D";
 constexpr const char* kIdentify = "!0IR";
-constexpr const char* kThresholdQuery = "!0TH?";
-constexpr const char* kSavedThresholdQuery = "!0TM?";
 
 // The state reply's two raw bytes: the state (0 closed, 1 open, -1 anything else) and whether
 // the second byte checks it.

@@ -57,6 +57,10 @@ public:
     uint32_t SettleDelayMs = kSettleDelayMs;
 
 protected:
+    // The v3.0 box's threshold queries: the active threshold and the saved one.
+    static constexpr const char* kThresholdQuery = "!0TH?";
+    static constexpr const char* kSavedThresholdQuery = "!0TM?";
+
     // What sets a generation's replies apart, one flag per quirk; the v2.6 box is the default.
     struct Quirks {
         // Legacy boxes answer only the shutter commands; every other line is dropped.

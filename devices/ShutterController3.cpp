@@ -40,11 +40,11 @@ bool CShutterController3::ReadThresholdReply(const char* query, int32_t& value) 
 }
 
 bool CShutterController3::ReadActiveThreshold(int32_t& value) {
-    return ReadThresholdReply("!0TH?", value);
+    return ReadThresholdReply(kThresholdQuery, value);
 }
 
 bool CShutterController3::ReadSavedThreshold(int32_t& value) {
-    return ReadThresholdReply("!0TM?", value);
+    return ReadThresholdReply(kSavedThresholdQuery, value);
 }
 
 bool CShutterController3::StepThreshold(ThresholdStep step) {
@@ -74,7 +74,7 @@ bool CShutterController3::SetThreshold(uint16_t value) {
     }
     ReplyValue = 0;
     const platform::Failure written = LastFailure();
-    const bool answered = SendCommand("!0TH?", false, true);
+    const bool answered = SendCommand(kThresholdQuery, false, true);
     const int32_t readBack = answered ? ReplyValue.load() : value;
     if (!answered) {
         RestoreFailure(written);  // an unanswered read-back is not a failure of the write
