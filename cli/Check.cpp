@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "cli/Interrupt.h"
+#include "devices/ReplyMeaning.h"
 #include "devices/Vocabulary.h"
 #include "instruments/FilterWheel.h"
 #include "instruments/ShutterBox.h"
@@ -22,9 +23,15 @@ namespace cli {
 namespace {
 
 // The ports' traffic, for --verbose: the ports post it from their own threads; the check prints
-// it, in the console log's lines and colours, before each step's line.
+// it, in the console log's lines and colours, before each step's line. Each reply shows the time
+// since its command and what it means, as the console's log shows them with times on.
 class CTrafficPrinter final : public ISerialEchoSink {
 public:
+    CTrafficPrinter() {
+        traffic_.SetMeaning(DescribeReply);
+        traffic_.SetPairing(true);
+    }
+
     void PostSerialEcho(std::unique_ptr<SerialEcho> echo) override {
         const std::lock_guard lock(mutex_);
         echoes_.push_back(std::move(echo));

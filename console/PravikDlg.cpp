@@ -57,6 +57,7 @@
 #include "console/omega/OmegaSettingsSaveDlg.h"
 #include "console/threshold/ShutterControllerLightSensorThresholdDlg.h"
 #include "devices/OmegaTempController.h"
+#include "devices/ReplyMeaning.h"
 #include "devices/ShutterBoxDevice.h"
 #include "devices/SmartMotor.h"
 #include "devices/Vocabulary.h"
@@ -120,6 +121,7 @@ CPravikDlg::CPravikDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Pravik");
     setWindowIcon(ProgramIcon());
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+    traffic_.SetMeaning(DescribeReply);
 
     auto* menu = new QMenuBar(this);
     QMenu* file = menu->addMenu("&File");

@@ -6,10 +6,32 @@
 #include <string>
 #include <string_view>
 
+#include "devices/ReplyMeaning.h"
 #include "serial/ReplyScan.h"
 #include "serial/WireText.h"
 
 namespace {
+
+constexpr const char* kReadProcess = "#01R00";
+constexpr const char* kReadSetpoint = "#01R01";
+constexpr std::string_view kWriteSetpoint = "#01M01";
+
+// The whole degrees after key: the number is read after as many characters as the key has,
+// wherever the key stands (the controller puts it at the start).
+std::optional<int32_t> ReadingAfter(std::string_view line, std::string_view key) {
+    if (line.find(key) == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return wire::ScanInt(line.substr(key.size()));
+}
+
+// The set point the controller reports after a write.
+std::optional<double> SetpointWritten(std::string_view line) {
+    if (line.find(kWriteSetpoint) == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return wire::ScanReal(line.substr(kWriteSetpoint.size()));
+}
 
 // A number as the technician reads it, whatever the user's locale.
 std::string FormatReal(double value) {
@@ -49,7 +71,7 @@ bool CAthena16TempController::ReadValue(const char* text, double& value) {
 }
 
 bool CAthena16TempController::GetTemperature(double& temperature) {
-    if (!ReadValue("#01R00", temperature)) {
+    if (!ReadValue(kReadProcess, temperature)) {
         return false;
     }
     LastTemperature = temperature;
@@ -57,7 +79,7 @@ bool CAthena16TempController::GetTemperature(double& temperature) {
 }
 
 bool CAthena16TempController::GetSetpoint(double& setpoint) {
-    return ReadValue("#01R01", setpoint);
+    return ReadValue(kReadSetpoint, setpoint);
 }
 
 bool CAthena16TempController::SetSetpoint(double setpoint) {
@@ -65,9 +87,9 @@ bool CAthena16TempController::SetSetpoint(double setpoint) {
     // Formatted without the C library so that a user locale with a decimal comma cannot change
     // the command.
     std::array<char, 400> text{};
-    constexpr std::string_view kPrefix = "#01M01 ";
-    std::copy(kPrefix.begin(), kPrefix.end(), text.begin());
-    char* const first = text.data() + kPrefix.size();
+    std::copy(kWriteSetpoint.begin(), kWriteSetpoint.end(), text.begin());
+    text[kWriteSetpoint.size()] = ' ';
+    char* const first = text.data() + kWriteSetpoint.size() + 1;
     char* const last = text.data() + text.size() - 2;  // room for "C" and the terminating NUL
     const std::to_chars_result result =
         std::to_chars(first, last, setpoint, std::chars_format::fixed, 1);
@@ -126,13 +148,7 @@ bool CAthena16TempController::AssembleByte(uint8_t byte) {
 }
 
 CCommandChannel::Reply CAthena16TempController::InterpretReading(std::string_view key) {
-    // The number is read after the first seven characters wherever the key stands; the
-    // controller puts it at the start.
-    const std::string_view line = TextLine();
-    if (line.find(key) == std::string_view::npos) {
-        return Reply::Incomplete;
-    }
-    const std::optional<int32_t> value = wire::ScanInt(line.substr(key.size()));
+    const std::optional<int32_t> value = ReadingAfter(TextLine(), key);
     if (!value) {
         return Reply::Incomplete;
     }
@@ -146,19 +162,15 @@ CCommandChannel::Reply CAthena16TempController::InterpretReply() {
     if (line == "ERROR") {
         return Reply::Incomplete;  // the controller did not take the command: it times out
     }
-    if (InFlight("#01R00")) {
-        return InterpretReading("#01R00=");
+    if (InFlight(kReadProcess)) {
+        return InterpretReading(std::string(kReadProcess) + "=");
     }
-    if (InFlight("#01R01")) {
-        return InterpretReading("#01R01=");
+    if (InFlight(kReadSetpoint)) {
+        return InterpretReading(std::string(kReadSetpoint) + "=");
     }
     const std::string_view command(CommandInFlight.c_str());
-    if (command.find("#01M01") != std::string_view::npos) {
-        constexpr std::string_view kKey = "#01M01";
-        if (line.find(kKey) == std::string_view::npos) {
-            return Reply::Incomplete;
-        }
-        const std::optional<double> value = wire::ScanReal(line.substr(kKey.size()));
+    if (command.find(kWriteSetpoint) != std::string_view::npos) {
+        const std::optional<double> value = SetpointWritten(line);
         if (!value) {
             return Reply::Incomplete;
         }
@@ -173,4 +185,24 @@ CCommandChannel::Reply CAthena16TempController::InterpretReply() {
         return Reply::Complete;
     }
     return Reply::Incomplete;
+}
+
+std::optional<std::string> CAthena16TempController::DescribeReply(std::string_view command,
+                                                                  std::string_view reply) {
+    // Every command goes out ended by a carriage return.
+    if (!command.ends_with('\r')) {
+        return std::nullopt;
+    }
+    command.remove_suffix(1);
+    const std::string_view line = reply_meaning::LineText(reply);
+    if (command == kReadProcess || command == kReadSetpoint) {
+        if (const std::optional<int32_t> degrees = ReadingAfter(line, std::string(command) + "=")) {
+            return (command == kReadProcess ? "process " : "set point ") +
+                   reply_meaning::Reading(*degrees);
+        }
+    } else if (const std::optional<double> value = SetpointWritten(line);
+               value && command.find(kWriteSetpoint) != std::string_view::npos) {
+        return "set point " + reply_meaning::Reading(*value);
+    }
+    return std::nullopt;
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "devices/TempControllerBase.h"
 
 // The Athena Legacy 16 series controller, at address 01. Commands are "#01", a command and CR;
@@ -12,6 +16,11 @@ public:
 
     // Opens and identifies the controller ("#01?9"), whose answer goes to IdentityText.
     bool OpenPort() override;
+
+    // The meaning of a reply line to one of the controller's commands, for the traffic log:
+    // the process reading and the set point.
+    static std::optional<std::string> DescribeReply(std::string_view command,
+                                                    std::string_view reply);
 
     bool GetTemperature(double& temperature) override;
     bool GetSetpoint(double& setpoint) override;

@@ -81,3 +81,17 @@ std::wstring IdentityText(const InstrumentInfo& info) {
     }
     return text;
 }
+
+std::optional<std::string> DescribeIdentificationLine(std::string_view line) {
+    InstrumentInfo info = InstrumentInfo::Unread();
+    info.ApplyIdentificationLine(line);
+    const std::wstring text = IdentityText(info);
+    std::string narrow;
+    for (const wchar_t c : text) {
+        if (c < 0x20 || c > 0x7E) {
+            return std::nullopt;
+        }
+        narrow += static_cast<char>(c);
+    }
+    return narrow.empty() ? std::nullopt : std::optional(narrow);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,3 +36,8 @@ struct InstrumentInfo {
 // vocabulary names it. What it did not say (unread: -1 or empty, or a value without a name) is
 // left out; nothing read gives nothing.
 std::wstring IdentityText(const InstrumentInfo& info);
+
+// What one identification reply line says, as IdentityText names it ("firmware 5.2", "6 filters",
+// "Motor: 23165D"); nothing for a line that says nothing IdentityText shows, or that shows only
+// as something other than printable ASCII.
+std::optional<std::string> DescribeIdentificationLine(std::string_view line);

@@ -6,11 +6,20 @@
 #include <thread>
 
 #include "devices/OmegaSetpoint.h"
+#include "devices/ReplyMeaning.h"
 #include "serial/ReplyScan.h"
 
 namespace {
 
 constexpr uint32_t kEchoBit = 0x04;  // in the bus format register, 0x1F
+constexpr const char* kReadProcess = "*X01";
+constexpr const char* kReadSetpoint1 = "*R01";
+constexpr const char* kReadSetpoint2 = "*R02";
+
+// The display's reading: a decimal number.
+std::optional<double> ProcessReading(std::string_view line) {
+    return wire::ScanReal(line);
+}
 
 void SleepMs(uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -56,7 +65,7 @@ bool COmegaTempController::OpenPort() {
 
 bool COmegaTempController::GetTemperature(double& temperature) {
     std::lock_guard command(CommandLock);
-    if (!SendCommand("*X01", false, true)) {
+    if (!SendCommand(kReadProcess, false, true)) {
         return false;
     }
     temperature = ReplyNumber;
@@ -74,11 +83,11 @@ bool COmegaTempController::ReadSetpoint(const char* text, double& setpoint) {
 }
 
 bool COmegaTempController::GetSetpoint(double& setpoint) {
-    return ReadSetpoint("*R01", setpoint);
+    return ReadSetpoint(kReadSetpoint1, setpoint);
 }
 
 bool COmegaTempController::GetSetpoint2(double& setpoint) {
-    return ReadSetpoint("*R02", setpoint);
+    return ReadSetpoint(kReadSetpoint2, setpoint);
 }
 
 bool COmegaTempController::ReadRegister(int32_t reg, uint32_t& value) {
@@ -205,12 +214,12 @@ CCommandChannel::Reply COmegaTempController::InterpretReply() {
     if (RegisterReadPending != 0) {
         return InterpretHexValue();
     }
-    if (InFlight("*X01")) {
-        // The display shows the reading as a decimal number; anything else reads as 0.0.
-        ReplyNumber = wire::ScanReal(TextLine()).value_or(0.0);
+    if (InFlight(kReadProcess)) {
+        // Anything but a number reads as 0.0.
+        ReplyNumber = ProcessReading(TextLine()).value_or(0.0);
         return Reply::Complete;
     }
-    if (InFlight("*R01") || InFlight("*R02")) {
+    if (InFlight(kReadSetpoint1) || InFlight(kReadSetpoint2)) {
         const std::optional<uint32_t> raw = wire::ScanHex(TextLine());
         if (!raw) {
             return Reply::Incomplete;
@@ -225,4 +234,25 @@ CCommandChannel::Reply COmegaTempController::InterpretReply() {
         return InterpretBusFormat();
     }
     return Reply::Incomplete;  // writes and restarts are not answered in a form we read
+}
+
+std::optional<std::string> COmegaTempController::DescribeReply(std::string_view command,
+                                                               std::string_view reply) {
+    // Every command goes out ended by a carriage return.
+    if (!command.ends_with('\r')) {
+        return std::nullopt;
+    }
+    command.remove_suffix(1);
+    const std::string_view line = reply_meaning::LineText(reply);
+    if (command == kReadProcess) {
+        if (const std::optional<double> reading = ProcessReading(line)) {
+            return "process " + reply_meaning::Reading(*reading);
+        }
+    } else if (command == kReadSetpoint1 || command == kReadSetpoint2) {
+        if (const std::optional<uint32_t> raw = wire::ScanHex(line)) {
+            return (command == kReadSetpoint1 ? "set point " : "set point 2 ") +
+                   reply_meaning::Reading(omega::DecodeSetpoint(*raw));
+        }
+    }
+    return std::nullopt;
 }

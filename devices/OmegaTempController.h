@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "devices/TempControllerBase.h"
 
@@ -21,6 +24,11 @@ public:
     // Opens, identifies the controller by its bus format register ("*R1F") and, when it echoes,
     // clears the echo bit and restarts it.
     bool OpenPort() override;
+
+    // The meaning of a reply line to one of the controller's commands, for the traffic log:
+    // the process reading and the set points.
+    static std::optional<std::string> DescribeReply(std::string_view command,
+                                                    std::string_view reply);
 
     bool GetTemperature(double& temperature) override;
     bool GetSetpoint(double& setpoint) override;

@@ -1,7 +1,10 @@
 #include "devices/ShutterBoxDevice.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <thread>
 
+#include "devices/ReplyMeaning.h"
 #include "devices/Vocabulary.h"
 #include "serial/ReplyScan.h"
 #include "serial/WireText.h"
@@ -9,6 +12,53 @@
 namespace {
 
 constexpr std::string_view kBanner = "*- Zel Dozivazoro Ltd. -*";
+constexpr const char* kStateQuery = "#0R";
+constexpr const char* kStatusQuery = "!0D";
+constexpr const char* kIdentify = "!0IR";
+
+// The state reply's two raw bytes: the state (0 closed, 1 open, -1 anything else) and whether
+// the second byte checks it.
+struct StateBytes {
+    int32_t state;
+    bool checked;
+};
+
+StateBytes ReadState(uint8_t first, uint8_t second) {
+    return {first <= 1 ? static_cast<int32_t>(first) : -1, ((first + second) & 0xFF) == 0xFF};
+}
+
+// "...=" followed by up to four hexadecimal digits; nothing without "=" or a digit.
+std::optional<int32_t> ThresholdValue(std::string_view line) {
+    const size_t eq = line.find('=', 1);
+    if (eq == std::string_view::npos) {
+        return std::nullopt;
+    }
+    int32_t value = 0;
+    int digits = 0;
+    for (size_t i = eq + 1; i < line.size() && digits < 4; ++i, ++digits) {
+        const int d = wire::HexValue(line[i]);
+        if (d < 0) {
+            break;
+        }
+        value = value * 16 + d;
+    }
+    return digits > 0 ? std::optional(value) : std::nullopt;
+}
+
+// The query repeated, "=", then the saved threshold as two raw bytes, high first.
+std::optional<int32_t> SavedThresholdValue(std::string_view line) {
+    const size_t eq = line.find('=', 1);
+    if (eq == std::string_view::npos || eq + 2 >= line.size()) {
+        return std::nullopt;
+    }
+    return 256 * static_cast<uint8_t>(line[eq + 1]) + static_cast<uint8_t>(line[eq + 2]);
+}
+
+std::string Hex4(const char* what, int32_t value) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%s 0x%04X", what, static_cast<unsigned>(value) & 0xFFFFu);
+    return text;
+}
 
 }  // namespace
 
@@ -79,11 +129,11 @@ bool CShutterBoxDevice::GetShutterState(int32_t& state) {
     std::lock_guard command(CommandLock);
     ReplyValue = 0;  // the byte counter of the binary reply
     ReplyValid = 0;
-    if (!SendCommand("#0R", false, true)) {
+    if (!SendCommand(kStateQuery, false, true)) {
         return false;
     }
     if (ReplyValid != 1) {
-        RecordReplyNotUnderstood("#0R");
+        RecordReplyNotUnderstood(kStateQuery);
         return false;
     }
     state = ReplyValue;
@@ -101,7 +151,7 @@ bool CShutterBoxDevice::ReadStatus(StatusMap& table) {
     std::lock_guard command(CommandLock);
     ReplyValid = 0;
     ReplyValue = 0;
-    const bool ok = SendCommand("!0D", false, true);
+    const bool ok = SendCommand(kStatusQuery, false, true);
     if (&table != &StatusTable) {
         std::lock_guard reply(ReplyLock);
         table = StatusTable;
@@ -112,7 +162,7 @@ bool CShutterBoxDevice::ReadStatus(StatusMap& table) {
 bool CShutterBoxDevice::ReadDeviceInfo(::InstrumentInfo& info) {
     std::lock_guard command(CommandLock);
     ReplyValid = 0;
-    const bool ok = SendCommand("!0IR", true, true, -1);
+    const bool ok = SendCommand(kIdentify, true, true, -1);
     if (ok) {
         std::lock_guard reply(ReplyLock);
         // Only the v3.0 box has the feedback shutter; everything else that answers "!0IR" is a
@@ -128,15 +178,15 @@ bool CShutterBoxDevice::ReadDeviceInfo(::InstrumentInfo& info) {
 
 bool CShutterBoxDevice::AssembleByte(uint8_t byte) {
     // The state reply is two raw bytes, counted, not terminated: 0x0D or 0x00 is data here.
-    if (InFlight("#0R")) {
+    if (InFlight(kStateQuery)) {
         return AssembleCounted(byte, "XX");
     }
     if (quirks_.lightSensorProtocol) {
-        if (InFlight("!0TM?")) {
+        if (InFlight(kSavedThresholdQuery)) {
             // The box repeats the query, "=", then the saved threshold as two raw bytes.
             return AssembleCounted(byte, "!0TM?=XX");
         }
-        if (InFlight("!0D")) {
+        if (InFlight(kStatusQuery)) {
             return AssembleStatusByte(byte);
         }
     }
@@ -167,15 +217,12 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretShutterState() {
     if (ReceiveLine.size() < 2) {
         return Reply::Incomplete;
     }
-    const auto first = static_cast<uint8_t>(ReceiveLine[0]);
-    const auto second = static_cast<uint8_t>(ReceiveLine[1]);
-    if (quirks_.unknownStateIsMinusOne) {
-        ReplyValue = -1;
+    const StateBytes read =
+        ReadState(static_cast<uint8_t>(ReceiveLine[0]), static_cast<uint8_t>(ReceiveLine[1]));
+    if (read.state >= 0 || quirks_.unknownStateIsMinusOne) {
+        ReplyValue = read.state;
     }
-    ReplyValid = ((first + second) & 0xFF) == 0xFF ? 1 : 0;
-    if (first == 0 || first == 1) {
-        ReplyValue = first;
-    }
+    ReplyValid = read.checked ? 1 : 0;
     return Reply::Complete;
 }
 
@@ -221,37 +268,22 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretStatusLine() {
 }
 
 CCommandChannel::Reply CShutterBoxDevice::InterpretThreshold() {
-    // "...=" followed by four hexadecimal digits; without "=" the value is left as it was.
-    const std::string_view line = TextLine();
-    const size_t eq = line.find('=', 1);
-    if (eq != std::string_view::npos) {
-        int32_t value = 0;
-        int digits = 0;
-        for (size_t i = eq + 1; i < line.size() && digits < 4; ++i, ++digits) {
-            const int d = wire::HexValue(line[i]);
-            if (d < 0) {
-                break;
-            }
-            value = value * 16 + d;
-        }
-        if (digits > 0) {
-            ReplyValue = value;
-        }
+    // Without a value the one before stays.
+    if (const std::optional<int32_t> value = ThresholdValue(TextLine())) {
+        ReplyValue = *value;
     }
     return Reply::Complete;
 }
 
 CCommandChannel::Reply CShutterBoxDevice::InterpretSavedThreshold() {
-    const size_t eq = ReceiveLine.find('=', 1);
-    if (eq != std::string::npos && eq + 2 < ReceiveLine.size()) {
-        ReplyValue = 256 * static_cast<uint8_t>(ReceiveLine[eq + 1]) +
-                     static_cast<uint8_t>(ReceiveLine[eq + 2]);
+    if (const std::optional<int32_t> value = SavedThresholdValue(ReceiveLine)) {
+        ReplyValue = *value;
     }
     return Reply::Complete;
 }
 
 CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
-    if (InFlight("#0R")) {
+    if (InFlight(kStateQuery)) {
         return InterpretShutterState();
     }
     if (!quirks_.textReplies) {
@@ -263,19 +295,69 @@ CCommandChannel::Reply CShutterBoxDevice::InterpretReply() {
         }
         return Reply::Complete;
     }
-    if (InFlight("!0IR")) {
+    if (InFlight(kIdentify)) {
         return InterpretIdentificationLine();
     }
-    if (InFlight("!0D")) {
+    if (InFlight(kStatusQuery)) {
         return InterpretStatusLine();
     }
     if (quirks_.lightSensorProtocol) {
-        if (InFlight("!0TH?")) {
+        if (InFlight(kThresholdQuery)) {
             return InterpretThreshold();
         }
-        if (InFlight("!0TM?")) {
+        if (InFlight(kSavedThresholdQuery)) {
             return InterpretSavedThreshold();
         }
     }
     return Reply::Incomplete;  // no parser for this command: the line is dropped
+}
+
+std::optional<int32_t> CShutterBoxDevice::LightSensorState(const StatusMap& status) {
+    const auto it = status.find(L"bls");
+    if (it == status.end()) {
+        return std::nullopt;
+    }
+    return it->second == L"0" ? 0 : 1;
+}
+
+std::optional<std::string> CShutterBoxDevice::DescribeReply(std::string_view command,
+                                                            std::string_view reply) {
+    if (command == kStateQuery) {
+        if (reply.size() < 2) {
+            return std::nullopt;
+        }
+        const StateBytes read =
+            ReadState(static_cast<uint8_t>(reply[0]), static_cast<uint8_t>(reply[1]));
+        return !read.checked     ? "check byte wrong"
+               : read.state == 1 ? "shutter open"
+               : read.state == 0 ? "shutter closed"
+                                 : "shutter state unknown";
+    }
+    if (command == kThresholdQuery) {
+        const std::optional<int32_t> value = ThresholdValue(reply_meaning::LineText(reply));
+        return value ? std::optional(Hex4("threshold", *value)) : std::nullopt;
+    }
+    if (command == kSavedThresholdQuery) {
+        const std::optional<int32_t> value = SavedThresholdValue(reply);
+        return value ? std::optional(Hex4("saved threshold", *value)) : std::nullopt;
+    }
+    if (command == kIdentify) {
+        return DescribeIdentificationLine(reply_meaning::LineText(reply));
+    }
+    if (command == kStatusQuery) {
+        // The v3.0 box ends its status lines at line feeds, the log its lines at carriage
+        // returns: the reply may hold several status lines.
+        StatusMap status;
+        for (size_t start = 0; start < reply.size();) {
+            const size_t end = std::min(reply.find_first_of("\r\n", start), reply.size());
+            const std::string_view line = reply.substr(start, end - start);
+            if (const size_t eq = line.find('='); eq != std::string_view::npos) {
+                status[wire::Widen(line.substr(0, eq))] = wire::Widen(line.substr(eq + 1));
+            }
+            start = end + 1;
+        }
+        const std::optional<int32_t> state = LightSensorState(status);
+        return state ? std::optional("light sensor " + std::to_string(*state)) : std::nullopt;
+    }
+    return std::nullopt;
 }

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "devices/InstrumentInfo.h"
 #include "serial/CommandChannel.h"
@@ -42,11 +44,23 @@ public:
     // info; info is left alone when no identification came.
     bool ReadDeviceInfo(::InstrumentInfo& info);
 
+    // The light sensor in a status table: 0 when its "bls" reads "0", 1 for anything else;
+    // nothing when the table has no "bls".
+    static std::optional<int32_t> LightSensorState(const StatusMap& status);
+    // The meaning of a reply to one of the boxes' commands, for the traffic log: the shutter
+    // state, the light sensor, a threshold, an identification line.
+    static std::optional<std::string> DescribeReply(std::string_view command,
+                                                    std::string_view reply);
+
     ::InstrumentInfo InstrumentInfo;  // from the last "!0IR"; read and written under ReplyLock
     StatusMap StatusTable;            // from the last "!0D"; under ReplyLock
     uint32_t SettleDelayMs = kSettleDelayMs;
 
 protected:
+    // The v3.0 box's threshold queries: the active threshold and the saved one.
+    static constexpr const char* kThresholdQuery = "!0TH?";
+    static constexpr const char* kSavedThresholdQuery = "!0TM?";
+
     // What sets a generation's replies apart, one flag per quirk; the v2.6 box is the default.
     struct Quirks {
         // Legacy boxes answer only the shutter commands; every other line is dropped.

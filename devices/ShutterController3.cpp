@@ -14,8 +14,7 @@ CShutterController3::~CShutterController3() {
 bool CShutterController3::GetLightSensorState(int32_t& state) {
     StatusMap status;
     const bool ok = ReadStatus(status);
-    const auto it = status.find(L"bls");
-    state = it != status.end() && it->second == L"0" ? 0 : 1;
+    state = LightSensorState(status).value_or(1);
     return ok;
 }
 
@@ -41,11 +40,11 @@ bool CShutterController3::ReadThresholdReply(const char* query, int32_t& value) 
 }
 
 bool CShutterController3::ReadActiveThreshold(int32_t& value) {
-    return ReadThresholdReply("!0TH?", value);
+    return ReadThresholdReply(kThresholdQuery, value);
 }
 
 bool CShutterController3::ReadSavedThreshold(int32_t& value) {
-    return ReadThresholdReply("!0TM?", value);
+    return ReadThresholdReply(kSavedThresholdQuery, value);
 }
 
 bool CShutterController3::StepThreshold(ThresholdStep step) {
@@ -75,7 +74,7 @@ bool CShutterController3::SetThreshold(uint16_t value) {
     }
     ReplyValue = 0;
     const platform::Failure written = LastFailure();
-    const bool answered = SendCommand("!0TH?", false, true);
+    const bool answered = SendCommand(kThresholdQuery, false, true);
     const int32_t readBack = answered ? ReplyValue.load() : value;
     if (!answered) {
         RestoreFailure(written);  // an unanswered read-back is not a failure of the write

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "devices/ReplyMeaning.h"
 #include "devices/Vocabulary.h"
 #include "serial/WireText.h"
 
@@ -9,6 +10,15 @@ namespace {
 
 constexpr std::string_view kBanner = "** Zel Dozivazoro Ltd. **";
 constexpr std::string_view kHomeReport = "HOME:1";
+constexpr const char* kLightSubroutine = "GOSUB0";
+constexpr const char* kFilterSubroutine = "GOSUB4";
+constexpr const char* kHomeSubroutine = "GOSUB5";
+constexpr const char* kIdentifySubroutine = "GOSUB100";
+constexpr const char* kRestart = "Z";
+// What the motion program's subroutines report, each followed by a number.
+constexpr std::string_view kLightReport = "LIGHT:";
+constexpr std::string_view kFilterReport = "FILT:";
+constexpr std::string_view kShutterReport = "SHTR:";
 
 }  // namespace
 
@@ -45,16 +55,16 @@ bool CSmartMotor::WriteCommand(const std::string& command, const std::string& wi
 
 int64_t CSmartMotor::ReplyTimeoutFor(const std::string& command) const {
     const char* text = command.c_str();  // compared as the text it is on the wire
-    if (std::string_view(text) == "GOSUB5") {
+    if (std::string_view(text) == kHomeSubroutine) {
         return Timeout.Home;
     }
-    if (std::string_view(text) == "GOSUB4") {
+    if (std::string_view(text) == kFilterSubroutine) {
         return Timeout.Filter;
     }
-    if (std::string_view(text) == "Z") {
+    if (std::string_view(text) == kRestart) {
         return Timeout.Reset;
     }
-    if (std::string_view(text) == "GOSUB100") {
+    if (std::string_view(text) == kIdentifySubroutine) {
         return Timeout.Identify;
     }
     return Timeout.Reply;
@@ -198,13 +208,13 @@ void CSmartMotor::ProcessReply() {
 CCommandChannel::Reply CSmartMotor::InterpretReply() {
     const std::string_view line = TextLine();
     int32_t number = 0;
-    if (InFlight("GOSUB0")) {
-        if (wire::ScanPrefixedInt(line, "LIGHT:", number)) {
+    if (InFlight(kLightSubroutine)) {
+        if (wire::ScanPrefixedInt(line, kLightReport, number)) {
             ReplyValue = number;
         }
         return Reply::Complete;
     }
-    if (InFlight("GOSUB5")) {
+    if (InFlight(kHomeSubroutine)) {
         if (line == kHomeReport) {
             ReplyValid = 1;
             return Reply::Complete;
@@ -219,21 +229,21 @@ CCommandChannel::Reply CSmartMotor::InterpretReply() {
         ReplyValid = read ? 1 : 0;
         return Reply::Complete;
     }
-    if (InFlight("GOSUB4")) {
-        replyMatched_ = wire::ScanPrefixedInt(line, "FILT:", number);
+    if (InFlight(kFilterSubroutine)) {
+        replyMatched_ = wire::ScanPrefixedInt(line, kFilterReport, number);
         if (replyMatched_) {
             ReplyValue = number;
         }
         return Reply::Complete;
     }
-    if (InFlight("GOSUB6") || InFlight("GOSUB1")) {
-        replyMatched_ = wire::ScanPrefixedInt(line, "SHTR:", number);
+    if (InFlight(kShutterSubroutine) || InFlight(kLegacyShutterSubroutine)) {
+        replyMatched_ = wire::ScanPrefixedInt(line, kShutterReport, number);
         if (replyMatched_) {
             ReplyValue = number;
         }
         return Reply::Complete;
     }
-    if (InFlight("Z")) {
+    if (InFlight(kRestart)) {
         if (ReplyValue == 0) {
             ReplyValid = line == kBanner ? 1 : 0;
         }
@@ -242,7 +252,7 @@ CCommandChannel::Reply CSmartMotor::InterpretReply() {
         }
         return line == kHomeReport ? Reply::Complete : Reply::Incomplete;
     }
-    if (InFlight("GOSUB100")) {
+    if (InFlight(kIdentifySubroutine)) {
         if (InfoHeaderSeen == 0) {
             InstrumentInfo = ::InstrumentInfo::Unread();
             if (wire::ScanPrefixedInt(line, "", number)) {
@@ -306,7 +316,7 @@ bool CSmartMotor::Probe() {
 
 bool CSmartMotor::GetFilter(int32_t& position) {
     std::lock_guard command(CommandLock);
-    if (!SendCommand("g=-1", true, false) || !SendCommand("GOSUB4", true, true)) {
+    if (!SendCommand("g=-1", true, false) || !SendCommand(kFilterSubroutine, true, true)) {
         return false;
     }
     position = ReplyValue;
@@ -373,7 +383,7 @@ bool CSmartMotor::GetDeviceInfo(::InstrumentInfo& info) {
         InfoHeaderSeen = 0;
     }
     ReplyValue = 0;
-    if (!SendCommand("GOSUB100", true, true)) {
+    if (!SendCommand(kIdentifySubroutine, true, true)) {
         return false;
     }
     std::lock_guard reply(ReplyLock);
@@ -389,17 +399,17 @@ bool CSmartMotor::ChangeFilter(int32_t position) {
     std::lock_guard command(CommandLock);
     char variable[24];
     std::snprintf(variable, sizeof variable, "g=%d", position);
-    if (!SendCommand(variable, true, false) || !SendCommand("GOSUB4", true, true)) {
+    if (!SendCommand(variable, true, false) || !SendCommand(kFilterSubroutine, true, true)) {
         return false;
     }
     // Any position above 0 is the move done; 0 and below are the program's "did not get there".
     const int32_t reported = ReplyValue;
-    return reported > 0 || NotAsAsked("GOSUB4", reported, position, "filter position");
+    return reported > 0 || NotAsAsked(kFilterSubroutine, reported, position, "filter position");
 }
 
 bool CSmartMotor::GetLightSensor(int32_t& state) {
     std::lock_guard command(CommandLock);
-    if (!SendCommand("GOSUB0", true, true)) {
+    if (!SendCommand(kLightSubroutine, true, true)) {
         return false;
     }
     state = ReplyValue;
@@ -409,7 +419,7 @@ bool CSmartMotor::GetLightSensor(int32_t& state) {
 bool CSmartMotor::Reset(bool* restarted) {
     std::lock_guard command(CommandLock);
     ReplyValue = 0;
-    const bool ok = SendCommand("Z", true, true);
+    const bool ok = SendCommand(kRestart, true, true);
     if (restarted != nullptr) {
         *restarted = ok;
     }
@@ -424,4 +434,34 @@ bool CSmartMotor::Reset(bool* restarted) {
     }
     ::InstrumentInfo scratch;
     return GetDeviceInfo(scratch);
+}
+
+std::optional<std::string> CSmartMotor::DescribeReply(std::string_view command,
+                                                      std::string_view reply) {
+    // A command line goes out ended by a carriage return.
+    if (!command.ends_with('\r')) {
+        return std::nullopt;
+    }
+    command.remove_suffix(1);
+    const std::string_view line = reply_meaning::LineText(reply);
+    int32_t number = 0;
+    if (command == kFilterSubroutine && wire::ScanPrefixedInt(line, kFilterReport, number)) {
+        return "filter " + std::to_string(number);
+    }
+    if ((command == kShutterSubroutine || command == kLegacyShutterSubroutine) &&
+        wire::ScanPrefixedInt(line, kShutterReport, number)) {
+        return number == 1   ? "shutter open"
+               : number == 0 ? "shutter closed"
+                             : "shutter " + std::to_string(number);
+    }
+    if (command == kLightSubroutine && wire::ScanPrefixedInt(line, kLightReport, number)) {
+        return "light sensor " + std::to_string(number);
+    }
+    if (command == kIdentifySubroutine) {
+        return DescribeIdentificationLine(line);
+    }
+    if ((command == kHomeSubroutine || command == kRestart) && line == kHomeReport) {
+        return "homed";
+    }
+    return std::nullopt;
 }

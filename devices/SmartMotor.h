@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "devices/InstrumentInfo.h"
 #include "platform/ManualResetEvent.h"
@@ -31,6 +33,14 @@ public:
     static constexpr Timeouts kDefaultTimeouts{};
     static constexpr Timeouts kEightFilterTimeouts{500, 2000, 5000, 45000, 45000, 5000};
     static constexpr size_t kMaxFaultText = 16 * 1024;
+    // The motion programs' shutter subroutines: the current one and the legacy one.
+    static constexpr const char* kShutterSubroutine = "GOSUB6";
+    static constexpr const char* kLegacyShutterSubroutine = "GOSUB1";
+
+    // The meaning of a reply line to one of the motor's commands, for the traffic log: the
+    // filter, the shutter, the light sensor, an identification line, the home report.
+    static std::optional<std::string> DescribeReply(std::string_view command,
+                                                    std::string_view reply);
 
     CSmartMotor();
     ~CSmartMotor() override;
@@ -81,7 +91,7 @@ protected:
     // default.
     struct Quirks {
         // The motion program's shutter subroutine.
-        const char* shutterSubroutine = "GOSUB6";
+        const char* shutterSubroutine = kShutterSubroutine;
         // Whether the shutter exchange takes CommandLock; the legacy one has always run without.
         bool shutterTakesCommandLock = true;
     };

@@ -1,7 +1,8 @@
 #include "devices/SmartMotorLegacy.h"
 
 CSmartMotorLegacy::CSmartMotorLegacy()
-    : CSmartMotor(Quirks{.shutterSubroutine = "GOSUB1", .shutterTakesCommandLock = false}) {}
+    : CSmartMotor(Quirks{.shutterSubroutine = kLegacyShutterSubroutine,
+                         .shutterTakesCommandLock = false}) {}
 
 CSmartMotorLegacy::~CSmartMotorLegacy() {
     Close();

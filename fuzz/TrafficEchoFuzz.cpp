@@ -1,13 +1,16 @@
 // Arbitrary port traffic as the console's terminal log takes it: received reads from the
 // instrument's port, the controller's, or a port that is neither, some after a gap the port
 // left, and written records whose claimed length need not match their bytes, each of which
-// flushes what waits on its port. Whatever arrives, the gathered lines stay bounded, every logged
-// line is printable text ending in a line break, and only a gap is logged in the error colour.
+// flushes what waits on its port. Each received line is paired with the last write on its port
+// and read by the drivers' decoders. Whatever arrives, the gathered lines stay bounded, every
+// logged line is printable text ending in a line break, and only a gap is logged in the error
+// colour.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "devices/ReplyMeaning.h"
 #include "fuzz/Segments.h"
 #include "serial/TrafficEcho.h"
 
@@ -35,6 +38,8 @@ void CheckLogged(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CTrafficEcho echo;
+    echo.SetPairing(true);
+    echo.SetMeaning(DescribeReply);
     ForEachSegment(data, size, [&](uint8_t selector, const uint8_t* bytes, size_t length) {
         SerialEcho record;
         const int ports[] = {kInstrumentPort, kControllerPort, kOtherPort, 0};

@@ -37,6 +37,10 @@ std::string Escape(std::string_view bytes) {
     return out;
 }
 
+bool Printable(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
 std::string PortPrefix(int32_t port, const char* direction) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "COM%d %s ", static_cast<int>(port), direction);
@@ -120,15 +124,50 @@ std::vector<TrafficText> CTrafficEcho::Sent(const SerialEcho& echo) {
         logged.push_back(std::move(*partial));
     }
     logged.push_back({LineStart(echo.PortNumber, ">>", echo.Time) + EscapeTraffic(echo), kLogSent});
+    commands_[echo.PortNumber] = {std::string(RecordBytes(echo)), echo.Time.Monotonic};
     return logged;
+}
+
+std::string CTrafficEcho::Pairing(int32_t port, std::string_view reply,
+                                  std::chrono::steady_clock::time_point first) const {
+    if (times_ == LineTimes::None && !pairAlways_) {
+        return {};
+    }
+    const auto command = commands_.find(port);
+    if (command == commands_.end()) {
+        return {};
+    }
+    // A reply read before its command's record was made (the two come from different threads)
+    // shows no time rather than a negative one.
+    const auto since =
+        std::max(first - command->second.sent, std::chrono::steady_clock::duration::zero());
+    const long long tenths =
+        (std::chrono::duration_cast<std::chrono::microseconds>(since).count() + 50) / 100;
+    char text[48];
+    std::snprintf(text, sizeof text, "  +%lld.%d ms", tenths / 10, static_cast<int>(tenths % 10));
+    std::string pairing = text;
+    if (meaning_) {
+        // Whatever a decoder says, the log stays one printable line per reply.
+        if (const std::optional<std::string> meaning = meaning_(command->second.bytes, reply);
+            meaning && !meaning->empty() && Printable(*meaning)) {
+            pairing += "  " + *meaning;
+        }
+    }
+    return pairing;
+}
+
+std::string CTrafficEcho::ReceivedLine(const Waiting& line, bool partial) {
+    std::string text = LineStart(line.port, "<<", line.first) + Escape(line.bytes);
+    text.insert(text.size() - 1, (partial ? kPartialMark : "") +
+                                     Pairing(line.port, line.bytes, line.first.Monotonic));
+    return text;
 }
 
 std::optional<TrafficText> CTrafficEcho::FlushLine(Waiting& line) {
     if (line.bytes.empty()) {
         return std::nullopt;
     }
-    std::string text = LineStart(line.port, "<<", line.first) + Escape(line.bytes);
-    text.insert(text.size() - 1, kPartialMark);
+    std::string text = ReceivedLine(line, true);
     line.bytes.clear();
     return TrafficText{std::move(text), kLogReceived};
 }
@@ -160,6 +199,7 @@ std::vector<TrafficText> CTrafficEcho::FlushAll() {
             logged.push_back(std::move(*partial));
         }
     }
+    commands_.clear();
     return logged;
 }
 
@@ -198,8 +238,7 @@ std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool hav
         // What came before the gap is shown as it is, unended, rather than joined to what comes
         // after it into a line the device never sent.
         if (!line->bytes.empty()) {
-            logged.push_back({LineStart(echo.PortNumber, "<<", line->first) + Escape(line->bytes),
-                              kLogReceived});
+            logged.push_back({ReceivedLine(*line, false), kLogReceived});
             line->bytes.clear();
         }
         logged.push_back({DroppedLine(echo.PortNumber, echo.Dropped), kLogError});
@@ -215,7 +254,7 @@ std::vector<TrafficText> CTrafficEcho::Received(const SerialEcho& echo, bool hav
         // whatever a misbehaving device sent stays visible, and since such a line does not end
         // in [0x0D] it is plain to see that no carriage return closed it.
         if (byte == kCarriageReturn || line->bytes.size() >= kLineLimit) {
-            completed += LineStart(echo.PortNumber, "<<", line->first) + Escape(line->bytes);
+            completed += ReceivedLine(*line, false);
             line->bytes.clear();
         }
     }

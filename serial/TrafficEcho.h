@@ -4,8 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "serial/SerialEcho.h"
@@ -32,6 +35,13 @@ struct TrafficText {
 
     bool operator==(const TrafficText&) const = default;
 };
+
+// What a reply means ("shutter open", "filter 3"), told by whoever knows the protocol of the
+// command it answers: given the bytes last written to the reply's port and the bytes of one
+// received line (its carriage return included when one ended it), in printable ASCII; nothing
+// for a reply it does not know.
+using ReplyMeaning =
+    std::function<std::optional<std::string>(std::string_view command, std::string_view reply)>;
 
 // What a sent or received line shows before its "COM%d": nothing, the time of day to the
 // millisecond ("17:03:25.475 "), or the seconds since the previous sent or received line
@@ -61,6 +71,9 @@ public:
 
     void SetTimes(LineTimes times) { times_ = times; }
     LineTimes Times() const { return times_; }
+    // Pairs received lines with their commands also when no times are shown.
+    void SetPairing(bool always) { pairAlways_ = always; }
+    void SetMeaning(ReplyMeaning meaning) { meaning_ = std::move(meaning); }
 
     // Takes one sent record: the bytes waiting on its port, flushed as a partial line (they came
     // before the write), then the record's "COM%d >> " line, in the sent colour.
@@ -83,7 +96,8 @@ public:
     // Flushes every port whose last bytes were read at least quiet before now.
     std::vector<TrafficText> FlushQuiet(std::chrono::steady_clock::time_point now,
                                         std::chrono::steady_clock::duration quiet);
-    // Flushes every port: its connection is ending, and nothing may be carried into the next.
+    // Flushes every port and forgets the commands written: its connection is ending, and
+    // nothing may be carried into the next.
     std::vector<TrafficText> FlushAll();
     // When the first port that has bytes waiting will have been quiet for quiet; nothing when no
     // bytes wait.
@@ -106,10 +120,23 @@ private:
     std::string LineStart(int32_t port, const char* direction, const EchoTime& time);
     std::string TimeOfDay(std::chrono::system_clock::time_point time);
     std::optional<TrafficText> FlushLine(Waiting& line);
+    // A received line of the bytes that wait, with its pairing; marked partial when asked.
+    std::string ReceivedLine(const Waiting& line, bool partial);
+    // "  +5.2 ms" and the meaning for a reply on port, or nothing.
+    std::string Pairing(int32_t port, std::string_view reply,
+                        std::chrono::steady_clock::time_point first) const;
 
     Waiting instrument_;
     Waiting controller_;
     LineTimes times_ = LineTimes::None;
+    bool pairAlways_ = false;
+    ReplyMeaning meaning_;
+    struct Command {
+        std::string bytes;
+        std::chrono::steady_clock::time_point sent;
+    };
+    // The last write on each port, kept whatever is shown, like the gap between lines.
+    std::map<int32_t, Command> commands_;
     // The latest start of a sent or received line so far, for the time since it.
     std::optional<std::chrono::steady_clock::time_point> previous_;
     // The last second turned into a time of day, and its text: a flood of lines within one

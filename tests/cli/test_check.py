@@ -47,8 +47,10 @@ class CheckTest(clibench.BenchTest):
                                    "--verbose")
                 self.assertExit(result, 0)
                 if generation == "3.0":
-                    # Its binary replies end in no carriage return: shown with their step.
-                    self.assertRegex(result.stdout, r"COM5 << .* \[partial\]\nshutter-open ")
+                    # Its binary replies end in no carriage return: shown with their step,
+                    # paired with their command and read.
+                    self.assertRegex(result.stdout, r"COM5 << \[0x01\]\[0xFE\] \[partial\]  "
+                                     r"\+\d+\.\d ms  shutter open\nshutter-open ")
                 doc = self.report(bench.path("r.json"), 0)
                 results = {s["name"]: s["result"] for s in doc["steps"]}
                 self.assertEqual(results["shutter-open"], "passed")

@@ -261,6 +261,11 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
         const qsizetype from = Log().size();
         Click("filterGetButton");
         ASSERT_TRUE(QTest::qWaitFor([&] { return Log().mid(from).contains("FILT:3"); }, 5000));
+        // The reply after its command: how long it took, and what it means.
+        EXPECT_TRUE(QRegularExpression(R"(<< FILT:3\[0x0D\]  \+\d+\.\d ms  filter 3\n)")
+                        .match(Log().mid(from))
+                        .hasMatch())
+            << Log().mid(from).toStdString();
         const QRegularExpression traffic(QString("^(%1 )?COM\\d+ (>>|<<) ").arg(time));
         QTime last;
         for (const QString& line : Log().mid(from).split('\n', Qt::SkipEmptyParts)) {
@@ -308,10 +313,11 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
         }
     }
     // The same bytes each way, however the log split them into lines (a partial line and its
-    // rest) and whatever time it put before them.
+    // rest) and whatever time and pairing it put around them.
     const auto bytes = [](const QString& log, int port, const char* direction) {
         const QRegularExpression line(
-            QString(R"(^(?:[\d:.+]+ )?%1 %2 (.*?)(?: \[partial\])?$)").arg(Com(port), direction));
+            QString(R"(^(?:[\d:.+]+ )?%1 %2 (.*?)(?: \[partial\])?(?:  \+\d+\.\d ms.*)?$)")
+                .arg(Com(port), direction));
         QString all;
         for (const QString& text : log.split('\n')) {
             if (const QRegularExpressionMatch match = line.match(text); match.hasMatch()) {

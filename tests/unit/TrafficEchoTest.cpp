@@ -1,6 +1,6 @@
 // The echo of port traffic in the terminal: how bytes are escaped, the sent lines, how received
-// bytes gather into lines per port, when waiting bytes are flushed as a partial line, and the
-// times shown before each line.
+// bytes gather into lines per port, when waiting bytes are flushed as a partial line, the times
+// shown before each line, and each reply paired with its command and what it means.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/ReplyMeaning.h"
 #include "serial/TrafficEcho.h"
 
 namespace {
@@ -162,20 +163,30 @@ std::vector<ReceivedCase> ReceivedCases() {
          .chunks = {{"AB"}, {"\r\nC", kControllerPort}, {.step = Step::Close}, Write("D")},
          .logged =
              "COM7 << [0x0D]\nCOM3 << AB [partial]\nCOM7 << [0x0A]\nC [partial]\nCOM3 >> D\n"},
-        // A line's time is that of the read that brought its first byte.
+        {.name = "WithoutTimesNoReplyIsPaired",
+         .chunks = {Write("#0R"), Read("\x01\xFE", 5), {.step = Step::Close}},
+         .logged = "COM3 >> #0R\nCOM3 << [0x01][0xFE] [partial]\n"},
+        // A line's time is that of the read that brought its first byte; so is its time since
+        // the command before it on its port, which a closed connection forgets.
         {.name = "TimeOfDayToTheMillisecond",
-         .chunks = {Write("#0R", kInstrumentPort, 7), Read("\x01", 1005), Read("\xFE", 1010),
-                    Write("!0D", kInstrumentPort, 62047)},
-         .logged = "17:03:25.007 COM3 >> #0R\n17:03:26.005 COM3 << [0x01][0xFE] [partial]\n"
-                   "17:04:27.047 COM3 >> !0D\n",
+         .chunks = {Write("#0R", kInstrumentPort, 7),
+                    Read("\x01", 1005),
+                    Read("\xFE", 1010),
+                    Write("!0D", kInstrumentPort, 62047),
+                    {.step = Step::Close},
+                    Read("bls=0\r", 62050)},
+         .logged = "17:03:25.007 COM3 >> #0R\n"
+                   "17:03:26.005 COM3 << [0x01][0xFE] [partial]  +998.0 ms  shutter open\n"
+                   "17:04:27.047 COM3 >> !0D\n17:04:27.050 COM3 << bls=0[0x0D]\n",
          .times = LineTimes::TimeOfDay},
         // Lines of two ports reach the log a little out of order: no gap is shown as negative.
+        // A port written nothing pairs nothing.
         {.name = "SecondsSinceThePreviousLine",
-         .chunks = {Write("#0R", kInstrumentPort, 100), Read("OK\r", 112), Read("A", 120),
+         .chunks = {Write("!0V", kInstrumentPort, 100), Read("OK\r", 112), Read("A", 120),
                     Read("1\r", 130, kControllerPort), Read("\r", 160),
                     Write("X", kControllerPort, 12500)},
-         .logged = "+0.000 COM3 >> #0R\n+0.012 COM3 << OK[0x0D]\n+0.018 COM7 << 1[0x0D]\n"
-                   "+0.000 COM3 << A[0x0D]\n+12.370 COM7 >> X\n",
+         .logged = "+0.000 COM3 >> !0V\n+0.012 COM3 << OK[0x0D]  +12.0 ms\n"
+                   "+0.018 COM7 << 1[0x0D]\n+0.000 COM3 << A[0x0D]  +20.0 ms\n+12.370 COM7 >> X\n",
          .times = LineTimes::SincePrevious},
     };
 }
@@ -190,6 +201,7 @@ TEST_P(ReceivedLines, LogAndBuffers) {
     const std::chrono::steady_clock::time_point steady{std::chrono::hours(1)};
     CTrafficEcho echo;
     echo.SetTimes(GetParam().times);
+    echo.SetMeaning(DescribeReply);
     std::string logged;
     for (const Chunk& chunk : GetParam().chunks) {
         SerialEcho record = Record(chunk.port, chunk.bytes, chunk.step == Step::Read ? 1 : 0);
@@ -228,5 +240,73 @@ TEST_P(ReceivedLines, LogAndBuffers) {
 
 INSTANTIATE_TEST_SUITE_P(Chunks, ReceivedLines, testing::ValuesIn(ReceivedCases()),
                          [](const auto& info) { return info.param.name; });
+
+// What each driver's replies mean as the log pairs them with their commands (the bytes on the
+// wire both ways); a reply that says nothing known shows only its time.
+TEST(ReplyPairing, ARepliesMeaningIsReadByTheDriverOfItsCommand) {
+    struct Row {
+        std::string command;
+        std::string reply;
+        std::string meaning;
+    };
+    const Row rows[] = {
+        {"#0R", "\x01\xFE", "shutter open"},
+        {"#0R", std::string("\0\xFF", 2), "shutter closed"},
+        {"#0R", "\x01\xFF", "check byte wrong"},
+        {"#0R", "\x07\xF8", "shutter state unknown"},
+        {"#0R", "\x01", ""},
+        {"!0TH?", "!0TH?=01a0\r", "threshold 0x01A0"},
+        {"!0TH?", "!0TH?\r", ""},
+        {"!0TM?", "!0TM?=\x01\r", "saved threshold 0x010D"},
+        {"!0D", std::string("5\nsts=ok\nrbk=\x04\0\nbls=0\n", 24), "light sensor 0"},
+        {"!0D", "\nbls=1\r", "light sensor 1"},
+        {"!0D", "\nsts=ok\r", ""},
+        {"!0IR", "ver=3.0.2\r", "firmware 3.0.2"},
+        {"!0IR", "tct=CNI32-A\r", "Temperature controller: Omega CNi32 Series"},
+        {"!0IR",
+         "ver=3.\xB7"
+         "0\r",
+         ""},
+        {"!0IR", "8\r", ""},
+        {"GOSUB4\r", "\nFILT:3\r", "filter 3"},
+        {"GOSUB4\r", "GOSUB4\r", ""},  // the motor's echo
+        {"GOSUB4", "FILT:3\r", ""},    // not a command line
+        {"GOSUB6\r", "SHTR:1\r", "shutter open"},
+        {"GOSUB1\r", "SHTR:0\r", "shutter closed"},
+        {"GOSUB6\r", "SHTR:-1\r", "shutter -1"},
+        {"GOSUB0\r", "LIGHT:1\r", "light sensor 1"},
+        {"GOSUB100\r", "\nnof=6\r", "6 filters"},
+        {"Z\r", "HOME:1\r", "homed"},
+        {"RP\r", "1234\r", ""},
+        {"*X01\r", "025.0\r", "process 25.0"},
+        {"*X01\r", "-3.25\r", "process -3.25"},
+        {"*X01\r", "X01\r", ""},
+        {"*R01\r", "2000FA\r", "set point 25.0"},
+        {"*R02\r", "A00064\r", "set point 2 -10.0"},
+        {"#01R00\r", "#01R00=23.7\r", "process 23.0"},  // whole degrees, as the driver reads
+        {"#01R01\r", "\n#01R01=25\r", "set point 25.0"},
+        {"#01M01 31.5C\r", "#01M01 31.5C\r", "set point 31.5"},
+        {"#01R00\r", "ERROR\r", ""},
+    };
+    for (const Row& row : rows) {
+        CTrafficEcho echo;
+        echo.SetPairing(true);
+        echo.SetMeaning(DescribeReply);
+        SerialEcho sent = Record(kInstrumentPort, row.command);
+        SerialEcho received = Record(kInstrumentPort, row.reply, 1);
+        received.Time.Monotonic = sent.Time.Monotonic + std::chrono::microseconds(5240);
+        echo.Sent(sent);
+        std::string logged;
+        for (const std::vector<TrafficText>& pieces :
+             {echo.Received(received, true, kInstrumentPort, kControllerPort), echo.FlushAll()}) {
+            for (const TrafficText& piece : pieces) {
+                logged += piece.Text;
+            }
+        }
+        EXPECT_TRUE(
+            logged.ends_with("  +5.2 ms" + (row.meaning.empty() ? "" : "  " + row.meaning) + "\n"))
+            << logged;
+    }
+}
 
 }  // namespace
