@@ -2,6 +2,7 @@
 // devices the port directory publishes, and leaves the terminal log and a screenshot behind.
 // It is what scripts/demo runs where there is no display, and how the README's picture is made.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
@@ -133,6 +134,21 @@ int main(int argc, char** argv) {
     if (!connected) {
         std::fprintf(stderr, "pravik-demo: the console did not connect\n");
     }
+    // Each line with its time of day, a reply with the time it took and what it means.
+    if (auto* times = window.findChild<QAction*>("timeOfDayAction")) {
+        times->trigger();
+    }
+    // A new set point, and the controller settling on it, read a few times a second.
+    if (auto* desired = window.findChild<QLineEdit*>("desiredTempEdit")) {
+        desired->setText("30.0");
+    }
+    Click(window, "setTempButton");
+    QElapsedTimer settling;
+    settling.start();
+    while (connected && settling.elapsed() < 12000) {
+        Click(window, "getTempButton");
+        QThread::msleep(250);
+    }
     for (const char* button :
          {"openShutterButton", "shutterGetButton", "closeShutterButton", "filterGetButton"}) {
         Click(window, button);
@@ -140,8 +156,8 @@ int main(int argc, char** argv) {
     if (auto* desired = window.findChild<QComboBox*>("desiredFilterList")) {
         desired->setCurrentIndex(std::min(2, desired->count() - 1));
     }
-    for (const char* button : {"changeFilterButton", "filterGetButton", "lightGetButton",
-                               "getTempButton", "setTempButton", "getTempButton"}) {
+    for (const char* button :
+         {"changeFilterButton", "filterGetButton", "lightGetButton", "getTempButton"}) {
         Click(window, button);
     }
     LetTheLogSettle(window);

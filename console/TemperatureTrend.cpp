@@ -264,8 +264,23 @@ void TemperatureTrend::Redraw() {
         low = middle - kShortestRange / 2;
         high = middle + kShortestRange / 2;
     }
+    // Round figures a step apart, at most five labels: more would not fit the plot's height and
+    // Qt Charts would shorten them all to "...". A little room above and below keeps a curve that
+    // reaches the ends off the frame.
+    const double margin = (high - low) * 0.05;
+    low -= margin;
+    high += margin;
+    double step = 0.1;
+    for (const double candidate : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 50.0, 100.0}) {
+        step = candidate;
+        if ((high - low) / candidate <= 4.0) {
+            break;
+        }
+    }
+    low = std::floor(low / step) * step;
+    high = std::ceil(high / step) * step;
     value_->setRange(low, high);
-    value_->applyNiceNumbers();
+    value_->setTickCount(static_cast<int>(std::lround((high - low) / step)) + 1);
     time_->setFormat(to - from > 24LL * 60 * 60 * 1000 ? "dd MMM HH:mm" : "HH:mm:ss");
     time_->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     HideNearest();

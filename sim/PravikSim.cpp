@@ -75,6 +75,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     bool pace = false;
     bool fast = false;
     long light = 0x3000;
+    double settle = 0.0;
     long filters = 6;
     long breakDownload = -1;
     std::string flood;
@@ -133,6 +134,11 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     app.add_option("--port-dir", portDir, "where COMn entries go")->capture_default_str();
     app.add_flag("--pace", pace, "answer at the baud rate the program sets on the line");
     app.add_flag("--fast", fast, "replayed devices answer at once, not after the recorded delay");
+    app.add_option("--settle", settle,
+                   "seconds: an Omega's process temperature starts at the room's and approaches "
+                   "its set point with this time constant (0: at the set point at once)")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->capture_default_str();
     app.add_option("--light", light, "light level of v3.0 boxes, in threshold counts")
         ->check(CLI::Range(1L, 0xFFFFL))
         ->capture_default_str();
@@ -228,8 +234,10 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
             });
             device = std::move(replay);
         } else if (r.kind == "omega") {
-            device = std::make_unique<sim::COmegaControllerSim>(r.port, portDir);
+            auto omega = std::make_unique<sim::COmegaControllerSim>(r.port, portDir);
+            omega->SetTimeConstant(settle);
             description = "Omega CNi32";
+            device = std::move(omega);
         } else {
             device = std::make_unique<sim::CAthena16Sim>(r.port, portDir);
             description = "Athena 16";
