@@ -112,6 +112,7 @@ int main(int argc, char** argv) {
         all.append(QPointF(static_cast<double>(point.ms), point.process));
     }
     std::vector<double> unthinned;
+    unthinned.reserve(kUnthinnedRounds);
     for (int round = 0; round < kUnthinnedRounds; ++round) {
         unthinned.push_back(Time([&] {
                                 series->replace(all);

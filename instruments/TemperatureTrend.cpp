@@ -101,8 +101,8 @@ std::vector<Sample> Thin(const Store& store, Curve curve, int64_t from, int64_t 
         }
         std::array<std::size_t, 4> order = kept;
         std::sort(order.begin(), order.end());
-        const auto end = std::unique(order.begin(), order.end());
-        for (auto at = order.begin(); at != end; ++at) {
+        auto* const end = std::unique(order.begin(), order.end());
+        for (auto* at = order.begin(); at != end; ++at) {
             out.push_back({store[*at].ms, ValueOf(store[*at], curve)});
         }
     };
