@@ -78,7 +78,11 @@ int main(int argc, char** argv) {
     std::printf("trend %d x %d px, %zu and %zu readings, %d rounds\n", kWidth, kHeight,
                 day.Readings().Size(), hour.Readings().Size(), kRounds);
 
-    std::vector<double> dayWall, dayCpu, hourWall, hourCpu, thinMs;
+    std::vector<double> dayWall;
+    std::vector<double> dayCpu;
+    std::vector<double> hourWall;
+    std::vector<double> hourCpu;
+    std::vector<double> thinMs;
     for (int round = 0; round < kRounds; ++round) {
         const Span h = Redraw(hour, kHour + round);
         const Span d = Redraw(day, kDay + round);

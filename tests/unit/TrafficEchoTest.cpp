@@ -258,7 +258,7 @@ TEST(ReplyPairing, ARepliesMeaningIsReadByTheDriverOfItsCommand) {
         {"!0TH?", "!0TH?=01a0\r", "threshold 0x01A0"},
         {"!0TH?", "!0TH?\r", ""},
         {"!0TM?", "!0TM?=\x01\r", "saved threshold 0x010D"},
-        {"!0D", std::string("5\nsts=ok\nrbk=\x04\0\nbls=0\n", 23), "light sensor 0"},
+        {"!0D", std::string("5\nsts=ok\nrbk=\x04") + '\0' + "\nbls=0\n", "light sensor 0"},
         {"!0D", "\nbls=1\r", "light sensor 1"},
         {"!0D", "\nsts=ok\r", ""},
         {"!0IR", "ver=3.0.2\r", "firmware 3.0.2"},
