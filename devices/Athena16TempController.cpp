@@ -33,14 +33,6 @@ std::optional<double> SetpointWritten(std::string_view line) {
     return wire::ScanReal(line.substr(kWriteSetpoint.size()));
 }
 
-// A number as the technician reads it, whatever the user's locale.
-std::string FormatReal(double value) {
-    std::array<char, 64> text{};
-    const std::to_chars_result result =
-        std::to_chars(text.data(), text.data() + text.size(), value);
-    return std::string(text.data(), result.ptr);
-}
-
 }  // namespace
 
 CAthena16TempController::CAthena16TempController() = default;
@@ -105,8 +97,8 @@ bool CAthena16TempController::SetSetpoint(double setpoint) {
     }
     if (const double reported = ReplyNumber; reported != setpoint) {
         RecordDeviceFailure(platform::FailureKind::DeviceFault,
-                            "reports the set point " + FormatReal(reported) + " after " +
-                                FormatReal(setpoint) + " was written.");
+                            "reports the set point " + wire::FormatReal(reported) + " after " +
+                                wire::FormatReal(setpoint) + " was written.");
         return false;
     }
     return true;

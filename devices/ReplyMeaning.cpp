@@ -1,12 +1,10 @@
 #include "devices/ReplyMeaning.h"
 
-#include <array>
-#include <charconv>
-
 #include "devices/Athena16TempController.h"
 #include "devices/OmegaTempController.h"
 #include "devices/ShutterBoxDevice.h"
 #include "devices/SmartMotor.h"
+#include "serial/WireText.h"
 
 namespace reply_meaning {
 
@@ -21,10 +19,7 @@ std::string_view LineText(std::string_view reply) {
 }
 
 std::string Reading(double value) {
-    std::array<char, 64> text{};
-    const std::to_chars_result result =
-        std::to_chars(text.data(), text.data() + text.size(), value);
-    std::string reading(text.data(), result.ptr);
+    std::string reading = wire::FormatReal(value);
     if (reading.find_first_not_of("-0123456789") == std::string::npos) {
         reading += ".0";
     }

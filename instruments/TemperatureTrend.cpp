@@ -2,24 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 
 #include "serial/TraceFormat.h"
+#include "serial/WireText.h"
 
 namespace trend {
 
 namespace {
 
+// Nothing for a value that is not known.
 void AppendNumber(std::string& out, double value) {
-    if (!std::isfinite(value)) {
-        return;
-    }
-    std::array<char, 32> text{};
-    const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc()) {
-        out.append(text.data(), end);
+    if (std::isfinite(value)) {
+        out += wire::FormatReal(value);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "serial/ReplyScan.h"
 
+#include <array>
+#include <charconv>
 #include <limits>
 
 namespace wire {
@@ -77,6 +79,13 @@ bool ScanPrefixedInt(std::string_view text, std::string_view prefix, int32_t& va
     }
     value = *number;
     return true;
+}
+
+std::string FormatReal(double value) {
+    std::array<char, 64> text{};
+    const std::to_chars_result result =
+        std::to_chars(text.data(), text.data() + text.size(), value);
+    return std::string(text.data(), result.ptr);
 }
 
 }  // namespace wire

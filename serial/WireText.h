@@ -21,6 +21,10 @@ std::string_view Trim(std::string_view text);
 // Each byte as the character of the same code (Latin-1), as window text shows wire text.
 std::wstring Widen(std::string_view text);
 
+// value as briefly as it reads back exactly ("25", "25.3", "-0.125"), with a decimal point
+// whatever the user's locale.
+std::string FormatReal(double value);
+
 }  // namespace wire
 
 namespace wire {
