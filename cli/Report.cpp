@@ -73,8 +73,8 @@ bool Prepare(std::unique_ptr<platform::CReplacementFile>& file, const std::strin
     }
     file = std::make_unique<platform::CReplacementFile>();
     if (const int code = file->Create(path); code != 0) {
-        error = std::string(option) + ": cannot write " + path + ": " +
-                (code == platform::kNotARegularFile ? "not a regular file" : std::strerror(code));
+        error =
+            std::string(option) + ": cannot write " + path + ": " + platform::FileErrorText(code);
         file.reset();
         return false;
     }

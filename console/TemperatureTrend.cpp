@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -32,6 +31,7 @@
 #include <utility>
 
 #include "console/MessageBox.h"
+#include "platform/RegularFile.h"
 #include "platform/ReplacementFile.h"
 
 namespace console {
@@ -72,12 +72,8 @@ protected:
 };
 
 QString WriteWhole(const QString& path, std::string_view contents) {
-    platform::CReplacementFile file;
-    int error = file.Create(path.toStdString());
-    if (error == 0) {
-        error = file.Commit(contents);
-    }
-    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+    const int error = platform::ReplaceFile(path.toStdString(), contents);
+    return error == 0 ? QString() : QString::fromStdString(platform::FileErrorText(error));
 }
 
 QString Degrees(double value) {

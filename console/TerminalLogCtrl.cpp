@@ -12,11 +12,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/RegularFile.h"
 #include "platform/ReplacementFile.h"
 
 namespace {
@@ -296,14 +296,11 @@ QByteArray CTerminalLogCtrl::Export(FileFormat format) const {
 }
 
 QString CTerminalLogCtrl::SaveTo(const QString& path, FileFormat format) const {
-    platform::CReplacementFile file;
-    int error = file.Create(path.toStdString());
-    if (error == 0) {
-        const QByteArray contents = Export(format);
-        error = file.Commit(
-            std::string_view(contents.constData(), static_cast<std::size_t>(contents.size())));
-    }
-    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+    const QByteArray contents = Export(format);
+    const int error = platform::ReplaceFile(
+        path.toStdString(),
+        std::string_view(contents.constData(), static_cast<std::size_t>(contents.size())));
+    return error == 0 ? QString() : QString::fromStdString(platform::FileErrorText(error));
 }
 
 void CTerminalLogCtrl::ClearLog() {

@@ -180,12 +180,7 @@ bool PortMap::Save(const std::string& path, std::string& error) const {
             ::mkdir(path.substr(0, at).c_str(), 0700);
         }
     }
-    CReplacementFile file;
-    int err = file.Create(path);
-    if (err == 0) {
-        err = file.Commit(Text());
-    }
-    if (err != 0) {
+    if (const int err = ReplaceFile(path, Text()); err != 0) {
         error = "the port map " + path + " could not be written: " +
                 (err == kNotARegularFile ? std::string("it is not a regular file")
                                          : std::string(std::strerror(err)));

@@ -18,6 +18,10 @@ namespace platform {
 // errno after OpenRegularFile when the path names something other than a regular file.
 inline constexpr int kNotARegularFile = EINVAL;
 
+// The reason for an errno from these files, in words: "not a regular file" for kNotARegularFile
+// (which, being EINVAL, strerror would call an invalid argument), else what strerror says.
+std::string FileErrorText(int error);
+
 // Opens path with flags (O_RDONLY, O_WRONLY | O_CREAT | O_EXCL, ...) and mode for a file it
 // creates, never blocking; close-on-exec and never a controlling terminal. Returns the
 // descriptor in blocking mode, or -1 with errno set (kNotARegularFile for a pipe, a device or a

@@ -5,8 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace platform {
+
+std::string FileErrorText(int error) {
+    return error == kNotARegularFile ? "not a regular file" : std::strerror(error);
+}
 
 int OpenRegularFile(const std::filesystem::path& path, int flags, mode_t mode) {
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);

@@ -36,4 +36,7 @@ private:
     int fd_ = -1;
 };
 
+// Replaces target with contents in one go, as Create and then Commit do. Returns 0 or an errno.
+int ReplaceFile(const std::filesystem::path& target, std::string_view contents);
+
 }  // namespace platform

@@ -123,4 +123,10 @@ int CReplacementFile::Commit(std::string_view contents) {
     return 0;
 }
 
+int ReplaceFile(const std::filesystem::path& target, std::string_view contents) {
+    CReplacementFile file;
+    const int error = file.Create(target);
+    return error != 0 ? error : file.Commit(contents);
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 // file, the legend, when the view follows the end, that a reader's place and selection survive
 // appends, that dropping the oldest lines at the limit moves nobody, and finding text.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -102,6 +103,11 @@ TEST(TerminalLog, EveryAppendIsBoldInTheColourOfItsCodeAndTheLegendSaysWhichIsWh
 
     ExpectSaved(log, runs);
     EXPECT_FALSE(log.SaveTo("/sys/log.txt", CTerminalLogCtrl::FileFormat::Text).isEmpty());
+    // A pipe is refused in words, not as an "Invalid argument".
+    QTemporaryDir folder;
+    const QString pipe = folder.filePath("pipe.txt");
+    ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EQ(log.SaveTo(pipe, CTerminalLogCtrl::FileFormat::Text), "not a regular file");
     log.ClearLog();
     log.AppendLog("again", 1);
     ExpectRuns(*log.document(), {{"again", 1}});
