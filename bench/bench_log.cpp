@@ -89,8 +89,7 @@ QString TimedLineFor(int i, int& code) {
     record.Length = length;
     record.Received = i % 2;
     record.Time = EchoTime::Now();
-    const std::vector<TrafficText> pieces =
-        record.Received != 0 ? echo.Received(record, true, 3, 4) : echo.Sent(record);
+    const std::vector<TrafficText> pieces = echo.Take(record, true, 3, 4);
     code = pieces.front().Code;
     return QString::fromLatin1(pieces.front().Text);
 }

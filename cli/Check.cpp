@@ -46,10 +46,8 @@ public:
         for (const std::unique_ptr<SerialEcho>& echo : echoes) {
             // A command going out first logs what still waits on its port for a carriage return.
             for (const TrafficText& piece :
-                 echo->Received == 0
-                     ? traffic_.Sent(*echo)
-                     : traffic_.Received(*echo, true, config.InstrumentPort.PortNumber,
-                                         config.TempControllerPort.PortNumber)) {
+                 traffic_.Take(*echo, true, config.InstrumentPort.PortNumber,
+                               config.TempControllerPort.PortNumber)) {
                 terminal.Coloured(piece.Text, piece.Code);
             }
         }

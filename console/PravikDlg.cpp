@@ -656,14 +656,10 @@ void CPravikDlg::TakeEchoes() {
 }
 
 void CPravikDlg::LogEcho(const SerialEcho& echo) {
-    if (echo.Received == 0) {
-        LogTraffic(traffic_.Sent(echo));
-        return;
-    }
     const CInstrumentBase* instrument = current_;
-    LogTraffic(traffic_.Received(
-        echo, instrument != nullptr, instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
-        instrument ? instrument->Config.TempControllerPort.PortNumber : 0));
+    LogTraffic(traffic_.Take(echo, instrument != nullptr,
+                             instrument ? instrument->Config.InstrumentPort.PortNumber : 0,
+                             instrument ? instrument->Config.TempControllerPort.PortNumber : 0));
 }
 
 void CPravikDlg::LogTraffic(const std::vector<TrafficText>& pieces) {

@@ -89,6 +89,12 @@ public:
     // time is that of the read that brought its first byte: how long a reply took to start.
     std::vector<TrafficText> Received(const SerialEcho& echo, bool haveInstrument,
                                       int instrumentPort, int controllerPort);
+    // Takes a record of either kind: Sent's for a write, Received's for a read.
+    std::vector<TrafficText> Take(const SerialEcho& echo, bool haveInstrument, int instrumentPort,
+                                  int controllerPort) {
+        return echo.Received == 0 ? Sent(echo)
+                                  : Received(echo, haveInstrument, instrumentPort, controllerPort);
+    }
 
     // The bytes waiting on port, as a "COM%d << " line that ends in kPartialMark, in the received
     // colour; nothing when none wait.

@@ -306,9 +306,7 @@ TEST_F(ConsoleTest, AMultiFilterSessionRunsEveryTestButtonAndEchoesTheTraffic) {
         bytes.Text = record.Bytes;
         bytes.Length = static_cast<int32_t>(record.Bytes.size());
         bytes.Received = record.Received;
-        for (const TrafficText& piece :
-             record.Received ? echo.Received(bytes, true, kMotorPort, kControllerPort)
-                             : echo.Sent(bytes)) {
+        for (const TrafficText& piece : echo.Take(bytes, true, kMotorPort, kControllerPort)) {
             logged += QString::fromLatin1(piece.Text);
         }
     }
