@@ -65,6 +65,10 @@ const char* HtmlColour(int code) {
                                                    : nullptr;
 }
 
+char* Put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+}
+
 // The most bytes PutUtf8 writes for one UTF-16 unit: "&amp;".
 constexpr qsizetype kMostBytesPerUnit = 5;
 
@@ -77,10 +81,7 @@ char* PutUtf8(char* out, QStringView text, bool html) {
         const char16_t c = text[i].unicode();
         if (c < 0x80) {
             if (html && (c == '&' || c == '<' || c == '>')) {
-                const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
-                while (*entity != '\0') {
-                    *out++ = *entity++;
-                }
+                out = Put(out, c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;");
             } else {
                 put(c);
             }
@@ -105,10 +106,6 @@ char* PutUtf8(char* out, QStringView text, bool html) {
         }
     }
     return out;
-}
-
-char* Put(char* out, std::string_view text) {
-    return std::copy(text.begin(), text.end(), out);
 }
 
 }  // namespace
